@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonValue>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+// One request as the test service received it.
+struct RecordedRequest {
+    QByteArray method;
+    QByteArray path; // with the query, exactly as sent
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    bool hasHeader(const QByteArray& name) const; // case-insensitive
+    QByteArray header(const QByteArray& name) const;
+    QJsonValue json() const; // the body parsed as JSON (undefined when it is not JSON)
+};
+
+// What the test service answers to one request.
+struct ScriptedReply {
+    enum class Kind { Http, Reset, Garbage };
+    Kind kind = Kind::Http;
+    int status = 200;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+    std::chrono::milliseconds delay{0}; // real time before answering
+
+    static ScriptedReply json(int status, const QJsonValue& body);
+    static ScriptedReply text(int status, const QByteArray& body, const QByteArray& contentType = "text/plain");
+    static ScriptedReply empty(int status);
+    static ScriptedReply reset();                          // closes the connection without a reply
+    static ScriptedReply garbage(const QByteArray& bytes); // writes bytes that are not HTTP, then closes
+};
+
+// An HTTP/1.1 server on 127.0.0.1 (random port) in the test's own thread. Records every request
+// and answers from a script: queued replies for a route are used once each, in order; after them
+// the route's standing reply; with neither, 404 with an empty body.
+class TestService : public QObject {
+    Q_OBJECT
+public:
+    explicit TestService(QObject* parent = nullptr);
+    ~TestService() override;
+
+    QString origin() const; // "http://127.0.0.1:<port>"
+    quint16 port() const;
+
+    // A route is "METHOD path": the path is matched with its query when the route's path holds
+    // a '?', else without it.
+    void on(const QByteArray& method, const QByteArray& path, const ScriptedReply& reply);
+    void enqueue(const QByteArray& method, const QByteArray& path, const ScriptedReply& reply);
+    // Decides every reply itself, before routes are consulted (nullopt-like: return a 404 to fall through).
+    void handle(std::function<ScriptedReply(const RecordedRequest&)> handler);
+
+    QList<RecordedRequest> requests() const;
+    QList<RecordedRequest> requests(const QByteArray& method, const QByteArray& path) const;
+    void clearRequests();
+
+signals:
+    void requestReceived(const RecordedRequest& request);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
