@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// The desktop around the app: opening links, the clipboard, quitting.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+    // True when the desktop accepted the URL.
+    virtual bool openUrl(const QUrl& url) = 0;
+    virtual void copyText(const QString& text) = 0;
+    // Asks the application to quit (after the current event is handled).
+    virtual void terminate() = 0;
+};

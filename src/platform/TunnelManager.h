@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// The platform's own tunnel states, every one named.
+enum class TunnelStatus { Invalid, Disconnected, Connecting, Connected, Reasserting, Disconnecting };
+
+// The provider protocol of a saved tunnel configuration.
+struct TunnelProtocol {
+    QString providerBundleIdentifier;
+    QString serverAddress;
+    QJsonObject providerConfiguration; // "config": the tunnel document, "server": the server name
+    bool excludeLocalNetworks = false;
+};
+
+// The tunnel's connection: start, stop and watch. Errors are PlatformError.
+class TunnelConnection : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    virtual TunnelStatus status() const = 0;
+    virtual std::optional<QDateTime> connectedDate() const = 0;
+    // Starts the tunnel with options holding "config" (the document); without options the saved
+    // provider configuration is used. A running tunnel is replaced.
+    virtual void start(const QJsonObject& options) = 0;
+    virtual void stop() = 0;
+
+signals:
+    // Fires on every change of status().
+    void statusChanged();
+};
+
+// One saved tunnel configuration (the app keeps at most one). Edit the public fields, then
+// save(); load() rereads what is saved. A failed save leaves the saved file untouched.
+class TunnelManager {
+public:
+    virtual ~TunnelManager() = default;
+
+    std::optional<TunnelProtocol> protocolConfiguration;
+    QString localizedDescription;
+    bool isEnabled = false;
+
+    virtual QCoro::Task<> save() = 0; // throws PlatformError
+    virtual QCoro::Task<> load() = 0; // throws PlatformError
+    // Nothing when the configuration has never been saved.
+    virtual TunnelConnection* connection() = 0;
+};
+
+// The tunnel service as a whole: the saved configurations and the status notification that fires
+// when any tunnel connection changes state.
+class TunnelSystem : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    // The saved configurations of this app: none or one. Throws PlatformError.
+    virtual QCoro::Task<std::vector<std::shared_ptr<TunnelManager>>> loadAll() = 0;
+    // A new, unsaved configuration.
+    virtual std::shared_ptr<TunnelManager> create() = 0;
+
+signals:
+    void statusChanged();
+};
