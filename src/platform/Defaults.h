@@ -41,6 +41,8 @@ private:
 
     QString m_path;
     QJsonObject m_values; // loaded once; every write replaces the file with the whole object
+    // Set when a bad file could not be moved aside: it is then never replaced.
+    bool m_saveBlocked = false;
 };
 
 // In-memory store for tests and tools.

@@ -13,3 +13,12 @@ public:
     // Asks the application to quit (after the current event is handled).
     virtual void terminate() = 0;
 };
+
+// xdg-open for links and QCoreApplication::quit, without Qt Gui: the core library never links it.
+// The GUI supplies its own Desktop with the clipboard; here copying does nothing.
+class LinuxDesktop final : public Desktop {
+public:
+    bool openUrl(const QUrl& url) override;
+    void copyText(const QString& text) override;
+    void terminate() override;
+};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // What the operating system tells about this machine.
 class DeviceFacts {

@@ -12,6 +12,7 @@
 class QNetworkAccessManager;
 class Store;
 class Keychain;
+struct Transport;
 
 // The service client. Holds no state of its own: every call builds its request (device headers,
 // bearer token where the endpoint needs it), sends it, judges the status and decodes the record.
@@ -48,6 +49,8 @@ public:
     static QList<ServerProfile> parseProfiles(const QString& text);
 
 private:
+    Transport transport() const;
+
     QNetworkAccessManager& m_network;
     const Store& m_store;
     const Keychain& m_keychain;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Where the tunnel's pieces live on this machine. The app and vemko-tunnel compute the same
+// places from the same environment, so the host can be started with nothing but its document.
+namespace TunnelPaths {
+
+// $XDG_CONFIG_HOME/vemko-vpn/tunnel.json (~/.config when XDG_CONFIG_HOME is unset).
+QString defaultConfigFile();
+
+// $XDG_RUNTIME_DIR/vemko-vpn, or <temp>/vemko-vpn-<uid> when XDG_RUNTIME_DIR is unset.
+QString defaultRuntimeDir();
+
+// $VEMKO_TUNNEL_HOST, else vemko-tunnel next to the running executable.
+QString defaultHostExecutable();
+
+// $VEMKO_V2RAY, else "v2ray" (looked up on PATH when started).
+QString engineProgram();
+
+// Creates the folder (and its parents) and makes it private (0700). Refuses a folder that is
+// a symlink or belongs to another user: the runtime folder may sit in a shared temp dir.
+// Returns false when the folder cannot be made private.
+bool ensurePrivateDir(const QString& path);
+
+} // namespace TunnelPaths

@@ -1,0 +1,92 @@
+#include "service/Transport.h"
+
+#include "device/Keychain.h"
+#include "device/Store.h"
+#include "service/Errors.h"
+
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QCoroNetworkReply>
+#include <memory>
+
+namespace {
+
+constexpr int kTimeoutMs = 30'000;
+
+// Header values come from the machine and the service; a line break in one must not be able to
+// add headers of its own.
+QByteArray headerValue(const QString& text) {
+    QByteArray bytes = text.toUtf8();
+    for (auto& byte : bytes)
+        if (uchar(byte) < 0x20 || uchar(byte) == 0x7f)
+            byte = ' ';
+    return bytes;
+}
+
+// Failures of the connection itself. Qt reports them even after a status line arrived (a reply
+// cut short, a time-out mid-body); such a reply is not judged by its status.
+bool connectionFailed(QNetworkReply::NetworkError error) {
+    return (error > QNetworkReply::NoError && error <= QNetworkReply::UnknownNetworkError) ||
+           error == QNetworkReply::ProtocolFailure;
+}
+
+struct DeleteLater {
+    void operator()(QObject* object) const { object->deleteLater(); }
+};
+
+} // namespace
+
+QNetworkRequest Transport::build(const Call& call) const {
+    const QUrl url(origin + call.path);
+    if (!url.isValid())
+        throw TransportError(QNetworkReply::ProtocolUnknownError,
+                             QStringLiteral("Invalid URL: ") + url.errorString());
+    QNetworkRequest request(url);
+    request.setTransferTimeout(kTimeoutMs);
+    request.setRawHeader("User-Agent", headerValue(QStringLiteral("VemkoVPN/") + store->appVersion() +
+                                                   QLatin1Char(' ') + store->osWord()));
+    request.setRawHeader("X-Hwid", headerValue(store->hwid()));
+    request.setRawHeader("X-Device-Os", headerValue(store->osWord()));
+    request.setRawHeader("X-Ver-Os", headerValue(store->osVersionText()));
+    request.setRawHeader("X-Device-Model", headerValue(store->deviceModel()));
+    if (call.token) {
+        if (const auto token = keychain->read(QStringLiteral("token")))
+            request.setRawHeader("Authorization", "Bearer " + headerValue(*token));
+    }
+    if (call.body)
+        request.setRawHeader("Content-Type", "application/json; charset=utf-8");
+    return request;
+}
+
+QCoro::Task<HttpReply> exchange(Transport transport, Call call) {
+    const auto request = transport.build(call);
+    std::unique_ptr<QNetworkReply, DeleteLater> reply(
+        call.body ? transport.network->sendCustomRequest(request, call.verb,
+                                                         QJsonDocument(*call.body).toJson(QJsonDocument::Compact))
+                  : transport.network->sendCustomRequest(request, call.verb));
+    co_await reply.get();
+
+    const auto status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (connectionFailed(reply->error()) || (!status.isValid() && reply->error() != QNetworkReply::NoError))
+        throw TransportError(reply->error(), reply->errorString());
+    // A reply without a status but without an error is not an HTTP reply: status 0.
+    co_return HttpReply{status.toInt(), reply->readAll()};
+}
+
+QByteArray judged(const HttpReply& reply) {
+    if (reply.status >= 200 && reply.status <= 299)
+        return reply.body;
+    const auto document = QJsonDocument::fromJson(reply.body);
+    const auto object = document.object(); // empty unless the body is a JSON object
+    const auto error = object.value(QLatin1String("error"));
+    const auto code = object.value(QLatin1String("code"));
+    throw ApiError(reply.status,
+                   error.isString() ? error.toString()
+                                    : QStringLiteral("Ошибка сети (%1)").arg(reply.status),
+                   code.isString() ? code.toString() : QString());
+}
+
+QCoro::Task<QByteArray> send(Transport transport, Call call) {
+    co_return judged(co_await exchange(std::move(transport), std::move(call)));
+}

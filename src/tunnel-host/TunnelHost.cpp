@@ -1,0 +1,245 @@
+#include "TunnelHost.h"
+
+#include "SocksPort.h"
+#include "platform/EngineDocument.h"
+#include "platform/TunnelPaths.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int takeoverTickMs = 50;
+constexpr int takeoverKillTicks = 100; // 5 s of SIGTERM before the old host gets SIGKILL
+constexpr int takeoverGiveUpTicks = 160;
+constexpr int socksTickMs = 100;
+constexpr int socksGiveUpTicks = 150; // the engine opens its port in milliseconds; 15 s is lost
+constexpr int engineKillMs = 3000;
+
+// "a > b > listen tcp 127.0.0.1:10808: bind: address already in use" → the innermost cause.
+QString shortReason(const QString& line) {
+    const qsizetype at = line.lastIndexOf(QLatin1String(" > "));
+    QString reason = (at >= 0 ? line.mid(at + 3) : line).trimmed();
+    if (reason.size() > 200)
+        reason = reason.left(200);
+    return reason;
+}
+
+bool explainsFailure(const QString& line) {
+    static const QRegularExpression failure(QStringLiteral("failed|panic|error|unknown|invalid"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression chatter(QStringLiteral("\\[(Info|Debug|Warning)\\]"));
+    return failure.match(line).hasMatch() && !chatter.match(line).hasMatch();
+}
+
+} // namespace
+
+TunnelHost::TunnelHost(QString runtimeDir, QByteArray document, QObject* parent)
+    : QObject(parent), m_runtimeDir(std::move(runtimeDir)), m_document(std::move(document)), m_lock(m_runtimeDir) {
+    m_takeoverTimer.setInterval(takeoverTickMs);
+    connect(&m_takeoverTimer, &QTimer::timeout, this, &TunnelHost::takeOver);
+    m_socksTimer.setInterval(socksTickMs);
+    connect(&m_socksTimer, &QTimer::timeout, this, &TunnelHost::checkSocks);
+    m_killTimer.setSingleShot(true);
+    m_killTimer.setInterval(engineKillMs);
+    connect(&m_killTimer, &QTimer::timeout, &m_engine, &QProcess::kill);
+
+    m_engine.setProcessChannelMode(QProcess::MergedChannels);
+    const pid_t host = getpid();
+    m_engine.setChildProcessModifier([host] {
+        // The engine must never outlive the host, not even a SIGKILLed one.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != host)
+            ::_exit(1);
+    });
+    connect(&m_engine, &QProcess::readyReadStandardOutput, this, &TunnelHost::readEngineOutput);
+    connect(&m_engine, &QProcess::finished, this, &TunnelHost::engineFinished);
+    connect(&m_engine, &QProcess::errorOccurred, this, &TunnelHost::engineError);
+}
+
+TunnelHost::~TunnelHost() {
+    // Whatever happens to the host, the engine goes with it.
+    if (m_engine.state() != QProcess::NotRunning) {
+        m_engine.kill();
+        m_engine.waitForFinished(engineKillMs);
+    }
+}
+
+void TunnelHost::run() {
+    if (m_lock.tryAcquire())
+        return begin();
+    takeOver();
+    m_takeoverTimer.start();
+}
+
+// A host still runs an older document: ask it to stop and wait for its lock.
+void TunnelHost::takeOver() {
+    if (m_lock.tryAcquire()) {
+        m_takeoverTimer.stop();
+        return begin();
+    }
+    const auto previous = HostFiles::readPid(m_runtimeDir);
+    const bool previousRuns =
+        previous && *previous != getpid() && HostFiles::processRuns(*previous, QCoreApplication::applicationFilePath());
+    if (previousRuns && m_takeoverTicks == 0)
+        ::kill(static_cast<pid_t>(*previous), SIGTERM);
+    if (previousRuns && m_takeoverTicks == takeoverKillTicks)
+        ::kill(static_cast<pid_t>(*previous), SIGKILL);
+    if (++m_takeoverTicks > takeoverGiveUpTicks) {
+        m_takeoverTimer.stop();
+        qWarning("vemko-tunnel: the previous tunnel host does not give up its lock");
+        emit finished(3);
+    }
+}
+
+void TunnelHost::begin() {
+    const QByteArray logPath = QFile::encodeName(HostFiles::logFile(m_runtimeDir));
+    const int logFd = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (logFd >= 0) {
+        ::fchmod(logFd, 0600);
+        m_log.open(logFd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
+    }
+    QSaveFile pidFile(HostFiles::pidFile(m_runtimeDir));
+    if (pidFile.open(QIODevice::WriteOnly)) {
+        pidFile.write(QByteArray::number(getpid()) + '\n');
+        pidFile.commit();
+    }
+    report(HostState::Phase::Connecting);
+
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(m_document, &error);
+    m_document.fill('\0'); // the credentials are not kept around longer than needed
+    m_document.clear();
+    if (!document.isObject())
+        return end(QStringLiteral("the tunnel document is not a JSON object"), 2);
+
+    const QString program = TunnelPaths::engineProgram();
+    log(QStringLiteral("starting engine %1").arg(program));
+    m_engine.start(program, {QStringLiteral("-config"), QStringLiteral("stdin:")});
+    if (!m_engine.waitForStarted())
+        return; // engineError reports it
+    m_engine.write(QJsonDocument(adaptForEngine(document.object())).toJson(QJsonDocument::Compact));
+    m_engine.closeWriteChannel();
+    m_socksTimer.start();
+}
+
+void TunnelHost::checkSocks() {
+    if (m_connected || m_stopping || m_engine.state() != QProcess::Running)
+        return;
+    if (SocksPort::accepts() && SocksPort::listenedBy(m_engine.processId())) {
+        m_socksTimer.stop();
+        m_connected = true;
+        log(QStringLiteral("SOCKS inbound 127.0.0.1:%1 is up").arg(SocksPort::port));
+        HostState state;
+        state.phase = HostState::Phase::Connected;
+        state.pid = getpid();
+        state.connectedDate = QDateTime::currentDateTimeUtc();
+        HostFiles::writeState(m_runtimeDir, state);
+        return;
+    }
+    if (++m_socksTicks >= socksGiveUpTicks) {
+        m_socksTimer.stop();
+        m_failureLine = QStringLiteral("SOCKS inbound 127.0.0.1:10808 did not open");
+        m_engine.terminate();
+        m_killTimer.start();
+    }
+}
+
+void TunnelHost::readEngineOutput() {
+    const QByteArray output = m_engine.readAll();
+    if (m_log.isOpen()) {
+        m_log.write(output);
+        m_log.flush();
+    }
+    m_partialLine += output;
+    qsizetype newline;
+    while ((newline = m_partialLine.indexOf('\n')) >= 0) {
+        const QString line = QString::fromUtf8(m_partialLine.left(newline)).trimmed();
+        m_partialLine.remove(0, newline + 1);
+        if (explainsFailure(line))
+            m_failureLine = line;
+    }
+    if (m_partialLine.size() > 64 * 1024) // a runaway line without end: keep memory bounded
+        m_partialLine.clear();
+}
+
+void TunnelHost::engineFinished(int exitCode, QProcess::ExitStatus exitStatus) {
+    m_socksTimer.stop();
+    m_killTimer.stop();
+    readEngineOutput();
+    if (!m_partialLine.isEmpty() && explainsFailure(QString::fromUtf8(m_partialLine)))
+        m_failureLine = QString::fromUtf8(m_partialLine).trimmed();
+    log(QStringLiteral("engine exited (%1 %2)")
+            .arg(exitStatus == QProcess::NormalExit ? QStringLiteral("code") : QStringLiteral("signal"))
+            .arg(exitCode));
+    if (m_stopping)
+        return end(QStringLiteral("stopped"), 0);
+    QString reason = shortReason(m_failureLine);
+    if (reason.isEmpty())
+        reason = exitStatus == QProcess::NormalExit ? QStringLiteral("engine exited with code %1").arg(exitCode)
+                                                    : QStringLiteral("engine crashed");
+    end(reason, 1);
+}
+
+void TunnelHost::engineError(QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart)
+        return; // crashes arrive through finished()
+    end(QStringLiteral("engine %1 cannot be started: %2").arg(m_engine.program(), m_engine.errorString()), 2);
+}
+
+void TunnelHost::stop() {
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    if (!m_lock.held()) {
+        // Still waiting for an older host: leave its report alone, it ends by itself.
+        m_takeoverTimer.stop();
+        emit finished(0);
+        return;
+    }
+    if (m_engine.state() == QProcess::NotRunning)
+        return end(QStringLiteral("stopped"), 0);
+    log(QStringLiteral("stop requested"));
+    m_engine.terminate();
+    m_killTimer.start();
+}
+
+void TunnelHost::report(HostState::Phase phase, const QString& reason) {
+    HostState state;
+    state.phase = phase;
+    state.pid = getpid();
+    state.reason = reason;
+    if (!HostFiles::writeState(m_runtimeDir, state))
+        log(QStringLiteral("cannot write the status file"));
+}
+
+void TunnelHost::end(const QString& reason, int exitCode) {
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_socksTimer.stop();
+    if (m_engine.state() != QProcess::NotRunning) {
+        m_engine.kill();
+        m_engine.waitForFinished(engineKillMs);
+    }
+    log(QStringLiteral("disconnected: %1").arg(reason));
+    report(HostState::Phase::Disconnected, reason);
+    if (HostFiles::readPid(m_runtimeDir) == getpid())
+        QFile::remove(HostFiles::pidFile(m_runtimeDir));
+    emit finished(exitCode);
+}
+
+void TunnelHost::log(const QString& line) {
+    if (!m_log.isOpen())
+        return;
+    m_log.write(QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() + " vemko-tunnel: " + line.toUtf8() +
+                '\n');
+    m_log.flush();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "HostLock.h"
+#include "platform/TunnelHostState.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QObject>
+#include <QProcess>
+#include <QTimer>
+
+// One tunnel session: take over from a host that still runs, start the engine with the
+// document on its stdin, report connecting → connected → disconnected into the runtime folder,
+// and end the engine with the host.
+class TunnelHost : public QObject {
+    Q_OBJECT
+public:
+    TunnelHost(QString runtimeDir, QByteArray document, QObject* parent = nullptr);
+    ~TunnelHost() override;
+
+    void run();
+    // SIGTERM/SIGINT: end the engine, report disconnected, finish.
+    void stop();
+
+signals:
+    void finished(int exitCode);
+
+private:
+    void takeOver();
+    void begin();
+    void checkSocks();
+    void readEngineOutput();
+    void engineFinished(int exitCode, QProcess::ExitStatus exitStatus);
+    void engineError(QProcess::ProcessError error);
+    void report(HostState::Phase phase, const QString& reason = {});
+    void end(const QString& reason, int exitCode);
+    void log(const QString& line);
+
+    QString m_runtimeDir;
+    QByteArray m_document;
+    HostLock m_lock;
+    QFile m_log;
+    QProcess m_engine;
+    QTimer m_takeoverTimer;
+    QTimer m_socksTimer;
+    QTimer m_killTimer;
+    int m_takeoverTicks = 0;
+    int m_socksTicks = 0;
+    bool m_stopping = false;
+    bool m_connected = false;
+    bool m_ended = false;
+    QByteArray m_partialLine;
+    QString m_failureLine; // the engine's last line that explains a failure
+};

@@ -1,0 +1,76 @@
+// vemko-tunnel: carries the tunnel for the app, outliving it as a system tunnel would.
+//
+//   vemko-tunnel [--runtime-dir DIR]              the tunnel document arrives on stdin
+//   vemko-tunnel [--runtime-dir DIR] --saved [--config-file FILE]
+//                                                 the document saved by the app is used
+//
+// The document holds server credentials: it never travels on the command line.
+#include "StopSignals.h"
+#include "TunnelHost.h"
+#include "platform/TunnelPaths.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+QByteArray readStdin() {
+    if (::isatty(STDIN_FILENO))
+        return {};
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly))
+        return {};
+    return input.read(16 * 1024 * 1024);
+}
+
+QByteArray readSaved(const QString& configFile) {
+    QFile file(configFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonObject saved = QJsonDocument::fromJson(file.readAll()).object();
+    return saved.value("protocolConfiguration")
+        .toObject()
+        .value("providerConfiguration")
+        .toObject()
+        .value("config")
+        .toString()
+        .toUtf8();
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // Our own session: a terminal's Ctrl-C or the app's process group never reaches the tunnel.
+    ::setsid();
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption runtimeDir("runtime-dir", "State folder.", "dir", TunnelPaths::defaultRuntimeDir());
+    const QCommandLineOption saved("saved", "Run the saved tunnel document instead of stdin.");
+    const QCommandLineOption configFile("config-file", "Saved tunnel configuration.", "file",
+                                        TunnelPaths::defaultConfigFile());
+    parser.addOptions({runtimeDir, saved, configFile});
+    parser.addHelpOption();
+    parser.process(app);
+
+    QByteArray document = parser.isSet(saved) ? QByteArray() : readStdin();
+    if (document.trimmed().isEmpty())
+        document = readSaved(parser.value(configFile));
+
+    const QString folder = parser.value(runtimeDir);
+    if (!TunnelPaths::ensurePrivateDir(folder)) {
+        std::fprintf(stderr, "vemko-tunnel: cannot use the runtime folder %s\n", qPrintable(folder));
+        return 3;
+    }
+
+    TunnelHost host(folder, std::move(document));
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &host, &TunnelHost::stop);
+    QObject::connect(&host, &TunnelHost::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
+    host.run();
+    return app.exec();
+}

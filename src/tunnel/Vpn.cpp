@@ -1,0 +1,97 @@
+#include "tunnel/Vpn.h"
+
+#include "device/Store.h"
+#include "platform/Clock.h"
+#include "platform/MainTask.h"
+#include "platform/TunnelManager.h"
+#include "tunnel/OneShot.h"
+
+#include <QPointer>
+
+namespace {
+
+template <typename T, typename Signal> void assign(Vpn* vpn, T& field, T value, Signal changed) {
+    if (field == value)
+        return;
+    field = std::move(value);
+    Q_EMIT(vpn->*changed)();
+}
+
+} // namespace
+
+QString Vpn::defaultIpinfoUrl() {
+    const QString configured = qEnvironmentVariable("VEMKO_IPINFO_URL");
+    return configured.isEmpty() ? QStringLiteral("https://ipinfo.io/json") : configured;
+}
+
+QNetworkProxy Vpn::tunnelSocksProxy() {
+    return QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"), 10808);
+}
+
+Vpn::Vpn(TunnelSystem& tunnels, ExtensionManager& extensions, Store& store, Clock& clock, Desktop& desktop,
+         QNetworkAccessManager& lookupNetwork, QString apiOrigin, QString ipinfoUrl, QObject* parent,
+         QNetworkProxy probeProxy)
+    : QObject(parent), m_tunnels(tunnels), m_extensions(extensions), m_store(store), m_clock(clock),
+      m_desktop(desktop), m_lookupNetwork(lookupNetwork), m_apiOrigin(std::move(apiOrigin)),
+      m_ipinfoUrl(std::move(ipinfoUrl)), m_probeProxy(std::move(probeProxy)) {
+    // The notification may come from any thread; the sync always runs here, on ours.
+    QObject::connect(&m_tunnels, &TunnelSystem::statusChanged, this, &Vpn::onStatusNotification,
+                     Qt::QueuedConnection);
+    startMainTask(load());
+}
+
+Vpn::~Vpn() {
+    // A run waiting for the extension must not wait for ever; it wakes after we are gone and ends.
+    if (m_extensionRequestDone)
+        vpn_detail::completeLater(std::move(m_extensionRequestDone),
+                                  std::make_exception_ptr(vpn_detail::Superseded{}));
+}
+
+QString Vpn::tunnelBundleId() const {
+    return QStringLiteral("app.vemko.vpn.tunnel");
+}
+
+bool Vpn::previewOnly() const {
+    return m_store.preview();
+}
+
+void Vpn::setProfiles(const QList<ServerProfile>& profiles) {
+    assign(this, m_profiles, profiles, &Vpn::profilesChanged);
+}
+void Vpn::setStatus(Status status) {
+    assign(this, m_status, status, &Vpn::statusChanged);
+}
+void Vpn::setProfileName(std::optional<QString> name) {
+    assign(this, m_profileName, std::move(name), &Vpn::profileNameChanged);
+}
+void Vpn::setError(std::optional<QString> error) {
+    assign(this, m_error, std::move(error), &Vpn::errorChanged);
+}
+void Vpn::setSince(std::optional<QDateTime> since) {
+    assign(this, m_since, std::move(since), &Vpn::sinceChanged);
+}
+void Vpn::setExit(std::optional<QString> exit) {
+    assign(this, m_exit, std::move(exit), &Vpn::exitChanged);
+}
+void Vpn::setNeedsApproval(bool needsApproval) {
+    assign(this, m_needsApproval, needsApproval, &Vpn::needsApprovalChanged);
+}
+
+QCoro::Task<> Vpn::load() {
+    QPointer<Vpn> self(this);
+    const std::shared_ptr<TunnelManager> before = m_manager;
+    std::shared_ptr<TunnelManager> first;
+    try {
+        const auto saved = co_await m_tunnels.loadAll();
+        if (!saved.empty())
+            first = saved.front();
+    } catch (...) {
+        // No saved configuration to use: the tunnel reads as off.
+    }
+    if (!self)
+        co_return;
+    // A connect that installed its configuration meanwhile knows better than this older read.
+    if (m_manager == before)
+        m_manager = std::move(first);
+    syncStatus();
+}

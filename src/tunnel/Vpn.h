@@ -1,0 +1,150 @@
+#pragma once
+
+#include "platform/ExtensionManager.h"
+#include "service/ServerProfile.h"
+
+#include <QCoroTask>
+#include <QDateTime>
+#include <QList>
+#include <QNetworkProxy>
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class Clock;
+class Desktop;
+class QNetworkAccessManager;
+class Store;
+class TunnelManager;
+class TunnelSystem;
+
+namespace vpn_detail {
+class OneShot;
+}
+
+// The tunnel controller: publishes the tunnel's state to the screens and connects with fail-over
+// across the candidate servers, proving each one with a request through the tunnel.
+// Main thread only.
+class Vpn final : public QObject, public ExtensionRequestDelegate {
+    Q_OBJECT
+public:
+    enum class Status { Off, Connecting, On };
+    Q_ENUM(Status)
+
+    Q_PROPERTY(Status status READ status NOTIFY statusChanged)
+    // The server connect is trying ("пробую: " + name for later candidates) or has connected.
+    Q_PROPERTY(std::optional<QString> profileName READ profileName NOTIFY profileNameChanged)
+    // The last user-facing message of connect or extension activation.
+    Q_PROPERTY(std::optional<QString> error READ error NOTIFY errorChanged)
+    // When the current connection came up.
+    Q_PROPERTY(std::optional<QDateTime> since READ since NOTIFY sinceChanged)
+    // "city · ip" (or the ip alone) as the outside world sees us through the tunnel.
+    Q_PROPERTY(std::optional<QString> exit READ exit NOTIFY exitChanged)
+    Q_PROPERTY(bool needsApproval READ needsApproval NOTIFY needsApprovalChanged)
+    Q_PROPERTY(QList<ServerProfile> profiles READ profiles WRITE setProfiles NOTIFY profilesChanged)
+    Q_PROPERTY(QString tunnelBundleId READ tunnelBundleId CONSTANT)
+    Q_PROPERTY(bool previewOnly READ previewOnly CONSTANT)
+
+    // VEMKO_IPINFO_URL when set, else https://ipinfo.io/json.
+    static QString defaultIpinfoUrl();
+    // The tunnel's local SOCKS entry (127.0.0.1:10808), through which the traffic probe goes.
+    static QNetworkProxy tunnelSocksProxy();
+
+    // `lookupNetwork` carries the exit-address lookup; the traffic probe uses a fresh network
+    // object of its own per probe, routed through `probeProxy`. Registers for the tunnel status
+    // notification and starts loading the saved tunnel configuration.
+    Vpn(TunnelSystem& tunnels, ExtensionManager& extensions, Store& store, Clock& clock, Desktop& desktop,
+        QNetworkAccessManager& lookupNetwork, QString apiOrigin, QString ipinfoUrl = defaultIpinfoUrl(),
+        QObject* parent = nullptr, QNetworkProxy probeProxy = tunnelSocksProxy());
+    ~Vpn() override;
+
+    Status status() const { return m_status; }
+    std::optional<QString> profileName() const { return m_profileName; }
+    std::optional<QString> error() const { return m_error; }
+    std::optional<QDateTime> since() const { return m_since; }
+    std::optional<QString> exit() const { return m_exit; }
+    bool needsApproval() const { return m_needsApproval; }
+    QList<ServerProfile> profiles() const { return m_profiles; }
+    void setProfiles(const QList<ServerProfile>& profiles);
+    QString tunnelBundleId() const;
+    bool previewOnly() const;
+
+    // Loads the saved tunnel configuration and syncs the status.
+    QCoro::Task<> load();
+    // Maps the platform's tunnel state onto status, since, exit and needsApproval.
+    void syncStatus();
+    // Brings the tunnel up on `profile` or, failing that, on the next candidate that passes the
+    // traffic probe. The outcome is in status, profileName and error. A later connect or a
+    // disconnect ends this run at its next suspension.
+    QCoro::Task<> connect(ServerProfile profile);
+    // Stops the tunnel without waiting for the platform; forgets "was_connected".
+    void disconnect();
+    // Opens the first system settings location that approves the tunnel component.
+    void openExtensionSettings();
+
+    // ExtensionRequestDelegate
+    ReplacementAction actionForReplacingExtension(const QString& identifier) override;
+    void requestNeedsUserApproval(const QString& identifier) override;
+    void requestDidFinish(const QString& identifier, Result result) override;
+    void requestDidFail(const QString& identifier, const QString& error) override;
+
+signals:
+    void statusChanged();
+    void profileNameChanged();
+    void errorChanged();
+    void sinceChanged();
+    void exitChanged();
+    void needsApprovalChanged();
+    void profilesChanged();
+
+private:
+    class Run;
+
+    void setStatus(Status status);
+    void setProfileName(std::optional<QString> name);
+    void setError(std::optional<QString> error);
+    void setSince(std::optional<QDateTime> since);
+    void setExit(std::optional<QString> exit);
+    void setNeedsApproval(bool needsApproval);
+
+    void onStatusNotification();
+    QCoro::Task<> lookupExit(quint64 lookup);
+    QCoro::Task<std::shared_ptr<TunnelManager>> prepareManager(QString config, QString server, Run run);
+    QCoro::Task<> installExtensionIfNeeded(Run run);
+    QCoro::Task<bool> tryCandidate(ServerProfile candidate, Run run);
+    QCoro::Task<bool> waitForStatus(Status wanted, std::chrono::milliseconds limit, Run run);
+    QCoro::Task<> pollPause(std::chrono::milliseconds pause, Run run);
+    QCoro::Task<bool> probeTraffic(Run run);
+    void stopTunnel();
+    void supersedeRuns();
+
+    TunnelSystem& m_tunnels;
+    ExtensionManager& m_extensions;
+    Store& m_store;
+    Clock& m_clock;
+    Desktop& m_desktop;
+    QNetworkAccessManager& m_lookupNetwork;
+    QString m_apiOrigin;
+    QString m_ipinfoUrl;
+    QNetworkProxy m_probeProxy;
+
+    Status m_status = Status::Off;
+    std::optional<QString> m_profileName;
+    std::optional<QString> m_error;
+    std::optional<QDateTime> m_since;
+    std::optional<QString> m_exit;
+    bool m_needsApproval = false;
+    QList<ServerProfile> m_profiles;
+
+    std::shared_ptr<TunnelManager> m_manager;
+    // The pending extension activation's waiter: one slot, a newer request cancels the older.
+    std::shared_ptr<vpn_detail::OneShot> m_extensionRequestDone;
+    // Waits of connect that a status notification may end early.
+    std::vector<std::shared_ptr<vpn_detail::OneShot>> m_statusWaiters;
+    quint64 m_run = 0;    // the current connect run; a newer connect or a disconnect moves it on
+    quint64 m_lookup = 0; // the current exit lookup; a later one or going off moves it on
+};
+
+using VpnStatus = Vpn::Status;

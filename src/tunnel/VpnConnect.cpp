@@ -1,0 +1,130 @@
+#include "device/Store.h"
+#include "platform/Clock.h"
+#include "platform/Defaults.h"
+#include "platform/MainTask.h"
+#include "platform/TunnelManager.h"
+#include "tunnel/Friendly.h"
+#include "tunnel/Run.h"
+#include "tunnel/SmartOrder.h"
+#include "tunnel/Texts.h"
+#include "tunnel/TunnelConfig.h"
+#include "tunnel/Vpn.h"
+
+using namespace std::chrono_literals;
+using vpn_detail::OneShot;
+using vpn_detail::Superseded;
+
+namespace {
+
+constexpr auto connectWait = 12s;
+constexpr auto stopWait = 6s;
+constexpr auto pollInterval = 300ms;
+
+QCoro::Task<> wakeAfter(Clock* clock, std::chrono::milliseconds pause, std::shared_ptr<OneShot> wake) {
+    co_await clock->sleep(pause);
+    wake->complete();
+}
+
+} // namespace
+
+QCoro::Task<> Vpn::connect(ServerProfile profile) {
+    if (previewOnly()) {
+        setError(tunnel_texts::preview);
+        co_return;
+    }
+    supersedeRuns();
+    const Run run(this, m_run);
+    setError(std::nullopt);
+    const QList<ServerProfile> candidates =
+        smartOrder(profile, m_profiles, m_store.d().string(QStringLiteral("lastGood")));
+    const bool failOver = candidates.size() > 1;
+    setStatus(Status::Connecting);
+
+    try {
+        for (qsizetype position = 0; position < candidates.size(); ++position) {
+            const ServerProfile& candidate = candidates[position];
+            setProfileName(position == 0 ? candidate.name : tunnel_texts::trying + candidate.name);
+            if (co_await tryCandidate(candidate, run)) {
+                setProfileName(candidate.name);
+                m_store.d().setString(QStringLiteral("lastGood"), candidate.name);
+                m_store.d().setBoolean(QStringLiteral("was_connected"), true);
+                syncStatus();
+                co_return;
+            }
+            // A lone server is left alone: it may still come up by itself.
+            if (failOver) {
+                stopTunnel();
+                co_await waitForStatus(Status::Off, stopWait, run);
+            }
+        }
+    } catch (const Superseded&) {
+        co_return;
+    }
+    if (failOver)
+        setError(tunnel_texts::noServerPassed);
+    setStatus(Status::Off);
+}
+
+QCoro::Task<bool> Vpn::tryCandidate(ServerProfile candidate, Run run) {
+    try {
+        co_await installExtensionIfNeeded(run);
+        const QString config = makeConfig(candidate);
+        const std::shared_ptr<TunnelManager> manager = co_await prepareManager(config, candidate.name, run);
+        TunnelConnection* connection = manager->connection();
+        if (!connection)
+            throw Fail(tunnel_texts::noConnection);
+        connection->start(QJsonObject{{QStringLiteral("config"), config}});
+    } catch (const Superseded&) {
+        throw;
+    } catch (...) {
+        setError(friendly(std::current_exception()));
+        co_return false;
+    }
+    if (!co_await waitForStatus(Status::On, connectWait, run))
+        co_return false;
+    co_return co_await probeTraffic(run);
+}
+
+QCoro::Task<bool> Vpn::waitForStatus(Status wanted, std::chrono::milliseconds limit, Run run) {
+    const QDateTime deadline = m_clock.now().addMSecs(limit.count());
+    while (m_clock.now() < deadline) {
+        syncStatus();
+        if (m_status == wanted)
+            co_return true;
+        const std::chrono::milliseconds left{m_clock.now().msecsTo(deadline)};
+        co_await pollPause(std::min<std::chrono::milliseconds>(pollInterval, left), run);
+    }
+    co_return false;
+}
+
+QCoro::Task<> Vpn::pollPause(std::chrono::milliseconds pause, Run run) {
+    auto wake = std::make_shared<OneShot>();
+    m_statusWaiters.push_back(wake);
+    startMainTask(wakeAfter(&m_clock, pause, wake));
+    co_await *wake;
+    run.check();
+    std::erase(m_statusWaiters, wake);
+}
+
+void Vpn::disconnect() {
+    // The user's "off" also ends a connect still trying candidates: nothing comes up after it.
+    supersedeRuns();
+    m_store.d().setBoolean(QStringLiteral("was_connected"), false);
+    stopTunnel();
+    setStatus(Status::Off);
+    setSince(std::nullopt);
+    setExit(std::nullopt);
+    ++m_lookup;
+}
+
+void Vpn::stopTunnel() {
+    if (TunnelConnection* connection = m_manager ? m_manager->connection() : nullptr)
+        connection->stop();
+}
+
+void Vpn::supersedeRuns() {
+    ++m_run;
+    if (m_extensionRequestDone)
+        vpn_detail::completeLater(std::exchange(m_extensionRequestDone, {}),
+                                  std::make_exception_ptr(Superseded{}));
+}

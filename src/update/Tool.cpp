@@ -1,0 +1,13 @@
+#include "update/Tool.h"
+
+#include "platform/PlatformError.h"
+
+int runTool(const QString& program, const QStringList& arguments, QProcess::ProcessChannelMode channels) {
+    QProcess process;
+    process.setProcessChannelMode(channels);
+    process.start(program, arguments, QIODevice::ReadOnly);
+    if (!process.waitForStarted(-1))
+        throw PlatformError(program + QStringLiteral(": ") + process.errorString());
+    process.waitForFinished(-1);
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}

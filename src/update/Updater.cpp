@@ -1,0 +1,218 @@
+#include "update/Updater.h"
+
+#include "device/Store.h"
+#include "platform/Desktop.h"
+#include "platform/PlatformError.h"
+#include "service/Api.h"
+#include "service/Errors.h"
+#include "update/Download.h"
+#include "update/InstallScript.h"
+#include "update/Tool.h"
+#include "update/UpdateLog.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSaveFile>
+#include <cerrno>
+
+namespace {
+
+const QString archiveName = QStringLiteral("vemko-update.zip");
+const QString unpackName = QStringLiteral("vemko-update");
+const QString scriptName = QStringLiteral("vemko-update.sh");
+
+// The text a failure shows the user: our own texts as they are, the platform's descriptions as
+// the platform gave them.
+QString describe(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Fail& fail) {
+        return fail.text;
+    } catch (const ApiError& refusal) {
+        return refusal.message;
+    } catch (const TransportError& transport) {
+        return transport.description;
+    } catch (const PlatformError& platform) {
+        return platform.description;
+    } catch (const std::exception& other) {
+        return QString::fromUtf8(other.what());
+    } catch (...) {
+        return QStringLiteral("unknown error");
+    }
+}
+
+bool sameVersion(const AppVersion& a, const AppVersion& b) {
+    return a.version_code == b.version_code && a.version_name == b.version_name && a.url == b.url &&
+           a.notes == b.notes;
+}
+
+} // namespace
+
+QString UpdaterSetup::defaultInstallPath() {
+    return QDir::homePath() + QStringLiteral("/.local/opt/Vemko VPN.AppDir");
+}
+
+UpdaterSetup UpdaterSetup::defaults() {
+    const QDir appDir(QCoreApplication::applicationDirPath());
+    return UpdaterSetup{
+        .installPath = defaultInstallPath(),
+        .publicKey = appDir.filePath(QStringLiteral("vemko-update-key.pem")),
+        .codesign = appDir.filePath(QStringLiteral("vemko-codesign")),
+        .tempDir = QDir::tempPath(),
+        .unzip = QStringLiteral("/usr/bin/unzip"),
+        .waitPid = QCoreApplication::applicationPid(),
+    };
+}
+
+Updater::Updater(Api& api, const Store& store, Desktop& desktop, QNetworkAccessManager& network,
+                 UpdaterSetup setup, QObject* parent)
+    : QObject(parent), m_api(api), m_store(store), m_desktop(desktop), m_network(network),
+      m_setup(std::move(setup)) {}
+
+Updater::~Updater() = default;
+
+QCoro::Task<> Updater::check(bool automatic) {
+    QPointer<Updater> self(this);
+    Api& api = m_api;
+    std::optional<AppVersion> latest;
+    QString failure;
+    try {
+        latest = co_await api.appVersion();
+    } catch (...) {
+        failure = describe(std::current_exception());
+    }
+    if (!self)
+        co_return;
+    if (!latest) {
+        qCCritical(lcUpdater).noquote() << QStringLiteral("проверка не удалась: %1").arg(failure);
+        co_return;
+    }
+    const qint64 ours = m_store.appBuild();
+    qCInfo(lcUpdater).noquote()
+        << QStringLiteral("проверка: на сервере %1, у нас %2").arg(latest->version_code).arg(ours);
+    if (ours >= latest->version_code)
+        co_return; // an older or equal answer never withdraws an offer already made
+    setAvailable(*latest);
+    if (automatic && m_store.autoUpdate())
+        co_await install();
+}
+
+QCoro::Task<> Updater::install() {
+    if (!m_available || m_progress >= 0)
+        co_return;
+    const QUrl url(m_available->url, QUrl::StrictMode);
+    if (url.isEmpty() || !url.isValid())
+        co_return;
+
+    QPointer<Updater> self(this);
+    setProgress(0);
+    setMessage(std::nullopt);
+    qCInfo(lcUpdater).noquote() << QStringLiteral("качаю обновление");
+    QString failure;
+    try {
+        const QString archive = co_await download(url);
+        if (!self)
+            co_return;
+        const QString bundle = unpack(archive);
+        verify(bundle);
+        qCInfo(lcUpdater).noquote() << QStringLiteral("подменяю приложение и перезапускаюсь");
+        replaceAndRelaunch(bundle);
+        co_return;
+    } catch (...) {
+        failure = describe(std::current_exception());
+    }
+    if (!self)
+        co_return;
+    setProgress(-1);
+    setMessage(QStringLiteral("Не удалось обновиться: ") + failure);
+    qCCritical(lcUpdater).noquote() << QStringLiteral("обновление не удалось: %1").arg(failure);
+}
+
+QCoro::Task<QString> Updater::download(QUrl url) {
+    QPointer<Updater> self(this);
+    const QString archive = QDir(m_setup.tempDir).filePath(archiveName);
+    co_await downloadToFile(m_network, std::move(url), archive);
+    if (self)
+        setProgress(60);
+    co_return archive;
+}
+
+QString Updater::unpack(const QString& archive) {
+    const QString folder = QDir(m_setup.tempDir).filePath(unpackName);
+    QDir(folder).removeRecursively(); // leftovers of an earlier attempt; a failure shows below
+    if (!QDir().mkpath(folder))
+        throw PlatformError(folder + QStringLiteral(": ") + qt_error_string(errno));
+
+    const QStringList arguments{QStringLiteral("-q"), archive, QStringLiteral("-d"), folder};
+    if (runTool(m_setup.unzip, arguments, QProcess::ForwardedChannels) != 0)
+        throw Fail(QStringLiteral("архив повреждён"));
+
+    const QDir unpacked(folder);
+    if (!unpacked.isReadable())
+        throw PlatformError(folder + QStringLiteral(": ") + qt_error_string(EACCES));
+    // The first AppDir in the order the folder lists, as an archive's author would expect.
+    const QStringList entries = unpacked.entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QString& name : entries) {
+        const QFileInfo entry(name);
+        if (entry.suffix() == QLatin1String("AppDir") && !entry.completeBaseName().isEmpty()) {
+            setProgress(80);
+            return unpacked.filePath(name);
+        }
+    }
+    throw Fail(QStringLiteral("архив повреждён"));
+}
+
+void Updater::verify(const QString& bundle) {
+    const QStringList arguments{QStringLiteral("verify"), QStringLiteral("--key"), m_setup.publicKey, bundle};
+    if (runTool(m_setup.codesign, arguments, QProcess::ForwardedOutputChannel) != 0)
+        throw Fail(QStringLiteral("подпись обновления не подтверждена"));
+    setProgress(90);
+}
+
+void Updater::replaceAndRelaunch(const QString& bundle) {
+    const QString scriptPath = QDir(m_setup.tempDir).filePath(scriptName);
+    QSaveFile script(scriptPath);
+    if (!script.open(QIODevice::WriteOnly) ||
+        script.write(installScript(m_setup.waitPid, bundle, m_setup.installPath).toUtf8()) < 0 ||
+        !script.commit())
+        throw PlatformError(scriptPath + QStringLiteral(": ") + script.errorString());
+    const auto executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                            QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                            QFileDevice::ExeOther;
+    if (!QFile::setPermissions(scriptPath, executable))
+        throw PlatformError(scriptPath + QStringLiteral(": ") + qt_error_string(errno));
+
+    // Detached: the script must outlive the app it is about to replace.
+    QProcess starter;
+    starter.setProgram(QStringLiteral("/bin/bash"));
+    starter.setArguments({scriptPath});
+    if (!starter.startDetached())
+        throw PlatformError(QStringLiteral("/bin/bash: ") + starter.errorString());
+
+    setProgress(100);
+    m_desktop.terminate();
+}
+
+void Updater::setAvailable(const AppVersion& version) {
+    if (m_available && sameVersion(*m_available, version))
+        return;
+    m_available = version;
+    emit availableChanged();
+}
+
+void Updater::setProgress(int progress) {
+    if (m_progress == progress)
+        return;
+    m_progress = progress;
+    emit progressChanged();
+}
+
+void Updater::setMessage(std::optional<QString> message) {
+    if (m_message == message)
+        return;
+    m_message = std::move(message);
+    emit messageChanged();
+}

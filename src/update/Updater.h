@@ -1,0 +1,97 @@
+#pragma once
+
+#include "service/Records.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <optional>
+
+class Api;
+class Desktop;
+class QNetworkAccessManager;
+class Store;
+
+// Where an installation reads and writes. The defaults are the running app's; tests point every
+// path into a temporary folder and the pid at a stand-in process.
+struct UpdaterSetup {
+    QString installPath; // the AppDir every installation replaces, wherever the running copy lies
+    QString publicKey;   // PEM public key the update's signature must verify against
+    QString codesign;    // the vemko-codesign tool
+    QString tempDir;     // holds "vemko-update.zip", "vemko-update" and "vemko-update.sh"
+    QString unzip;
+    qint64 waitPid = 0; // the install script waits for this process to exit
+
+    // ~/.local/opt/Vemko VPN.AppDir; the key and tool next to the running executable
+    // ("vemko-update-key.pem", "vemko-codesign"); QDir::tempPath(); "/usr/bin/unzip";
+    // this process's id.
+    static UpdaterSetup defaults();
+    static QString defaultInstallPath();
+};
+
+// Keeps the app itself current: asks the service for the newest build, then downloads, unpacks
+// and verifies it and hands over to a script that swaps the installed AppDir and relaunches it.
+class Updater : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool hasAvailable READ hasAvailable NOTIFY availableChanged)
+    Q_PROPERTY(QString availableVersionName READ availableVersionName NOTIFY availableChanged)
+    Q_PROPERTY(QString availableNotes READ availableNotes NOTIFY availableChanged)
+    Q_PROPERTY(int progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(bool hasMessage READ hasMessage NOTIFY messageChanged)
+    Q_PROPERTY(QString message READ messageText NOTIFY messageChanged)
+
+public:
+    Updater(Api& api, const Store& store, Desktop& desktop, QNetworkAccessManager& network,
+            UpdaterSetup setup = UpdaterSetup::defaults(), QObject* parent = nullptr);
+    ~Updater() override;
+
+    // The newer version found by the last check that found one; never cleared.
+    std::optional<AppVersion> available() const { return m_available; }
+    bool hasAvailable() const { return m_available.has_value(); }
+    QString availableVersionName() const { return m_available ? m_available->version_name : QString(); }
+    QString availableNotes() const { return m_available ? m_available->notes : QString(); }
+
+    // -1 when no installation runs (or the last one failed); 0, 60, 80, 90, 100 while one runs.
+    int progress() const { return m_progress; }
+
+    // The last installation failure, ready to show.
+    std::optional<QString> message() const { return m_message; }
+    bool hasMessage() const { return m_message.has_value(); }
+    QString messageText() const { return m_message.value_or(QString()); }
+
+    QString installPath() const { return m_setup.installPath; }
+    const UpdaterSetup& setup() const { return m_setup; }
+
+    // Asks the service for the newest build; with `automatic` and automatic updates on, installs
+    // it at once. Never throws: a failed request is only logged.
+    QCoro::Task<> check(bool automatic);
+    // Downloads, unpacks and verifies `available`, then starts the install script and asks the
+    // app to quit. Never throws: a failure lands in `message` with progress back at -1.
+    QCoro::Task<> install();
+
+signals:
+    void availableChanged();
+    void progressChanged();
+    void messageChanged();
+
+private:
+    QCoro::Task<QString> download(QUrl url);
+    QString unpack(const QString& archive);
+    void verify(const QString& bundle);
+    void replaceAndRelaunch(const QString& bundle);
+
+    void setAvailable(const AppVersion& version);
+    void setProgress(int progress);
+    void setMessage(std::optional<QString> message);
+
+    Api& m_api;
+    const Store& m_store;
+    Desktop& m_desktop;
+    QNetworkAccessManager& m_network;
+    UpdaterSetup m_setup;
+
+    std::optional<AppVersion> m_available;
+    int m_progress = -1;
+    std::optional<QString> m_message;
+};

@@ -1,0 +1,323 @@
+#include "support/TestService.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <sys/socket.h>
+
+namespace {
+
+QByteArray withoutQuery(const QByteArray& path) {
+    const auto mark = path.indexOf('?');
+    return mark < 0 ? path : path.left(mark);
+}
+
+QByteArray reasonPhrase(int status) {
+    static const QHash<int, QByteArray> phrases{
+        {200, "OK"},           {201, "Created"},           {204, "No Content"},
+        {300, "Multiple Choices"}, {301, "Moved Permanently"}, {302, "Found"},
+        {304, "Not Modified"}, {400, "Bad Request"},       {401, "Unauthorized"},
+        {403, "Forbidden"},    {404, "Not Found"},         {409, "Conflict"},
+        {410, "Gone"},         {422, "Unprocessable Entity"}, {429, "Too Many Requests"},
+        {500, "Internal Server Error"}, {502, "Bad Gateway"}, {503, "Service Unavailable"},
+    };
+    return phrases.value(status, "Status");
+}
+
+bool bodyless(int status) { return (status >= 100 && status < 200) || status == 204 || status == 304; }
+
+// A hard reset (RST) rather than an orderly close, as a crashed or hostile peer would do.
+void resetHard(QTcpSocket* socket) {
+    const struct linger hard{1, 0};
+    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    socket->abort();
+}
+
+// One client connection: buffers bytes until a whole request is there, answers one request at a
+// time (a delayed answer holds back the next request on the same connection, as HTTP/1.1 wants).
+struct Connection {
+    QPointer<QTcpSocket> socket;
+    QByteArray buffer;
+    bool answering = false;
+};
+
+} // namespace
+
+bool RecordedRequest::hasHeader(const QByteArray& name) const {
+    for (const auto& [key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+QByteArray RecordedRequest::header(const QByteArray& name) const {
+    for (const auto& [key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
+}
+
+QJsonValue RecordedRequest::json() const {
+    // Wrapping lets a bare scalar body parse too.
+    QJsonParseError error{};
+    const auto doc = QJsonDocument::fromJson("[" + body + "]", &error);
+    if (error.error != QJsonParseError::NoError || body.trimmed().isEmpty() || doc.array().size() != 1)
+        return QJsonValue(QJsonValue::Undefined);
+    return doc.array().at(0);
+}
+
+ScriptedReply ScriptedReply::json(int status, const QJsonValue& body) {
+    QByteArray bytes;
+    if (body.isObject())
+        bytes = QJsonDocument(body.toObject()).toJson(QJsonDocument::Compact);
+    else if (body.isArray())
+        bytes = QJsonDocument(body.toArray()).toJson(QJsonDocument::Compact);
+    else {
+        bytes = QJsonDocument(QJsonArray{body}).toJson(QJsonDocument::Compact);
+        bytes = bytes.mid(1, bytes.size() - 2);
+    }
+    return text(status, bytes, "application/json");
+}
+
+ScriptedReply ScriptedReply::text(int status, const QByteArray& body, const QByteArray& contentType) {
+    ScriptedReply reply;
+    reply.status = status;
+    reply.body = body;
+    if (!contentType.isEmpty())
+        reply.headers.append({"Content-Type", contentType});
+    return reply;
+}
+
+ScriptedReply ScriptedReply::empty(int status) {
+    ScriptedReply reply;
+    reply.status = status;
+    return reply;
+}
+
+ScriptedReply ScriptedReply::reset() {
+    ScriptedReply reply;
+    reply.kind = Kind::Reset;
+    return reply;
+}
+
+ScriptedReply ScriptedReply::garbage(const QByteArray& bytes) {
+    ScriptedReply reply;
+    reply.kind = Kind::Garbage;
+    reply.body = bytes;
+    return reply;
+}
+
+struct TestService::Private {
+    TestService* owner = nullptr;
+    QTcpServer server;
+    QList<RecordedRequest> requests;
+    QMap<QByteArray, QList<ScriptedReply>> queued;
+    QMap<QByteArray, ScriptedReply> standing;
+    std::function<ScriptedReply(const RecordedRequest&)> handler;
+    QHash<QTcpSocket*, Connection> connections;
+
+    static QByteArray routeKey(const QByteArray& method, const QByteArray& path) { return method + ' ' + path; }
+
+    // The routes a request can match: its full path (for routes that carry a query) and its
+    // bare path (for routes that do not).
+    QList<QByteArray> candidateKeys(const RecordedRequest& request) const {
+        QList<QByteArray> keys{routeKey(request.method, request.path)};
+        const auto bare = withoutQuery(request.path);
+        if (bare != request.path)
+            keys.append(routeKey(request.method, bare));
+        return keys;
+    }
+
+    static bool routeMatches(const QByteArray& route, const RecordedRequest& request) {
+        const auto space = route.indexOf(' ');
+        const auto method = route.left(space);
+        const auto path = route.mid(space + 1);
+        if (method != request.method)
+            return false;
+        return path.contains('?') ? path == request.path : path == withoutQuery(request.path);
+    }
+
+    ScriptedReply replyFor(const RecordedRequest& request) {
+        if (handler) {
+            auto decided = handler(request);
+            if (!(decided.kind == ScriptedReply::Kind::Http && decided.status == 404))
+                return decided;
+        }
+        // The full path comes first, so a route with a query wins over the bare path's route.
+        const auto keys = candidateKeys(request);
+        for (const auto& key : keys) {
+            auto found = queued.find(key);
+            if (found != queued.end() && !found->isEmpty())
+                return found->takeFirst();
+        }
+        for (const auto& key : keys) {
+            const auto found = standing.constFind(key);
+            if (found != standing.constEnd())
+                return *found;
+        }
+        return ScriptedReply::empty(404);
+    }
+
+    void accept() {
+        while (auto* socket = server.nextPendingConnection()) {
+            socket->setParent(owner);
+            connections.insert(socket, Connection{socket, {}, false});
+            QObject::connect(socket, &QTcpSocket::readyRead, owner, [this, socket] { serve(socket); });
+            QObject::connect(socket, &QTcpSocket::disconnected, owner, [this, socket] {
+                connections.remove(socket);
+                socket->deleteLater();
+            });
+        }
+    }
+
+    // Takes one complete request off the connection's buffer, if there is one.
+    std::optional<RecordedRequest> takeRequest(Connection& connection, bool& keepAlive) {
+        auto& buffer = connection.buffer;
+        const auto headerEnd = buffer.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return std::nullopt;
+        const auto lines = buffer.left(headerEnd).split('\n');
+        RecordedRequest request;
+        const auto requestLine = lines.value(0).trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.path = requestLine.value(1);
+        const auto version = requestLine.value(2);
+        qsizetype contentLength = 0;
+        keepAlive = version != "HTTP/1.0";
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const auto line = lines[i].trimmed();
+            const auto colon = line.indexOf(':');
+            if (colon <= 0)
+                continue;
+            const auto name = line.left(colon).trimmed();
+            const auto value = line.mid(colon + 1).trimmed();
+            request.headers.append({name, value});
+            if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
+                contentLength = value.toLongLong();
+            if (name.compare("Connection", Qt::CaseInsensitive) == 0)
+                keepAlive = value.compare("close", Qt::CaseInsensitive) != 0;
+        }
+        const auto bodyStart = headerEnd + 4;
+        if (buffer.size() < bodyStart + contentLength)
+            return std::nullopt;
+        request.body = buffer.mid(bodyStart, contentLength);
+        buffer.remove(0, bodyStart + contentLength);
+        return request;
+    }
+
+    void serve(QTcpSocket* socket) {
+        auto found = connections.find(socket);
+        if (found == connections.end())
+            return;
+        found->buffer += socket->readAll();
+        if (found->answering)
+            return;
+        bool keepAlive = true;
+        auto request = takeRequest(*found, keepAlive);
+        if (!request)
+            return;
+        found->answering = true;
+        requests.append(*request);
+        emit owner->requestReceived(*request);
+        const auto reply = replyFor(*request);
+        QPointer<QTcpSocket> guard(socket);
+        auto answer = [this, guard, reply, keepAlive] {
+            if (guard)
+                send(guard, reply, keepAlive);
+        };
+        if (reply.delay.count() > 0)
+            QTimer::singleShot(reply.delay, owner, answer);
+        else
+            answer();
+    }
+
+    void send(QTcpSocket* socket, const ScriptedReply& reply, bool keepAlive) {
+        switch (reply.kind) {
+        case ScriptedReply::Kind::Reset:
+            connections.remove(socket);
+            resetHard(socket);
+            socket->deleteLater();
+            return;
+        case ScriptedReply::Kind::Garbage:
+            connections.remove(socket);
+            socket->write(reply.body);
+            socket->disconnectFromHost();
+            return;
+        case ScriptedReply::Kind::Http:
+            break;
+        }
+        QByteArray bytes = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
+        for (const auto& [name, value] : reply.headers)
+            bytes += name + ": " + value + "\r\n";
+        if (!bodyless(reply.status))
+            bytes += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+        bytes += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+        if (!bodyless(reply.status))
+            bytes += reply.body;
+        socket->write(bytes);
+        if (!keepAlive) {
+            connections.remove(socket);
+            socket->disconnectFromHost();
+            return;
+        }
+        auto found = connections.find(socket);
+        if (found == connections.end())
+            return;
+        found->answering = false;
+        if (!found->buffer.isEmpty()) // a request that arrived while this one was answered
+            QTimer::singleShot(0, socket, [this, socket] { serve(socket); });
+    }
+};
+
+TestService::TestService(QObject* parent) : QObject(parent), d(std::make_unique<Private>()) {
+    d->owner = this;
+    connect(&d->server, &QTcpServer::newConnection, this, [this] { d->accept(); });
+    if (!d->server.listen(QHostAddress::LocalHost, 0))
+        qFatal("test service cannot listen: %s", qPrintable(d->server.errorString()));
+}
+
+TestService::~TestService() {
+    d->server.close();
+    // Sockets are children of this object; drop our bookkeeping before they go.
+    d->connections.clear();
+    for (auto* socket : findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly)) {
+        socket->disconnect(this);
+        socket->abort();
+    }
+}
+
+QString TestService::origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+
+quint16 TestService::port() const { return d->server.serverPort(); }
+
+void TestService::on(const QByteArray& method, const QByteArray& path, const ScriptedReply& reply) {
+    d->standing.insert(Private::routeKey(method, path), reply);
+}
+
+void TestService::enqueue(const QByteArray& method, const QByteArray& path, const ScriptedReply& reply) {
+    d->queued[Private::routeKey(method, path)].append(reply);
+}
+
+void TestService::handle(std::function<ScriptedReply(const RecordedRequest&)> handler) {
+    d->handler = std::move(handler);
+}
+
+QList<RecordedRequest> TestService::requests() const { return d->requests; }
+
+QList<RecordedRequest> TestService::requests(const QByteArray& method, const QByteArray& path) const {
+    QList<RecordedRequest> matching;
+    const auto route = Private::routeKey(method, path);
+    for (const auto& request : d->requests)
+        if (Private::routeMatches(route, request))
+            matching.append(request);
+    return matching;
+}
+
+void TestService::clearRequests() { d->requests.clear(); }
