@@ -5,7 +5,9 @@
 namespace {
 
 // Sniffing protocols that v2ray 4.34 does not know; the rest of the list still works.
-bool engineRefusesSniffing(const QJsonValue& protocol) { return protocol.toString() == QLatin1String("quic"); }
+bool engineRefusesSniffing(const QJsonValue& protocol) {
+    return protocol.toString() == QLatin1String("quic");
+}
 
 QJsonObject adaptInbound(QJsonObject inbound) {
     QJsonObject sniffing = inbound.value("sniffing").toObject();

@@ -96,6 +96,11 @@ void FileDefaults::save() const {
         file.cancelWriting();
         return;
     }
-    file.write(QJsonDocument(m_values).toJson(QJsonDocument::Indented));
+    // QSaveFile takes a short write (disk full, file-size limit) for success: check the count.
+    const QByteArray bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented);
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return;
+    }
     file.commit();
 }

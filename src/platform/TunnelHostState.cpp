@@ -25,7 +25,8 @@ const char* phaseName(HostState::Phase phase) {
 }
 
 std::optional<HostState::Phase> phaseFromName(const QString& name) {
-    for (auto phase : {HostState::Phase::Connecting, HostState::Phase::Connected, HostState::Phase::Disconnected})
+    for (auto phase :
+         {HostState::Phase::Connecting, HostState::Phase::Connected, HostState::Phase::Disconnected})
         if (name == QLatin1String(phaseName(phase)))
             return phase;
     return std::nullopt;
@@ -62,10 +63,18 @@ std::optional<HostState> HostState::fromJson(const QByteArray& json) {
 
 namespace HostFiles {
 
-QString statusFile(const QString& runtimeDir) { return runtimeDir + QStringLiteral("/status.json"); }
-QString pidFile(const QString& runtimeDir) { return runtimeDir + QStringLiteral("/vemko-tunnel.pid"); }
-QString lockFile(const QString& runtimeDir) { return runtimeDir + QStringLiteral("/vemko-tunnel.lock"); }
-QString logFile(const QString& runtimeDir) { return runtimeDir + QStringLiteral("/vemko-tunnel.log"); }
+QString statusFile(const QString& runtimeDir) {
+    return runtimeDir + QStringLiteral("/status.json");
+}
+QString pidFile(const QString& runtimeDir) {
+    return runtimeDir + QStringLiteral("/vemko-tunnel.pid");
+}
+QString lockFile(const QString& runtimeDir) {
+    return runtimeDir + QStringLiteral("/vemko-tunnel.lock");
+}
+QString logFile(const QString& runtimeDir) {
+    return runtimeDir + QStringLiteral("/vemko-tunnel.log");
+}
 
 std::optional<HostState> readState(const QString& runtimeDir) {
     QFile file(statusFile(runtimeDir));
@@ -76,9 +85,12 @@ std::optional<HostState> readState(const QString& runtimeDir) {
 
 bool writeState(const QString& runtimeDir, const HostState& state) {
     QSaveFile file(statusFile(runtimeDir));
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so a short write is seen and cancels the replacement (see LinuxTunnelManager).
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
-    file.write(state.toJson());
+    const QByteArray bytes = state.toJson();
+    if (file.write(bytes) != bytes.size())
+        file.cancelWriting();
     return file.commit();
 }
 

@@ -10,7 +10,9 @@
 namespace TunnelPaths {
 
 namespace {
-QString envPath(const char* name) { return qEnvironmentVariable(name); }
+QString envPath(const char* name) {
+    return qEnvironmentVariable(name);
+}
 } // namespace
 
 QString defaultConfigFile() {

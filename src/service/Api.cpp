@@ -19,6 +19,19 @@ Call post(QString path, bool token, std::optional<QJsonObject> body = std::nullo
     return Call{"POST", std::move(path), token, std::move(body)};
 }
 
+// Built outside the coroutines: gcc 12 miscompiles braced JSON initialisers inside them.
+QJsonObject fields(const char* key, const QJsonValue& value) {
+    QJsonObject object;
+    object.insert(QLatin1String(key), value);
+    return object;
+}
+
+QJsonObject fields(const char* key1, const QJsonValue& value1, const char* key2, const QJsonValue& value2) {
+    auto object = fields(key1, value1);
+    object.insert(QLatin1String(key2), value2);
+    return object;
+}
+
 } // namespace
 
 QString Api::defaultOrigin() {
@@ -35,13 +48,13 @@ Transport Api::transport() const { return Transport{&m_network, &m_store, &m_key
 
 QCoro::Task<QString> Api::login(QString email, QString password) {
     const auto body = co_await send(transport(), post(QStringLiteral("/api/v1/auth/login"), false,
-                                                      QJsonObject{{"email", email}, {"password", password}}));
+                                                      fields("email", email, "password", password)));
     co_return decoded<TokenResp>(body).token;
 }
 
 QCoro::Task<QString> Api::registerAccount(QString email, QString password) {
     const auto body = co_await send(transport(), post(QStringLiteral("/api/v1/auth/register"), false,
-                                                      QJsonObject{{"email", email}, {"password", password}}));
+                                                      fields("email", email, "password", password)));
     co_return decoded<TokenResp>(body).token;
 }
 
@@ -73,22 +86,22 @@ QCoro::Task<> Api::trial() { co_await send(transport(), post(QStringLiteral("/ap
 
 QCoro::Task<PromoResp> Api::promo(QString code) {
     co_return decoded<PromoResp>(
-        co_await send(transport(), post(QStringLiteral("/api/v1/promo"), true, QJsonObject{{"code", code}})));
+        co_await send(transport(), post(QStringLiteral("/api/v1/promo"), true, fields("code", code))));
 }
 
 QCoro::Task<> Api::deleteDevice(QString hwid) {
-    co_await send(transport(), post(QStringLiteral("/api/v1/devices/delete"), true, QJsonObject{{"hwid", hwid}}));
+    co_await send(transport(), post(QStringLiteral("/api/v1/devices/delete"), true, fields("hwid", hwid)));
 }
 
 QCoro::Task<PayResp> Api::pay(QString plan, QString method) {
     co_return decoded<PayResp>(co_await send(
-        transport(), post(QStringLiteral("/api/v1/pay"), true, QJsonObject{{"plan", plan}, {"method", method}})));
+        transport(), post(QStringLiteral("/api/v1/pay"), true, fields("plan", plan, "method", method))));
 }
 
 QCoro::Task<StripeUrl> Api::subscribeStripe(qint64 devices, QString interval) {
     co_return decoded<StripeUrl>(
         co_await send(transport(), post(QStringLiteral("/api/v1/subscribe/stripe"), true,
-                                        QJsonObject{{"devices", devices}, {"interval", interval}})));
+                                        fields("devices", devices, "interval", interval))));
 }
 
 QCoro::Task<PayStatus> Api::payStatus(qint64 orderId) {

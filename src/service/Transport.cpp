@@ -56,15 +56,18 @@ QNetworkRequest Transport::build(const Call& call) const {
     }
     if (call.body)
         request.setRawHeader("Content-Type", "application/json; charset=utf-8");
+    else if (call.verb == "POST")
+        request.setHeader(QNetworkRequest::ContentLengthHeader, 0); // some front ends refuse a POST without it
     return request;
 }
 
 QCoro::Task<HttpReply> exchange(Transport transport, Call call) {
     const auto request = transport.build(call);
+    auto* network = transport.network;
     std::unique_ptr<QNetworkReply, DeleteLater> reply(
-        call.body ? transport.network->sendCustomRequest(request, call.verb,
-                                                         QJsonDocument(*call.body).toJson(QJsonDocument::Compact))
-                  : transport.network->sendCustomRequest(request, call.verb));
+        call.body  ? network->post(request, QJsonDocument(*call.body).toJson(QJsonDocument::Compact))
+        : call.verb == "GET" ? network->get(request)
+                             : network->sendCustomRequest(request, call.verb));
     co_await reply.get();
 
     const auto status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);

@@ -32,7 +32,8 @@ QSet<QByteArray> listenerInodes() {
     QFile table(QStringLiteral("/proc/net/tcp"));
     if (!table.open(QIODevice::ReadOnly))
         return inodes;
-    const QByteArray local = QByteArray("0100007F:") + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    const QByteArray local =
+        QByteArray("0100007F:") + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
     table.readLine(); // header
     while (!table.atEnd()) {
         const QList<QByteArray> fields = table.readLine().simplified().split(' ');

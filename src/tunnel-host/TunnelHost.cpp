@@ -12,6 +12,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -22,6 +23,7 @@ constexpr int takeoverGiveUpTicks = 160;
 constexpr int socksTickMs = 100;
 constexpr int socksGiveUpTicks = 150; // the engine opens its port in milliseconds; 15 s is lost
 constexpr int engineKillMs = 3000;
+constexpr qint64 logLimitBytes = 1024 * 1024; // the runtime folder is a small tmpfs
 
 // "a > b > listen tcp 127.0.0.1:10808: bind: address already in use" → the innermost cause.
 QString shortReason(const QString& line) {
@@ -42,7 +44,8 @@ bool explainsFailure(const QString& line) {
 } // namespace
 
 TunnelHost::TunnelHost(QString runtimeDir, QByteArray document, QObject* parent)
-    : QObject(parent), m_runtimeDir(std::move(runtimeDir)), m_document(std::move(document)), m_lock(m_runtimeDir) {
+    : QObject(parent), m_runtimeDir(std::move(runtimeDir)), m_document(std::move(document)),
+      m_lock(m_runtimeDir) {
     m_takeoverTimer.setInterval(takeoverTickMs);
     connect(&m_takeoverTimer, &QTimer::timeout, this, &TunnelHost::takeOver);
     m_socksTimer.setInterval(socksTickMs);
@@ -86,10 +89,12 @@ void TunnelHost::takeOver() {
         return begin();
     }
     const auto previous = HostFiles::readPid(m_runtimeDir);
-    const bool previousRuns =
-        previous && *previous != getpid() && HostFiles::processRuns(*previous, QCoreApplication::applicationFilePath());
-    if (previousRuns && m_takeoverTicks == 0)
+    const bool previousRuns = previous && *previous != getpid() &&
+                              HostFiles::processRuns(*previous, QCoreApplication::applicationFilePath());
+    if (previousRuns && *previous != m_askedToStop) {
         ::kill(static_cast<pid_t>(*previous), SIGTERM);
+        m_askedToStop = *previous;
+    }
     if (previousRuns && m_takeoverTicks == takeoverKillTicks)
         ::kill(static_cast<pid_t>(*previous), SIGKILL);
     if (++m_takeoverTicks > takeoverGiveUpTicks) {
@@ -113,8 +118,7 @@ void TunnelHost::begin() {
     }
     report(HostState::Phase::Connecting);
 
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(m_document, &error);
+    const QJsonDocument document = QJsonDocument::fromJson(m_document);
     m_document.fill('\0'); // the credentials are not kept around longer than needed
     m_document.clear();
     if (!document.isObject())
@@ -155,6 +159,11 @@ void TunnelHost::checkSocks() {
 void TunnelHost::readEngineOutput() {
     const QByteArray output = m_engine.readAll();
     if (m_log.isOpen()) {
+        if (m_log.pos() > logLimitBytes) {
+            m_log.resize(0);
+            m_log.seek(0);
+            log(QStringLiteral("log restarted after %1 bytes").arg(logLimitBytes));
+        }
         m_log.write(output);
         m_log.flush();
     }
@@ -183,8 +192,9 @@ void TunnelHost::engineFinished(int exitCode, QProcess::ExitStatus exitStatus) {
         return end(QStringLiteral("stopped"), 0);
     QString reason = shortReason(m_failureLine);
     if (reason.isEmpty())
-        reason = exitStatus == QProcess::NormalExit ? QStringLiteral("engine exited with code %1").arg(exitCode)
-                                                    : QStringLiteral("engine crashed");
+        reason = exitStatus == QProcess::NormalExit
+                     ? QStringLiteral("engine exited with code %1").arg(exitCode)
+                     : QStringLiteral("engine crashed");
     end(reason, 1);
 }
 
@@ -239,7 +249,7 @@ void TunnelHost::end(const QString& reason, int exitCode) {
 void TunnelHost::log(const QString& line) {
     if (!m_log.isOpen())
         return;
-    m_log.write(QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() + " vemko-tunnel: " + line.toUtf8() +
-                '\n');
+    m_log.write(QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() +
+                " vemko-tunnel: " + line.toUtf8() + '\n');
     m_log.flush();
 }

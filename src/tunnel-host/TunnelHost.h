@@ -45,6 +45,7 @@ private:
     QTimer m_socksTimer;
     QTimer m_killTimer;
     int m_takeoverTicks = 0;
+    qint64 m_askedToStop = 0; // the older host already sent SIGTERM
     int m_socksTicks = 0;
     bool m_stopping = false;
     bool m_connected = false;

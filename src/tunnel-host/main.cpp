@@ -49,7 +49,8 @@ int main(int argc, char* argv[]) {
     ::setsid();
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption runtimeDir("runtime-dir", "State folder.", "dir", TunnelPaths::defaultRuntimeDir());
+    const QCommandLineOption runtimeDir("runtime-dir", "State folder.", "dir",
+                                        TunnelPaths::defaultRuntimeDir());
     const QCommandLineOption saved("saved", "Run the saved tunnel document instead of stdin.");
     const QCommandLineOption configFile("config-file", "Saved tunnel configuration.", "file",
                                         TunnelPaths::defaultConfigFile());

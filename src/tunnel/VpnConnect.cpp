@@ -3,6 +3,7 @@
 #include "platform/Defaults.h"
 #include "platform/MainTask.h"
 #include "platform/TunnelManager.h"
+#include "service/Errors.h"
 #include "tunnel/Friendly.h"
 #include "tunnel/Run.h"
 #include "tunnel/SmartOrder.h"

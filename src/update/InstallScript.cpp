@@ -15,22 +15,23 @@ QString installScript(qint64 pid, const QString& incoming, const QString& instal
         QStringLiteral("incoming=") + shellQuote(incoming),
         QStringLiteral("installed=") + shellQuote(installed),
         // Siblings of the installed bundle: same file system, so both renames are atomic.
-        QStringLiteral(R"(fresh="$installed.incoming-$$")"),
-        QStringLiteral(R"(previous="$installed.previous-$$")"),
-        QStringLiteral(R"(mkdir -p -- "$(dirname -- "$installed")" || exit 1) "),
-        QStringLiteral(R"(if ! cp -a -- "$incoming" "$fresh"; then rm -rf -- "$fresh"; exit 1; fi)"),
-        QStringLiteral(R"(if [ -e "$installed" ] || [ -L "$installed" ]; then)"),
-        QStringLiteral(R"(    if ! mv -T -- "$installed" "$previous"; then rm -rf -- "$fresh"; exit 1; fi)"),
-        QStringLiteral("fi"),
-        QStringLiteral(R"(if ! mv -T -- "$fresh" "$installed"; then)"),
+        QStringLiteral(R"sh(fresh="$installed.incoming-$$")sh"),
+        QStringLiteral(R"sh(previous="$installed.previous-$$")sh"),
+        QStringLiteral(R"sh(mkdir -p -- "$(dirname -- "$installed")" || exit 1)sh"),
+        QStringLiteral(R"sh(if ! cp -a -- "$incoming" "$fresh"; then rm -rf -- "$fresh"; exit 1; fi)sh"),
+        QStringLiteral(R"sh(if [ -e "$installed" ] || [ -L "$installed" ]; then)sh"),
         QStringLiteral(
-            R"(    if [ -e "$previous" ] || [ -L "$previous" ]; then mv -T -- "$previous" "$installed"; fi)"),
-        QStringLiteral(R"(    rm -rf -- "$fresh")"),
+            R"sh(    if ! mv -T -- "$installed" "$previous"; then rm -rf -- "$fresh"; exit 1; fi)sh"),
+        QStringLiteral("fi"),
+        QStringLiteral(R"sh(if ! mv -T -- "$fresh" "$installed"; then)sh"),
+        QStringLiteral(
+            R"sh(    if [ -e "$previous" ] || [ -L "$previous" ]; then mv -T -- "$previous" "$installed"; fi)sh"),
+        QStringLiteral(R"sh(    rm -rf -- "$fresh")sh"),
         QStringLiteral("    exit 1"),
         QStringLiteral("fi"),
-        QStringLiteral(R"(rm -rf -- "$previous")"),
-        QStringLiteral(R"(cd -- "$HOME" 2>/dev/null || cd /)"),
-        QStringLiteral(R"(exec setsid -f "$installed/AppRun" </dev/null >/dev/null 2>&1)"),
+        QStringLiteral(R"sh(rm -rf -- "$previous")sh"),
+        QStringLiteral(R"sh(cd -- "$HOME" 2>/dev/null || cd /)sh"),
+        QStringLiteral(R"sh(exec setsid -f "$installed/AppRun" </dev/null >/dev/null 2>&1)sh"),
     };
     return lines.join(QLatin1Char('\n'));
 }

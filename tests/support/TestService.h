@@ -34,7 +34,10 @@ struct ScriptedReply {
     static ScriptedReply json(int status, const QJsonValue& body);
     static ScriptedReply text(int status, const QByteArray& body, const QByteArray& contentType = "text/plain");
     static ScriptedReply empty(int status);
-    static ScriptedReply reset();                          // closes the connection without a reply
+    // Closes the connection without a reply (a hard reset). Qt resends a request once when its
+    // connection drops before any reply, so a single queued reset is usually retried: use a
+    // standing one (on()) or queue two to make the call fail.
+    static ScriptedReply reset();
     static ScriptedReply garbage(const QByteArray& bytes); // writes bytes that are not HTTP, then closes
 };
 

@@ -1,0 +1,158 @@
+#include "platform/LinuxTunnelConnection.h"
+
+#include "platform/PlatformError.h"
+#include "platform/TunnelPaths.h"
+
+#include <QProcess>
+#include <csignal>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int livenessPollMs = 250;
+
+// The document in an anonymous memory file: it never touches a file system or the command line.
+class DocumentFd {
+public:
+    explicit DocumentFd(const QByteArray& document)
+        : m_fd(::memfd_create("vemko-tunnel-document", MFD_CLOEXEC)) {
+        qsizetype written = 0;
+        while (m_fd >= 0 && written < document.size()) {
+            const ssize_t chunk = ::write(m_fd, document.constData() + written, document.size() - written);
+            if (chunk <= 0) {
+                ::close(m_fd);
+                m_fd = -1;
+            } else {
+                written += chunk;
+            }
+        }
+    }
+    ~DocumentFd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    DocumentFd(const DocumentFd&) = delete;
+    DocumentFd& operator=(const DocumentFd&) = delete;
+
+    bool valid() const { return m_fd >= 0; }
+    // Opening this path gives a fresh reader at offset 0; only our own user may open it.
+    QString path() const { return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(m_fd); }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+LinuxTunnelConnection::LinuxTunnelConnection(QString hostExecutable, QString configFile, QString runtimeDir,
+                                             QObject* parent)
+    : TunnelConnection(parent), m_hostExecutable(std::move(hostExecutable)),
+      m_configFile(std::move(configFile)), m_runtimeDir(std::move(runtimeDir)) {
+    // The host replaces its status file by rename, which ends a watch on the file: watch the folder.
+    if (TunnelPaths::ensurePrivateDir(m_runtimeDir))
+        m_watcher.addPath(m_runtimeDir);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &LinuxTunnelConnection::refresh);
+    // A killed host writes nothing: while one should run, check that it still does.
+    m_liveness.setInterval(livenessPollMs);
+    connect(&m_liveness, &QTimer::timeout, this, &LinuxTunnelConnection::refresh);
+    refresh();
+}
+
+void LinuxTunnelConnection::start(const QJsonObject& options) {
+    const QJsonValue config = options.value("config");
+    if (!config.isUndefined() && !config.isString())
+        throw PlatformError(QStringLiteral("Неверные параметры запуска туннеля"));
+    if (!TunnelPaths::ensurePrivateDir(m_runtimeDir))
+        throw PlatformError(
+            QStringLiteral("Не удалось создать папку состояния туннеля %1").arg(m_runtimeDir));
+    if (m_watcher.directories().isEmpty())
+        m_watcher.addPath(m_runtimeDir);
+    launch(config.toString().toUtf8());
+}
+
+// The host must outlive the app, so it is started detached. QProcess::startDetached cannot
+// feed a pipe, but it can open a file as the child's stdin: that file is a memfd of ours, opened
+// through /proc/<our pid>/fd while we still hold it. No named file, no argument carries the
+// document. An older host is replaced by the new one (it stops the old host, then takes over).
+void LinuxTunnelConnection::launch(const QByteArray& document) {
+    QProcess process;
+    process.setProgram(m_hostExecutable);
+    QStringList arguments{QStringLiteral("--runtime-dir"), m_runtimeDir, QStringLiteral("--config-file"),
+                          m_configFile};
+    std::optional<DocumentFd> input;
+    if (document.isEmpty()) {
+        arguments << QStringLiteral("--saved");
+        process.setStandardInputFile(QProcess::nullDevice());
+    } else {
+        input.emplace(document);
+        if (!input->valid())
+            throw PlatformError(QStringLiteral("Не удалось передать настройки туннелю"));
+        process.setStandardInputFile(input->path());
+    }
+    process.setArguments(arguments);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    qint64 pid = 0;
+    if (!process.startDetached(&pid))
+        throw PlatformError(QStringLiteral("Не удалось запустить vemko-tunnel (%1): %2")
+                                .arg(m_hostExecutable, process.errorString()));
+    m_launchedPid = pid;
+    m_stopRequested = false;
+    refresh();
+}
+
+void LinuxTunnelConnection::stop() {
+    const bool launching = m_launchedPid != 0 && HostFiles::processRuns(m_launchedPid, m_hostExecutable);
+    const auto runningPid =
+        HostFiles::hostRunning(m_runtimeDir) ? HostFiles::readPid(m_runtimeDir) : std::nullopt;
+    if (!launching && !runningPid)
+        return;
+    m_stopRequested = true;
+    if (launching)
+        ::kill(static_cast<pid_t>(m_launchedPid), SIGTERM);
+    if (runningPid && *runningPid != m_launchedPid)
+        ::kill(static_cast<pid_t>(*runningPid), SIGTERM);
+    refresh();
+}
+
+TunnelStatus LinuxTunnelConnection::readStatus(const std::optional<HostState>& state) {
+    if (m_launchedPid != 0) {
+        if (state && state->pid == m_launchedPid)
+            m_launchedPid = 0; // it has reported: from now on its file is the truth
+        else if (HostFiles::processRuns(m_launchedPid, m_hostExecutable))
+            return m_stopRequested ? TunnelStatus::Disconnecting : TunnelStatus::Connecting;
+        else
+            m_launchedPid = 0; // died before it could report
+    }
+    const bool active = state && state->phase != HostState::Phase::Disconnected;
+    // A file that still says connected from a host that is gone (SIGKILL, crash) reads disconnected.
+    if (active && HostFiles::hostRunning(m_runtimeDir)) {
+        if (m_stopRequested)
+            return TunnelStatus::Disconnecting;
+        return state->phase == HostState::Phase::Connected ? TunnelStatus::Connected
+                                                           : TunnelStatus::Connecting;
+    }
+    m_stopRequested = false;
+    return TunnelStatus::Disconnected;
+}
+
+void LinuxTunnelConnection::refresh() {
+    const auto state = HostFiles::readState(m_runtimeDir);
+    const TunnelStatus status = readStatus(state);
+    std::optional<QDateTime> date;
+    if (status == TunnelStatus::Connected && state)
+        date = state->connectedDate;
+
+    const bool running = status != TunnelStatus::Disconnected && status != TunnelStatus::Invalid;
+    if (running && !m_liveness.isActive())
+        m_liveness.start();
+    else if (!running)
+        m_liveness.stop();
+
+    if (status == m_status && date == m_connectedDate)
+        return;
+    m_status = status;
+    m_connectedDate = date;
+    emit statusChanged();
+}

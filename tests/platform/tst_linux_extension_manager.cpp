@@ -1,0 +1,142 @@
+// Activation of the tunnel component on Linux: vemko-tunnel and the engine must be there and run.
+#include "platform/LinuxExtensionManager.h"
+
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+class RecordingDelegate : public QObject, public ExtensionRequestDelegate {
+    Q_OBJECT
+public:
+    ReplacementAction actionForReplacingExtension(const QString&) override {
+        return ReplacementAction::Replace;
+    }
+    void requestNeedsUserApproval(const QString&) override { outcomes << "approval"; }
+    void requestDidFinish(const QString& identifier, Result) override {
+        outcomes << "finished:" + identifier;
+        emit answered();
+    }
+    void requestDidFail(const QString& identifier, const QString& error) override {
+        outcomes << "failed:" + identifier + ":" + error;
+        emit answered();
+    }
+    QStringList outcomes;
+
+signals:
+    void answered();
+};
+
+const QString id = "app.vemko.vpn.tunnel";
+
+} // namespace
+
+class LinuxExtensionManagerTest : public QObject {
+    Q_OBJECT
+
+    QString m_host;
+    QTemporaryDir m_dir;
+
+    QStringList activate(LinuxExtensionManager& manager) {
+        RecordingDelegate delegate;
+        QSignalSpy answered(&delegate, &RecordingDelegate::answered);
+        manager.submitActivation(id, delegate);
+        // Answers come later on the event loop, never from inside submitActivation().
+        if (!delegate.outcomes.isEmpty())
+            return {"answered synchronously"};
+        if (!answered.wait(10000))
+            return {"no answer"};
+        QCoreApplication::processEvents(); // a second, wrong answer would show up here
+        return delegate.outcomes;
+    }
+
+    QString script(const QString& name, const QByteArray& body) {
+        const QString path = m_dir.path() + '/' + name;
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write("#!/bin/sh\n" + body + "\n");
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        return path;
+    }
+
+private slots:
+    void initTestCase() {
+        m_host = qEnvironmentVariable("VEMKO_BUILD_DIR") + "/src/tunnel-host/vemko-tunnel";
+        QVERIFY2(QFileInfo(m_host).isExecutable(), qPrintable(m_host));
+    }
+
+    void finishesWhenHostAndEngineRun() {
+        if (QStandardPaths::findExecutable("v2ray").isEmpty())
+            QSKIP("the v2ray engine is not installed");
+        LinuxExtensionManager manager(m_host, "v2ray");
+        QCOMPARE(activate(manager), QStringList{"finished:" + id});
+        QVERIFY(manager.settingsLocations().isEmpty());
+    }
+
+    void failsNamingWhatIsMissing_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("message");
+        const QString hostMissing = "Не найден компонент vemko-tunnel. Переустановите Вемко VPN.";
+        const QString engineMissing =
+            "Не найден движок туннеля v2ray. Установите пакет v2ray (sudo apt install v2ray) и повторите.";
+        QTest::newRow("no host") << "/nonexistent/vemko-tunnel"
+                                 << "v2ray" << hostMissing;
+        QTest::newRow("host not executable") << "plain file"
+                                             << "v2ray" << hostMissing;
+        QTest::newRow("no engine at a path") << ""
+                                             << "/nonexistent/v2ray" << engineMissing;
+        QTest::newRow("no engine on PATH") << ""
+                                           << "v2ray-not-installed-here" << engineMissing;
+    }
+    void failsNamingWhatIsMissing() {
+        QFETCH(QString, host);
+        QFETCH(QString, engine);
+        QFETCH(QString, message);
+        if (host == "plain file") {
+            host = script("vemko-tunnel", "exit 0");
+            QFile::setPermissions(host, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+        LinuxExtensionManager manager(host.isEmpty() ? m_host : host, engine);
+        QCOMPARE(activate(manager), QStringList{"failed:" + id + ":" + message});
+    }
+
+    void engineThatDoesNotRunFails() {
+        LinuxExtensionManager manager(m_host, script("v2ray", "exit 1"));
+        const QStringList outcomes = activate(manager);
+        QCOMPARE(outcomes.size(), 1);
+        QVERIFY2(outcomes[0].startsWith("failed:" + id + ":Движок туннеля v2ray не запускается"),
+                 qPrintable(outcomes[0]));
+
+        LinuxExtensionManager working(m_host, script("v2ray-ok", "exit 0"));
+        QCOMPARE(activate(working), QStringList{"finished:" + id});
+    }
+
+    void engineFromTheEnvironment() {
+        qputenv("VEMKO_V2RAY", "/nonexistent/v2ray");
+        LinuxExtensionManager manager(m_host);
+        qunsetenv("VEMKO_V2RAY");
+        QVERIFY(activate(manager).value(0).startsWith("failed:" + id + ":Не найден движок туннеля v2ray"));
+    }
+
+    void goneDelegateOrManagerGetsNoCallback() {
+        LinuxExtensionManager failing("/nonexistent/vemko-tunnel", "v2ray");
+        auto delegate = std::make_unique<RecordingDelegate>();
+        failing.submitActivation(id, *delegate);
+        delegate.reset();
+        QCoreApplication::processEvents(); // the queued answer must find the delegate gone and drop it
+
+        RecordingDelegate survivor;
+        QSignalSpy answered(&survivor, &RecordingDelegate::answered);
+        {
+            LinuxExtensionManager checking(m_host, script("v2ray-slow", "sleep 0.2"));
+            checking.submitActivation(id, survivor);
+        }
+        QVERIFY(!answered.wait(500)); // the check would have answered after 0.2 s
+    }
+};
+
+QTEST_GUILESS_MAIN(LinuxExtensionManagerTest)
+#include "tst_linux_extension_manager.moc"

@@ -1,0 +1,165 @@
+#pragma once
+
+// Real processes for the tunnel tests: a v2ray vmess server on loopback, a tiny HTTP responder,
+// a GET through the tunnel's SOCKS port, and /proc look-ups for the processes left behind.
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUuid>
+
+namespace engine_fixture {
+
+inline quint16 freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+inline bool portAccepts(quint16 port) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(200);
+}
+
+// A vmess server with a freedom outbound: the far end of a real tunnel, all on loopback.
+class V2rayServer {
+public:
+    V2rayServer() : m_port(freePort()), m_uuid(QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+        const QJsonObject config{
+            {"log", QJsonObject{{"loglevel", "warning"}}},
+            {"inbounds",
+             QJsonArray{QJsonObject{
+                 {"listen", "127.0.0.1"},
+                 {"port", m_port},
+                 {"protocol", "vmess"},
+                 {"settings", QJsonObject{{"clients", QJsonArray{QJsonObject{{"id", m_uuid}}}}}}}}},
+            {"outbounds", QJsonArray{QJsonObject{{"protocol", "freedom"}}}}};
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.start(QStringLiteral("v2ray"), {QStringLiteral("-config"), QStringLiteral("stdin:")});
+        m_process.waitForStarted();
+        m_process.write(QJsonDocument(config).toJson());
+        m_process.closeWriteChannel();
+    }
+    ~V2rayServer() {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    bool ready() const { return m_process.state() == QProcess::Running && portAccepts(m_port); }
+    quint16 port() const { return m_port; }
+    QString uuid() const { return m_uuid; }
+
+private:
+    QProcess m_process;
+    quint16 m_port;
+    QString m_uuid;
+};
+
+// The tunnel document the app would write: one SOCKS inbound on 10808 with xray's sniffing list
+// (which v2ray refuses as it stands) and a vmess outbound to the server.
+inline QJsonObject clientDocument(const V2rayServer& server) {
+    return QJsonObject{
+        {"log", QJsonObject{{"loglevel", "warning"}}},
+        {"inbounds", QJsonArray{QJsonObject{
+                         {"tag", "socks"},
+                         {"port", 10808},
+                         {"listen", "127.0.0.1"},
+                         {"protocol", "socks"},
+                         {"settings", QJsonObject{{"udp", true}, {"auth", "noauth"}}},
+                         {"sniffing", QJsonObject{{"enabled", true},
+                                                  {"routeOnly", false},
+                                                  {"destOverride", QJsonArray{"http", "tls", "quic"}}}}}}},
+        {"outbounds",
+         QJsonArray{QJsonObject{
+             {"protocol", "vmess"},
+             {"settings",
+              QJsonObject{{"vnext",
+                           QJsonArray{QJsonObject{{"address", "127.0.0.1"},
+                                                  {"port", server.port()},
+                                                  {"users", QJsonArray{QJsonObject{{"id", server.uuid()},
+                                                                                   {"alterId", 0}}}}}}}}}}}}};
+}
+
+inline QString text(const QJsonObject& document) {
+    return QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Compact));
+}
+
+// Answers every request with 200 and a fixed body.
+class HttpResponder : public QTcpServer {
+public:
+    static constexpr const char* body = "{\"exit\":\"through the tunnel\"}";
+    HttpResponder() {
+        listen(QHostAddress::LocalHost, 0);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                    if (!socket->readAll().contains("\r\n\r\n"))
+                        return;
+                    const QByteArray payload(body);
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                                  "Content-Length: " +
+                                  QByteArray::number(payload.size()) + "\r\n\r\n" + payload);
+                    socket->disconnectFromHost();
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/ip").arg(serverPort())); }
+};
+
+// A GET through SOCKS5 127.0.0.1:10808; the body, or empty on failure.
+inline QByteArray getThroughTunnel(const QUrl& url) {
+    QNetworkAccessManager network;
+    network.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"), 10808));
+    QNetworkRequest request(url);
+    request.setTransferTimeout(10000);
+    QNetworkReply* reply = network.get(request);
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    finished.wait(15000);
+    const QByteArray answer = reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
+    reply->deleteLater();
+    return answer;
+}
+
+// Live processes whose parent is `pid`.
+inline QList<qint64> childProcesses(qint64 pid) {
+    QList<qint64> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool numeric = false;
+        const qint64 candidate = entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(candidate));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == pid && fields[0] != "Z")
+            found << candidate;
+    }
+    return found;
+}
+
+// Gone, or a zombie nobody has reaped yet (it runs no code and holds no port).
+inline bool processGone(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close < 0 || line.mid(close + 2, 1) == "Z" || line.mid(close + 2, 1) == "X";
+}
+
+} // namespace engine_fixture

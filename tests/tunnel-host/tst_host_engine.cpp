@@ -1,0 +1,212 @@
+// vemko-tunnel with the real engine, driven through the Linux tunnel platform classes.
+#include "EngineFixture.h"
+#include "platform/LinuxTunnelSystem.h"
+#include "platform/TunnelHostState.h"
+#include "support/Drive.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <csignal>
+#include <sys/stat.h>
+
+using namespace engine_fixture;
+
+namespace {
+
+int modeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class HostEngineTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    std::unique_ptr<V2rayServer> m_server;
+    std::unique_ptr<HttpResponder> m_http;
+    std::unique_ptr<LinuxTunnelSystem> m_system;
+    QList<TunnelStatus> m_seen;
+
+    LinuxTunnelConnection& connection() { return m_system->connection(); }
+    QString runtimeDir() const { return m_home.path() + "/run/vemko-vpn"; }
+
+    void saveAndStart(const QString& document, bool withOptions = true) {
+        auto manager = m_system->create();
+        manager->protocolConfiguration = TunnelProtocol{
+            "app.vemko.vpn.tunnel", "Test", QJsonObject{{"config", document}, {"server", "Test"}}, true};
+        manager->localizedDescription = "Vemko VPN";
+        manager->isEnabled = true;
+        QVERIFY(runTask(manager->save()));
+        QVERIFY(manager->connection());
+        manager->connection()->start(withOptions ? QJsonObject{{"config", document}} : QJsonObject{});
+    }
+
+    qint64 hostPid() { return HostFiles::readState(runtimeDir()).value_or(HostState{}).pid; }
+
+private slots:
+    void initTestCase() {
+        if (QStandardPaths::findExecutable("v2ray").isEmpty())
+            QSKIP("the v2ray engine is not installed");
+        const QString host = qEnvironmentVariable("VEMKO_BUILD_DIR") + "/src/tunnel-host/vemko-tunnel";
+        QVERIFY2(QFileInfo(host).isExecutable(), qPrintable(host));
+        QVERIFY(m_home.isValid());
+        QDir(m_home.path()).mkpath("run");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.path() + "/run"));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
+        qputenv("VEMKO_TUNNEL_HOST", QFile::encodeName(host));
+        qunsetenv("VEMKO_V2RAY");
+        m_server = std::make_unique<V2rayServer>();
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->ready(), 10000);
+        m_http = std::make_unique<HttpResponder>();
+    }
+
+    void init() {
+        QVERIFY2(!portAccepts(10808), "port 10808 is in use by something else");
+        m_system = std::make_unique<LinuxTunnelSystem>();
+        m_seen.clear();
+        connect(m_system.get(), &TunnelSystem::statusChanged, this,
+                [this] { m_seen << connection().status(); });
+    }
+
+    void cleanup() {
+        qunsetenv("VEMKO_V2RAY");
+        if (m_system) {
+            connection().stop();
+            QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 10000);
+        }
+        m_system.reset();
+    }
+
+    void connectsCarriesTrafficAndStopsCleanly() {
+        const QJsonObject document = clientDocument(*m_server);
+        saveAndStart(text(document));
+        QCOMPARE(connection().status(), TunnelStatus::Connecting);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QVERIFY(m_seen.contains(TunnelStatus::Connecting));
+        QVERIFY(connection().connectedDate().has_value());
+        QVERIFY(*connection().connectedDate() <= QDateTime::currentDateTimeUtc());
+
+        QCOMPARE(getThroughTunnel(m_http->url()), QByteArray(HttpResponder::body));
+
+        // The server credentials are on no command line and in no file of the runtime folder.
+        const qint64 host = hostPid();
+        const QList<qint64> engines = childProcesses(host);
+        QCOMPARE(engines.size(), 1);
+        for (qint64 pid : {host, engines[0]})
+            QVERIFY(!readAll(QString("/proc/%1/cmdline").arg(pid)).contains(m_server->uuid().toUtf8()));
+        for (const QString& name : QDir(runtimeDir()).entryList(QDir::Files))
+            QVERIFY2(!readAll(runtimeDir() + '/' + name).contains(m_server->uuid().toUtf8()),
+                     qPrintable(name));
+        QCOMPARE(modeOf(runtimeDir()), 0700);
+        QCOMPARE(modeOf(HostFiles::logFile(runtimeDir())), 0600);
+
+        connection().stop();
+        QCOMPARE(connection().status(), TunnelStatus::Disconnecting);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 10000);
+        QVERIFY(!connection().connectedDate());
+        QTRY_VERIFY(processGone(host));
+        QTRY_VERIFY(processGone(engines[0]));
+        QCOMPARE(HostFiles::readState(runtimeDir())->phase, HostState::Phase::Disconnected);
+        QVERIFY(!QFile::exists(HostFiles::pidFile(runtimeDir())));
+    }
+
+    void startWithoutOptionsRunsTheSavedDocument() {
+        saveAndStart(text(clientDocument(*m_server)), false);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QCOMPARE(getThroughTunnel(m_http->url()), QByteArray(HttpResponder::body));
+    }
+
+    void killedHostReadsDisconnectedAndTakesTheEngine() {
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        const qint64 host = hostPid();
+        const QList<qint64> engines = childProcesses(host);
+        QCOMPARE(engines.size(), 1);
+
+        ::kill(static_cast<pid_t>(host), SIGKILL);
+        // The status file still says connected; the liveness check must see through it.
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 5000);
+        QCOMPARE(HostFiles::readState(runtimeDir())->phase, HostState::Phase::Connected);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(engines[0]), 5000);
+        QTRY_VERIFY(!portAccepts(10808));
+    }
+
+    void takenPortEndsDisconnectedWithTheReason() {
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::LocalHost, 10808));
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_VERIFY_WITH_TIMEOUT(HostFiles::readState(runtimeDir())->phase ==
+                                         HostState::Phase::Disconnected &&
+                                     connection().status() == TunnelStatus::Disconnected,
+                                 10000);
+        // The squatter accepts connections, but it is not our engine: never "connected".
+        QVERIFY(!m_seen.contains(TunnelStatus::Connected));
+        QVERIFY2(HostFiles::readState(runtimeDir())->reason.contains("address already in use"),
+                 qPrintable(HostFiles::readState(runtimeDir())->reason));
+        QVERIFY(readAll(HostFiles::logFile(runtimeDir())).contains("address already in use"));
+        QCOMPARE(modeOf(HostFiles::logFile(runtimeDir())), 0600);
+    }
+
+    void missingEngineEndsDisconnected() {
+        qputenv("VEMKO_V2RAY", "/nonexistent/v2ray");
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()) &&
+                                     connection().status() == TunnelStatus::Disconnected,
+                                 10000);
+        const HostState state = *HostFiles::readState(runtimeDir());
+        QCOMPARE(state.phase, HostState::Phase::Disconnected);
+        QVERIFY2(state.reason.contains("/nonexistent/v2ray"), qPrintable(state.reason));
+    }
+
+    void refusedDocumentEndsDisconnected_data() {
+        QTest::addColumn<QString>("document");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("engine refuses") << R"({"inbounds":[{"protocol":"bogus"}],"outbounds":[]})"
+                                        << "Port";
+        QTest::newRow("not JSON") << "not a document"
+                                  << "not a JSON object";
+        QTest::newRow("JSON list") << "[1,2]"
+                                   << "not a JSON object";
+    }
+    void refusedDocumentEndsDisconnected() {
+        QFETCH(QString, document);
+        QFETCH(QString, reason);
+        saveAndStart(document);
+        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()) &&
+                                     connection().status() == TunnelStatus::Disconnected,
+                                 10000);
+        QVERIFY(!m_seen.contains(TunnelStatus::Connected));
+        const HostState state = *HostFiles::readState(runtimeDir());
+        QCOMPARE(state.phase, HostState::Phase::Disconnected);
+        QVERIFY2(state.reason.contains(reason), qPrintable(state.reason));
+    }
+
+    void secondStartReplacesTheFirstHost() {
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        const qint64 firstHost = hostPid();
+        const QList<qint64> firstEngines = childProcesses(firstHost);
+
+        QJsonObject second = clientDocument(*m_server);
+        second.insert("remarks", "second");
+        saveAndStart(text(second));
+        QCOMPARE(connection().status(), TunnelStatus::Connecting);
+        QTRY_VERIFY_WITH_TIMEOUT(hostPid() != firstHost && connection().status() == TunnelStatus::Connected,
+                                 15000);
+        QVERIFY(processGone(firstHost));
+        for (qint64 engine : firstEngines)
+            QVERIFY(processGone(engine));
+        QCOMPARE(childProcesses(hostPid()).size(), 1);
+        QCOMPARE(getThroughTunnel(m_http->url()), QByteArray(HttpResponder::body));
+    }
+};
+
+QTEST_GUILESS_MAIN(HostEngineTest)
+#include "tst_host_engine.moc"

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "device/Store.h"
+#include "platform/Defaults.h"
+#include "platform/MainTask.h"
+#include "support/Drive.h"
+#include "support/FakeDesktop.h"
+#include "support/FakeDeviceFacts.h"
+#include "support/FakeExtensionManager.h"
+#include "support/FakeTunnel.h"
+#include "support/TestService.h"
+#include "support/VirtualClock.h"
+#include "tunnel/Vpn.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QThread>
+#include <QUuid>
+#include <memory>
+
+// Runs a task detached and tells when it ended.
+inline std::shared_ptr<bool> startTracked(QCoro::Task<> task) {
+    auto done = std::make_shared<bool>(false);
+    startMainTask([](QCoro::Task<> inner, std::shared_ptr<bool> flag) -> QCoro::Task<> {
+        co_await std::move(inner);
+        *flag = true;
+    }(std::move(task), done));
+    return done;
+}
+
+// A Vpn over fakes of the tunnel service and the extension manager, on a virtual clock, with the
+// test service answering both the probe (sent straight to it, without the tunnel's SOCKS entry)
+// and the exit-address lookup.
+struct VpnRig {
+    explicit VpnRig(bool preview = false)
+        : store(defaults, facts, BundleInfo{QStringLiteral("1.0.0"), QStringLiteral("1"), preview}) {
+        lookupNetwork.setProxy(QNetworkProxy::NoProxy);
+        service.on("GET", "/json",
+                   ScriptedReply::text(200, R"({"ip":"5.6.7.8","city":"Riga"})", "application/json"));
+        service.on("GET", "/api/v1/ip", passing());
+    }
+
+    // Builds the controller (its start-up load included); call after scripting what loads.
+    Vpn& make() {
+        vpn = std::make_unique<Vpn>(tunnels, extensions, store, clock, desktop, lookupNetwork,
+                                    service.origin(), service.origin() + QStringLiteral("/json"), nullptr,
+                                    QNetworkProxy(QNetworkProxy::NoProxy));
+        settle();
+        return *vpn;
+    }
+
+    // Lets queued work run without moving the clock: until nothing happened for `quiet`.
+    static void settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(10)) {
+        QElapsedTimer calm;
+        calm.start();
+        while (calm.elapsed() < quiet.count()) {
+            if (QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents))
+                calm.restart();
+            else
+                QThread::usleep(200);
+        }
+    }
+
+    // Like drive(), with a longer quiet moment before virtual time jumps: the probe's and the
+    // lookup's time-outs are sleepers too, and a loopback reply handled by the network thread
+    // must not lose the race against them.
+    bool run(const std::function<bool()>& done,
+             std::chrono::milliseconds watchdog = std::chrono::seconds(30)) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!done()) {
+            if (elapsed.elapsed() > watchdog.count())
+                return false;
+            settle();
+            if (!done() && !clock.advanceToNext())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        }
+        return true;
+    }
+    bool run(QCoro::Task<> task) {
+        const auto finished = startTracked(std::move(task));
+        return run([&] { return *finished; });
+    }
+    // Moves virtual time forward by `span` in small steps, letting everything due on the way happen.
+    void advance(std::chrono::milliseconds span) {
+        const std::chrono::milliseconds step(100);
+        for (std::chrono::milliseconds moved(0); moved < span; moved += step) {
+            settle(std::chrono::milliseconds(3));
+            clock.advance(std::min(step, span - moved));
+        }
+        settle();
+    }
+
+    static ScriptedReply passing() {
+        return ScriptedReply::text(200, R"({"exit":"203.0.113.7"})", "application/json");
+    }
+    static ScriptedReply failing() {
+        return ScriptedReply::text(500, R"({"exit":"203.0.113.7"})", "application/json");
+    }
+
+    static ServerProfile profile(const QString& name) {
+        const QJsonObject config{
+            {QStringLiteral("remarks"), name},
+            {QStringLiteral("outbounds"),
+             QJsonArray{QJsonObject{{QStringLiteral("protocol"), QStringLiteral("vmess")}}}},
+        };
+        return ServerProfile{QUuid::createUuid(), name, config};
+    }
+
+    // The server the tunnel was last started for, as the probe's route sees it.
+    QString runningServer() const {
+        auto* saved = tunnels.saved();
+        return saved && saved->protocolConfiguration ? saved->protocolConfiguration->serverAddress
+                                                     : QString();
+    }
+
+    std::optional<QString> stored(const QString& key) const { return defaults.string(key); }
+
+    VirtualClock clock;
+    FakeTunnelSystem tunnels{clock};
+    FakeExtensionManager extensions;
+    MemoryDefaults defaults;
+    FakeDeviceFacts facts;
+    Store store;
+    FakeDesktop desktop;
+    QNetworkAccessManager lookupNetwork;
+    TestService service;
+    std::unique_ptr<Vpn> vpn;
+};
