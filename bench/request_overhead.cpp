@@ -30,11 +30,18 @@ constexpr int kRounds = 7;
 QJsonObject plansJson() {
     QJsonArray plans;
     for (int i = 0; i < 4; ++i)
-        plans.append(QJsonObject{{"code", QStringLiteral("p%1").arg(i)}, {"days", 30 * (i + 1)}, {"devices", 3}, {"price", 199 + i}});
+        plans.append(QJsonObject{{"code", QStringLiteral("p%1").arg(i)},
+                                 {"days", 30 * (i + 1)},
+                                 {"devices", 3},
+                                 {"price", 199 + i}});
     QJsonArray tiers;
     for (int i = 1; i <= 3; ++i)
         tiers.append(QJsonObject{{"devices", i * 2}, {"monthly", 2.99 * i}, {"yearly", 29.9 * i}});
-    return QJsonObject{{"plans", plans}, {"payments", true}, {"card", true}, {"stripe_tiers", tiers}, {"stripe_trial_days", 3}};
+    return QJsonObject{{"plans", plans},
+                       {"payments", true},
+                       {"card", true},
+                       {"stripe_tiers", tiers},
+                       {"stripe_trial_days", 3}};
 }
 
 struct Times {
@@ -55,8 +62,8 @@ QCoro::Task<Times> alternate(Api* api, QNetworkAccessManager* network, QString u
             std::abort();
 
         timer.restart();
-        std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> reply(network->get(QNetworkRequest(QUrl(url))),
-                                                                       [](QNetworkReply* r) { r->deleteLater(); });
+        std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> reply(
+            network->get(QNetworkRequest(QUrl(url))), [](QNetworkReply* r) { r->deleteLater(); });
         co_await reply.get();
         const auto body = reply->readAll();
         times.bare.push_back(double(timer.nsecsElapsed()) / 1e3);

@@ -63,12 +63,22 @@ qint64 Store::appBuild() const {
     return parseBuild(m_bundle.version.value_or(QStringLiteral("1"))).value_or(1);
 }
 
-bool Store::autoConnect() const { return m_defaults.boolean(QStringLiteral("auto_connect")).value_or(true); }
+bool Store::autoConnect() const {
+    return m_defaults.boolean(QStringLiteral("auto_connect")).value_or(true);
+}
 
-bool Store::autoUpdate() const { return m_defaults.boolean(QStringLiteral("auto_update")).value_or(true); }
+bool Store::autoUpdate() const {
+    return m_defaults.boolean(QStringLiteral("auto_update")).value_or(true);
+}
 
-QString Store::osWord() const { return m_facts.osWord(); }
+QString Store::osWord() const {
+    return m_facts.osWord();
+}
 
-QString Store::osVersionText() const { return m_facts.osVersionText(); }
+QString Store::osVersionText() const {
+    return m_facts.osVersionText();
+}
 
-QString Store::platformQuery() const { return m_facts.platformQuery(); }
+QString Store::platformQuery() const {
+    return m_facts.platformQuery();
+}

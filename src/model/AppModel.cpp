@@ -19,8 +19,7 @@ const QString profileNameKey = QStringLiteral("profile_name");
 const QString deviceLimitCode = QStringLiteral("device_limit");
 
 // Stores `value` unless it equals what is there; true when it changed.
-template<typename T>
-bool replace(T& member, T value) {
+template <typename T> bool replace(T& member, T value) {
     if (same::value(member, value))
         return false;
     member = std::move(value);

@@ -111,6 +111,8 @@ signals:
     void pendingOrderChanged();
 
 private:
+    // Flows name their action in a local before awaiting run(): gcc 12 destroys a temporary
+    // std::function built inside a co_await expression twice when the action fails.
     using Action = std::function<QCoro::Task<>()>;
 
     // The busy/error wrapper of every user action: an ApiError shows the service's text, any
@@ -128,8 +130,6 @@ private:
     QCoro::Task<> unbindBody(QString hwid);
     QCoro::Task<> stripeBody(qint64 devices, QString interval, OpenUrl open);
     QCoro::Task<> payBody(QString plan, QString method, OpenUrl open);
-    // A token the service issued: stored, signed in, confirmed, loaded.
-    QCoro::Task<> acceptToken(QString token, std::optional<QString> confirmation);
 
     void setSignedIn(bool value);
     void setBusy(bool value);

@@ -21,6 +21,8 @@ bool value(const AppVersion& a, const AppVersion& b) {
            std::tie(b.version_code, b.version_name, b.url, b.notes);
 }
 
-bool value(const ServerProfile& a, const ServerProfile& b) { return a.name == b.name && a.config == b.config; }
+bool value(const ServerProfile& a, const ServerProfile& b) {
+    return a.name == b.name && a.config == b.config;
+}
 
 } // namespace same

@@ -12,8 +12,10 @@
 namespace same {
 
 // Records with a field-wise equality of their own.
-template<typename T>
-    requires requires(const T& a, const T& b) { a == b; }
+template <typename T>
+requires requires(const T& a, const T& b) {
+    a == b;
+}
 bool value(const T& a, const T& b) {
     return a == b;
 }
@@ -23,8 +25,7 @@ bool value(const Referral& a, const Referral& b);
 bool value(const AppVersion& a, const AppVersion& b);
 bool value(const ServerProfile& a, const ServerProfile& b);
 
-template<typename T>
-bool value(const QList<T>& a, const QList<T>& b) {
+template <typename T> bool value(const QList<T>& a, const QList<T>& b) {
     if (a.size() != b.size())
         return false;
     for (qsizetype i = 0; i < a.size(); ++i) {
@@ -34,8 +35,7 @@ bool value(const QList<T>& a, const QList<T>& b) {
     return true;
 }
 
-template<typename T>
-bool value(const std::optional<T>& a, const std::optional<T>& b) {
+template <typename T> bool value(const std::optional<T>& a, const std::optional<T>& b) {
     if (a.has_value() != b.has_value())
         return false;
     return !a || same::value(*a, *b);

@@ -1,9 +1,8 @@
 // The sign-in flows of AppModel: e-mail, new account, Telegram bot, and a token from a link.
 
-#include "model/AppModel.h"
-
 #include "device/Keychain.h"
 #include "device/Store.h"
+#include "model/AppModel.h"
 #include "model/OpenableUrl.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
@@ -34,7 +33,9 @@ constexpr int telegramPolls = 150;
 
 // Only spaces and tabs: a pasted line break is left for the service to refuse.
 QString trimSpacesAndTabs(const QString& text) {
-    const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    const auto blank = [](QChar c) {
+        return c == u' ' || c == u'\t';
+    };
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && blank(text[begin]))
@@ -47,11 +48,17 @@ QString trimSpacesAndTabs(const QString& text) {
 } // namespace
 
 QCoro::Task<> AppModel::signIn(QString email, QString password) {
-    co_await run(text::signInFailed, [this, email, password] { return accountSignIn(false, email, password); });
+    Action action = [this, email, password] {
+        return accountSignIn(false, email, password);
+    };
+    co_await run(text::signInFailed, std::move(action));
 }
 
 QCoro::Task<> AppModel::signUp(QString email, QString password) {
-    co_await run(text::signUpFailed, [this, email, password] { return accountSignIn(true, email, password); });
+    Action action = [this, email, password] {
+        return accountSignIn(true, email, password);
+    };
+    co_await run(text::signUpFailed, std::move(action));
 }
 
 QCoro::Task<> AppModel::accountSignIn(bool create, QString email, QString password) {
@@ -72,7 +79,10 @@ QCoro::Task<> AppModel::accountSignIn(bool create, QString email, QString passwo
 }
 
 QCoro::Task<> AppModel::signInWithTelegram(OpenUrl open) {
-    co_await run(text::telegramFailed, [this, open] { return telegramSignIn(open); });
+    Action action = [this, open] {
+        return telegramSignIn(open);
+    };
+    co_await run(text::telegramFailed, std::move(action));
 }
 
 QCoro::Task<> AppModel::telegramSignIn(OpenUrl open) {

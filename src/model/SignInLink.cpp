@@ -28,7 +28,8 @@ QString writtenHost(const QString& link) {
 
 // The token goes into the Authorization header: control characters could forge other headers.
 bool headerSafe(const QString& token) {
-    return std::none_of(token.begin(), token.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+    return std::none_of(token.begin(), token.end(),
+                        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
 } // namespace
@@ -39,13 +40,16 @@ std::optional<QString> signInLinkToken(const QString& link) {
         return std::nullopt;
     const QUrlQuery query(url);
     const auto items = query.queryItems(QUrl::FullyDecoded);
-    const auto found = std::find_if(items.begin(), items.end(), [](const auto& item) { return item.first == tokenItem; });
+    const auto found =
+        std::find_if(items.begin(), items.end(), [](const auto& item) { return item.first == tokenItem; });
     if (found == items.end() || found->second.isEmpty() || !headerSafe(found->second))
         return std::nullopt;
     return found->second;
 }
 
-std::optional<QString> signInLinkToken(const QUrl& url) { return signInLinkToken(url.toString(QUrl::FullyEncoded)); }
+std::optional<QString> signInLinkToken(const QUrl& url) {
+    return signInLinkToken(url.toString(QUrl::FullyEncoded));
+}
 
 bool handleSignInLink(AppModel& model, const QString& link) {
     const auto token = signInLinkToken(link);

@@ -2,7 +2,6 @@
 // subscription checkout, the one-off payment and its confirmation.
 
 #include "model/AppModel.h"
-
 #include "model/OpenableUrl.h"
 #include "platform/Clock.h"
 #include "service/Api.h"
@@ -35,7 +34,10 @@ constexpr auto paymentCheckInterval = 3s;
 } // namespace
 
 QCoro::Task<> AppModel::takeTrial() {
-    co_await run(text::trialFailed, [this] { return trialBody(); });
+    Action action = [this] {
+        return trialBody();
+    };
+    co_await run(text::trialFailed, std::move(action));
 }
 
 QCoro::Task<> AppModel::trialBody() {
@@ -48,7 +50,10 @@ QCoro::Task<> AppModel::trialBody() {
 }
 
 QCoro::Task<> AppModel::applyPromo(QString code) {
-    co_await run(text::promoFailed, [this, code] { return promoBody(code); });
+    Action action = [this, code] {
+        return promoBody(code);
+    };
+    co_await run(text::promoFailed, std::move(action));
 }
 
 QCoro::Task<> AppModel::promoBody(QString code) {
@@ -62,7 +67,10 @@ QCoro::Task<> AppModel::promoBody(QString code) {
 }
 
 QCoro::Task<> AppModel::unbind(QString hwid) {
-    co_await run(text::unbindFailed, [this, hwid] { return unbindBody(hwid); });
+    Action action = [this, hwid] {
+        return unbindBody(hwid);
+    };
+    co_await run(text::unbindFailed, std::move(action));
 }
 
 QCoro::Task<> AppModel::unbindBody(QString hwid) {
@@ -77,7 +85,10 @@ QCoro::Task<> AppModel::unbindBody(QString hwid) {
 }
 
 QCoro::Task<> AppModel::subscribeStripe(qint64 devices, QString interval, OpenUrl open) {
-    co_await run(text::stripeFailed, [this, devices, interval, open] { return stripeBody(devices, interval, open); });
+    Action action = [this, devices, interval, open] {
+        return stripeBody(devices, interval, open);
+    };
+    co_await run(text::stripeFailed, std::move(action));
 }
 
 QCoro::Task<> AppModel::stripeBody(qint64 devices, QString interval, OpenUrl open) {
@@ -88,7 +99,10 @@ QCoro::Task<> AppModel::stripeBody(qint64 devices, QString interval, OpenUrl ope
 }
 
 QCoro::Task<> AppModel::pay(QString plan, QString method, OpenUrl open) {
-    co_await run(text::payFailed, [this, plan, method, open] { return payBody(plan, method, open); });
+    Action action = [this, plan, method, open] {
+        return payBody(plan, method, open);
+    };
+    co_await run(text::payFailed, std::move(action));
 }
 
 QCoro::Task<> AppModel::payBody(QString plan, QString method, OpenUrl open) {

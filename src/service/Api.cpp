@@ -8,12 +8,13 @@
 
 namespace {
 
-template<typename T>
-T decoded(const QByteArray& body) {
+template <typename T> T decoded(const QByteArray& body) {
     return T::decode(JsonFields::root(body));
 }
 
-Call get(QString path, bool token) { return Call{"GET", std::move(path), token, std::nullopt}; }
+Call get(QString path, bool token) {
+    return Call{"GET", std::move(path), token, std::nullopt};
+}
 
 Call post(QString path, bool token, std::optional<QJsonObject> body = std::nullopt) {
     return Call{"POST", std::move(path), token, std::move(body)};
@@ -44,7 +45,9 @@ QString Api::defaultOrigin() {
 Api::Api(QNetworkAccessManager& network, const Store& store, const Keychain& keychain, QString origin)
     : m_network(network), m_store(store), m_keychain(keychain), m_origin(std::move(origin)) {}
 
-Transport Api::transport() const { return Transport{&m_network, &m_store, &m_keychain, m_origin}; }
+Transport Api::transport() const {
+    return Transport{&m_network, &m_store, &m_keychain, m_origin};
+}
 
 QCoro::Task<QString> Api::login(QString email, QString password) {
     const auto body = co_await send(transport(), post(QStringLiteral("/api/v1/auth/login"), false,
@@ -59,12 +62,14 @@ QCoro::Task<QString> Api::registerAccount(QString email, QString password) {
 }
 
 QCoro::Task<TgStart> Api::tgStart() {
-    co_return decoded<TgStart>(co_await send(transport(), post(QStringLiteral("/api/v1/auth/tg/start"), false)));
+    co_return decoded<TgStart>(
+        co_await send(transport(), post(QStringLiteral("/api/v1/auth/tg/start"), false)));
 }
 
 QCoro::Task<std::optional<QString>> Api::tgPoll(QString key) {
     // Judged here: any refusal means the sign-in link is no longer good, whatever the body says.
-    const auto reply = co_await exchange(transport(), get(QStringLiteral("/api/v1/auth/tg/poll?key=") + key, false));
+    const auto reply =
+        co_await exchange(transport(), get(QStringLiteral("/api/v1/auth/tg/poll?key=") + key, false));
     if (reply.status == 204)
         co_return std::nullopt;
     if (reply.status < 200 || reply.status > 299)
@@ -72,7 +77,9 @@ QCoro::Task<std::optional<QString>> Api::tgPoll(QString key) {
     co_return decoded<TokenResp>(reply.body).token;
 }
 
-QCoro::Task<Me> Api::me() { co_return decoded<Me>(co_await send(transport(), get(QStringLiteral("/api/v1/me"), true))); }
+QCoro::Task<Me> Api::me() {
+    co_return decoded<Me>(co_await send(transport(), get(QStringLiteral("/api/v1/me"), true)));
+}
 
 QCoro::Task<Plans> Api::plans() {
     co_return decoded<Plans>(co_await send(transport(), get(QStringLiteral("/api/v1/plans"), false)));
@@ -82,7 +89,9 @@ QCoro::Task<Referral> Api::referral() {
     co_return decoded<Referral>(co_await send(transport(), get(QStringLiteral("/api/v1/referral"), true)));
 }
 
-QCoro::Task<> Api::trial() { co_await send(transport(), post(QStringLiteral("/api/v1/trial"), true)); }
+QCoro::Task<> Api::trial() {
+    co_await send(transport(), post(QStringLiteral("/api/v1/trial"), true));
+}
 
 QCoro::Task<PromoResp> Api::promo(QString code) {
     co_return decoded<PromoResp>(

@@ -10,4 +10,5 @@ TransportError::TransportError(QNetworkReply::NetworkError code, QString descrip
 
 DecodingError::DecodingError(QString field, QString reason)
     : field(std::move(field)), reason(std::move(reason)),
-      m_what((this->field.isEmpty() ? this->reason : this->field + QStringLiteral(": ") + this->reason).toUtf8()) {}
+      m_what((this->field.isEmpty() ? this->reason : this->field + QStringLiteral(": ") + this->reason)
+                 .toUtf8()) {}

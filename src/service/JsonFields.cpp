@@ -9,9 +9,13 @@ QString JsonFields::fieldName(const char* name) const {
     return m_path.isEmpty() ? member : m_path + QLatin1Char('.') + member;
 }
 
-void JsonFields::failAt(const QString& field, const QString& reason) { throw DecodingError(field, reason); }
+void JsonFields::failAt(const QString& field, const QString& reason) {
+    throw DecodingError(field, reason);
+}
 
-void JsonFields::fail(const char* name, const QString& reason) const { failAt(fieldName(name), reason); }
+void JsonFields::fail(const char* name, const QString& reason) const {
+    failAt(fieldName(name), reason);
+}
 
 QJsonValue JsonFields::required(const char* name) const {
     const auto value = m_object.value(QLatin1String(name));

@@ -21,8 +21,7 @@ public:
     double number(const char* name) const;
 
     // A required list whose elements are objects, each decoded by T::decode.
-    template<typename T>
-    QList<T> list(const char* name) const;
+    template <typename T> QList<T> list(const char* name) const;
 
     // The decoded root object of a reply body; throws when the body is not a JSON object.
     static QJsonObject root(const QByteArray& body);
@@ -39,11 +38,9 @@ private:
 
 // Each record's decoder, given the path of its object so that errors name the whole way down
 // (specialised per record in Records.cpp).
-template<typename T>
-T decodeWithPath(const QJsonObject& object, const QString& path);
+template <typename T> T decodeWithPath(const QJsonObject& object, const QString& path);
 
-template<typename T>
-QList<T> JsonFields::list(const char* name) const {
+template <typename T> QList<T> JsonFields::list(const char* name) const {
     const auto value = required(name);
     if (!value.isArray())
         fail(name, QStringLiteral("expected an array"));

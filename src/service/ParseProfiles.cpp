@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <vector>
 
 namespace {
 
@@ -13,43 +14,61 @@ bool isArrayOfObjects(const QJsonArray& array) {
     return true;
 }
 
+// True when the list is all objects and one of them has "address" exactly "0.0.0.0". One pass:
+// a match counts only once the whole list proved to be objects.
+bool listsPlaceholder(const QJsonArray& servers) {
+    bool found = false;
+    for (const auto& server : servers) {
+        if (!server.isObject())
+            return false;
+        if (!found) {
+            const auto address = server.toObject().value(QLatin1String("address"));
+            found = address.isString() && address.toString() == QLatin1String("0.0.0.0");
+        }
+    }
+    return found;
+}
+
 // A placeholder stands for a server the account may not use yet: one of its outbounds lists a
 // "vnext" server at exactly "0.0.0.0". Lists of the wrong shape are not examined at all.
 bool isPlaceholder(const QJsonObject& config) {
     const auto outbounds = config.value(QLatin1String("outbounds"));
     if (!outbounds.isArray())
         return false;
-    const auto outboundList = outbounds.toArray();
-    if (!isArrayOfObjects(outboundList))
-        return false;
-    for (const auto& outbound : outboundList) {
+    bool found = false;
+    for (const auto& outbound : outbounds.toArray()) {
+        if (!outbound.isObject())
+            return false; // an outbound list of the wrong shape is not checked at all
+        if (found)
+            continue;
         const auto settings = outbound.toObject().value(QLatin1String("settings"));
         if (!settings.isObject())
             continue;
         const auto vnext = settings.toObject().value(QLatin1String("vnext"));
-        if (!vnext.isArray())
-            continue;
-        const auto servers = vnext.toArray();
-        if (!isArrayOfObjects(servers))
-            continue;
-        for (const auto& server : servers) {
-            const auto address = server.toObject().value(QLatin1String("address"));
-            if (address.isString() && address.toString() == QLatin1String("0.0.0.0"))
-                return true;
-        }
+        found = vnext.isArray() && listsPlaceholder(vnext.toArray());
     }
-    return false;
+    return found;
 }
 
-// A random (version 4) id from the fast, securely seeded generator: ids only tell list rows
-// apart, and a system call per profile would dominate the parse of a large document.
-QUuid freshId() {
-    quint32 r[4];
-    QRandomGenerator::global()->fillRange(r);
-    return QUuid(r[0], ushort(r[1]), ushort(((r[1] >> 16) & 0x0fff) | 0x4000), uchar((r[2] & 0x3f) | 0x80),
-                 uchar(r[2] >> 8), uchar(r[2] >> 16), uchar(r[2] >> 24), uchar(r[3]), uchar(r[3] >> 8),
-                 uchar(r[3] >> 16), uchar(r[3] >> 24));
-}
+// Random (version 4) ids, drawn in one go from the securely seeded generator: ids only tell list
+// rows apart, and a draw per profile would show in the parse of a large document.
+class FreshIds {
+public:
+    explicit FreshIds(qsizetype count) : m_words(size_t(count) * 4) {
+        QRandomGenerator::global()->fillRange(m_words.data(), qsizetype(m_words.size()));
+    }
+    QUuid next() {
+        const quint32* r = m_words.data() + m_used;
+        m_used += 4;
+        return QUuid(r[0], ushort(r[1]), ushort(((r[1] >> 16) & 0x0fff) | 0x4000),
+                     uchar((r[2] & 0x3f) | 0x80), uchar(r[2] >> 8), uchar(r[2] >> 16), uchar(r[2] >> 24),
+                     uchar(r[3]), uchar(r[3] >> 8), uchar(r[3] >> 16), uchar(r[3] >> 24));
+    }
+
+private:
+    std::vector<quint32> m_words;
+    size_t m_used = 0;
+};
 
 } // namespace
 
@@ -63,6 +82,7 @@ QList<ServerProfile> Api::parseProfiles(const QString& text) {
         return {};
 
     static const QString fallbackName = QStringLiteral("Сервер");
+    FreshIds ids(configs.size());
     QList<ServerProfile> profiles;
     profiles.reserve(configs.size());
     for (const auto& element : configs) {
@@ -71,7 +91,7 @@ QList<ServerProfile> Api::parseProfiles(const QString& text) {
             continue;
         const auto remarks = config.value(QLatin1String("remarks"));
         auto name = remarks.isString() ? remarks.toString() : fallbackName;
-        profiles.append(ServerProfile{freshId(), std::move(name), std::move(config)});
+        profiles.append(ServerProfile{ids.next(), std::move(name), std::move(config)});
     }
     return profiles;
 }

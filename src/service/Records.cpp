@@ -7,8 +7,7 @@
 
 // Fields are read in the order the service documents them: the first failing one is reported.
 
-template<>
-Device decodeWithPath<Device>(const QJsonObject& json, const QString& path) {
+template <> Device decodeWithPath<Device>(const QJsonObject& json, const QString& path) {
     const JsonFields f(json, path);
     Device d;
     d.hwid = f.optionalString("hwid");
@@ -18,8 +17,7 @@ Device decodeWithPath<Device>(const QJsonObject& json, const QString& path) {
     return d;
 }
 
-template<>
-Plan decodeWithPath<Plan>(const QJsonObject& json, const QString& path) {
+template <> Plan decodeWithPath<Plan>(const QJsonObject& json, const QString& path) {
     const JsonFields f(json, path);
     Plan p;
     p.code = f.string("code");
@@ -29,8 +27,7 @@ Plan decodeWithPath<Plan>(const QJsonObject& json, const QString& path) {
     return p;
 }
 
-template<>
-StripeTier decodeWithPath<StripeTier>(const QJsonObject& json, const QString& path) {
+template <> StripeTier decodeWithPath<StripeTier>(const QJsonObject& json, const QString& path) {
     const JsonFields f(json, path);
     StripeTier t;
     t.devices = f.integer("devices");
@@ -39,11 +36,17 @@ StripeTier decodeWithPath<StripeTier>(const QJsonObject& json, const QString& pa
     return t;
 }
 
-Device Device::decode(const QJsonObject& json) { return decodeWithPath<Device>(json, {}); }
+Device Device::decode(const QJsonObject& json) {
+    return decodeWithPath<Device>(json, {});
+}
 
-Plan Plan::decode(const QJsonObject& json) { return decodeWithPath<Plan>(json, {}); }
+Plan Plan::decode(const QJsonObject& json) {
+    return decodeWithPath<Plan>(json, {});
+}
 
-StripeTier StripeTier::decode(const QJsonObject& json) { return decodeWithPath<StripeTier>(json, {}); }
+StripeTier StripeTier::decode(const QJsonObject& json) {
+    return decodeWithPath<StripeTier>(json, {});
+}
 
 Me Me::decode(const QJsonObject& json) {
     const JsonFields f(json);
@@ -86,7 +89,9 @@ Referral Referral::decode(const QJsonObject& json) {
     return r;
 }
 
-TokenResp TokenResp::decode(const QJsonObject& json) { return TokenResp{JsonFields(json).string("token")}; }
+TokenResp TokenResp::decode(const QJsonObject& json) {
+    return TokenResp{JsonFields(json).string("token")};
+}
 
 TgStart TgStart::decode(const QJsonObject& json) {
     const JsonFields f(json);
@@ -105,9 +110,13 @@ PayResp PayResp::decode(const QJsonObject& json) {
     return p;
 }
 
-PayStatus PayStatus::decode(const QJsonObject& json) { return PayStatus{JsonFields(json).string("status")}; }
+PayStatus PayStatus::decode(const QJsonObject& json) {
+    return PayStatus{JsonFields(json).string("status")};
+}
 
-StripeUrl StripeUrl::decode(const QJsonObject& json) { return StripeUrl{JsonFields(json).string("url")}; }
+StripeUrl StripeUrl::decode(const QJsonObject& json) {
+    return StripeUrl{JsonFields(json).string("url")};
+}
 
 PromoResp PromoResp::decode(const QJsonObject& json) {
     const JsonFields f(json);
@@ -129,14 +138,20 @@ AppVersion AppVersion::decode(const QJsonObject& json) {
 
 size_t qHash(const Device& device, size_t seed) noexcept {
     // Presence takes part, so an absent member and an empty one hash apart as they compare apart.
-    const auto part = [](const std::optional<QString>& value) { return std::pair(value.has_value(), value.value_or(QString())); };
+    const auto part = [](const std::optional<QString>& value) {
+        return std::pair(value.has_value(), value.value_or(QString()));
+    };
     return qHashMulti(seed, part(device.hwid), part(device.model), part(device.os), part(device.version));
 }
 
-size_t qHash(const Plan& plan, size_t seed) noexcept { return qHashMulti(seed, plan.code, plan.days, plan.devices, plan.price); }
+size_t qHash(const Plan& plan, size_t seed) noexcept {
+    return qHashMulti(seed, plan.code, plan.days, plan.devices, plan.price);
+}
 
 size_t qHash(const StripeTier& tier, size_t seed) noexcept {
     // -0.0 and 0.0 compare equal, so they must hash alike.
-    const auto normal = [](double value) { return value == 0 ? 0.0 : value; };
+    const auto normal = [](double value) {
+        return value == 0 ? 0.0 : value;
+    };
     return qHashMulti(seed, tier.devices, normal(tier.monthly), normal(tier.yearly));
 }

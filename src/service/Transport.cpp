@@ -4,11 +4,11 @@
 #include "device/Store.h"
 #include "service/Errors.h"
 
+#include <QCoroNetworkReply>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QCoroNetworkReply>
-#include <memory>
+#include <QPointer>
 
 namespace {
 
@@ -31,8 +31,20 @@ bool connectionFailed(QNetworkReply::NetworkError error) {
            error == QNetworkReply::ProtocolFailure;
 }
 
-struct DeleteLater {
-    void operator()(QObject* object) const { object->deleteLater(); }
+// Owns a reply without outliving its network object: when that goes first, it takes the reply.
+class OwnedReply {
+public:
+    explicit OwnedReply(QNetworkReply* reply) : m_reply(reply) {}
+    OwnedReply(const OwnedReply&) = delete;
+    OwnedReply& operator=(const OwnedReply&) = delete;
+    ~OwnedReply() {
+        if (m_reply)
+            m_reply->deleteLater();
+    }
+    QNetworkReply* get() const { return m_reply.data(); }
+
+private:
+    QPointer<QNetworkReply> m_reply;
 };
 
 } // namespace
@@ -56,19 +68,22 @@ QNetworkRequest Transport::build(const Call& call) const {
     }
     if (call.body)
         request.setRawHeader("Content-Type", "application/json; charset=utf-8");
-    else if (call.verb == "POST")
-        request.setHeader(QNetworkRequest::ContentLengthHeader, 0); // some front ends refuse a POST without it
+    else if (call.verb == "POST") // some front ends refuse a POST without a length
+        request.setHeader(QNetworkRequest::ContentLengthHeader, 0);
     return request;
 }
 
 QCoro::Task<HttpReply> exchange(Transport transport, Call call) {
     const auto request = transport.build(call);
     auto* network = transport.network;
-    std::unique_ptr<QNetworkReply, DeleteLater> reply(
-        call.body  ? network->post(request, QJsonDocument(*call.body).toJson(QJsonDocument::Compact))
+    const OwnedReply owned(
+        call.body ? network->post(request, QJsonDocument(*call.body).toJson(QJsonDocument::Compact))
         : call.verb == "GET" ? network->get(request)
                              : network->sendCustomRequest(request, call.verb));
-    co_await reply.get();
+    co_await owned.get();
+    auto* reply = owned.get();
+    if (!reply)
+        throw TransportError(QNetworkReply::OperationCanceledError, QStringLiteral("The network went away"));
 
     const auto status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (connectionFailed(reply->error()) || (!status.isValid() && reply->error() != QNetworkReply::NoError))
@@ -85,8 +100,7 @@ QByteArray judged(const HttpReply& reply) {
     const auto error = object.value(QLatin1String("error"));
     const auto code = object.value(QLatin1String("code"));
     throw ApiError(reply.status,
-                   error.isString() ? error.toString()
-                                    : QStringLiteral("Ошибка сети (%1)").arg(reply.status),
+                   error.isString() ? error.toString() : QStringLiteral("Ошибка сети (%1)").arg(reply.status),
                    code.isString() ? code.toString() : QString());
 }
 

@@ -88,10 +88,16 @@ QCoro::Task<bool> Vpn::tryCandidate(ServerProfile candidate, Run run) {
 
 QCoro::Task<bool> Vpn::waitForStatus(Status wanted, std::chrono::milliseconds limit, Run run) {
     const QDateTime deadline = m_clock.now().addMSecs(limit.count());
+    bool wasUnderWay = false;
     while (m_clock.now() < deadline) {
         syncStatus();
         if (m_status == wanted)
             co_return true;
+        // A tunnel that went down again before connecting (engine refused to start, port taken)
+        // will not come up by itself: no point in waiting out the rest.
+        if (wanted == Status::On && m_status == Status::Off && wasUnderWay)
+            co_return false;
+        wasUnderWay = wasUnderWay || m_status != Status::Off;
         const std::chrono::milliseconds left{m_clock.now().msecsTo(deadline)};
         co_await pollPause(std::min<std::chrono::milliseconds>(pollInterval, left), run);
     }

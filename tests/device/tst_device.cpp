@@ -81,7 +81,8 @@ private slots:
                                    << std::numeric_limits<qint64>::max();
         QTest::newRow("int64 min") << std::optional<QString>(QStringLiteral("-9223372036854775808"))
                                    << std::numeric_limits<qint64>::min();
-        QTest::newRow("overflow") << std::optional<QString>(QStringLiteral("9223372036854775808")) << qint64(1);
+        QTest::newRow("overflow") << std::optional<QString>(QStringLiteral("9223372036854775808"))
+                                  << qint64(1);
         QTest::newRow("dotted") << std::optional<QString>(QStringLiteral("1.2")) << qint64(1);
         QTest::newRow("empty") << std::optional<QString>(QString()) << qint64(1);
         QTest::newRow("missing") << std::optional<QString>() << qint64(1);
@@ -105,7 +106,8 @@ private slots:
         MemoryDefaults defaults;
         FakeDeviceFacts facts;
         QCOMPARE(Store(defaults, facts, BundleInfo{}).appVersion(), QStringLiteral("1.0.0"));
-        QCOMPARE(Store(defaults, facts, BundleInfo{QString(), {}, false}).appVersion(), QStringLiteral("1.0.0"));
+        QCOMPARE(Store(defaults, facts, BundleInfo{QString(), {}, false}).appVersion(),
+                 QStringLiteral("1.0.0"));
     }
 
     void behaviourSettings() {
@@ -157,9 +159,11 @@ private slots:
         QCOMPARE(shellOut(QStringLiteral("/bin/echo"), {QStringLiteral("a  b"), QStringLiteral("$HOME;")}),
                  QStringLiteral("a  b $HOME;\n"));
         // Standard error is discarded; the exit status is not looked at.
-        QCOMPARE(shellOut(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("echo out; echo err >&2; exit 3")}),
+        QCOMPARE(shellOut(QStringLiteral("/bin/sh"),
+                          {QStringLiteral("-c"), QStringLiteral("echo out; echo err >&2; exit 3")}),
                  QStringLiteral("out\n"));
-        QCOMPARE(shellOut(QStringLiteral("/bin/printf"), {QStringLiteral("Модель\\n")}), QStringLiteral("Модель\n"));
+        QCOMPARE(shellOut(QStringLiteral("/bin/printf"), {QStringLiteral("Модель\\n")}),
+                 QStringLiteral("Модель\n"));
     }
 
     void shellOutFailures() {

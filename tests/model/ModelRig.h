@@ -19,6 +19,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
+#include <QSet>
 #include <QStringList>
 #include <memory>
 
@@ -37,18 +38,19 @@ inline QJsonObject me(bool active = true) {
 }
 
 inline QJsonObject plans(int price = 299) {
-    return {{"plans", QJsonArray{QJsonObject{{"code", "m1"}, {"days", 30}, {"devices", 3}, {"price", price}}}},
-            {"payments", true},
-            {"card", true},
-            {"stripe_tiers", QJsonArray{QJsonObject{{"devices", 3}, {"monthly", 4.99}, {"yearly", 49.9}}}},
-            {"stripe_trial_days", 3}};
+    return {
+        {"plans", QJsonArray{QJsonObject{{"code", "m1"}, {"days", 30}, {"devices", 3}, {"price", price}}}},
+        {"payments", true},
+        {"card", true},
+        {"stripe_tiers", QJsonArray{QJsonObject{{"devices", 3}, {"monthly", 4.99}, {"yearly", 49.9}}}},
+        {"stripe_trial_days", 3}};
 }
 
 inline QJsonObject referral(int invited = 2) {
-    return {{"code", "ABC"},     {"link", "https://vemko.app/r/ABC"},
+    return {{"code", "ABC"},      {"link", "https://vemko.app/r/ABC"},
             {"invited", invited}, {"paid", 1},
-            {"days", 10},        {"days_invite", 3},
-            {"days_paid", 7},    {"days_friend", 3}};
+            {"days", 10},         {"days_invite", 3},
+            {"days_paid", 7},     {"days_friend", 3}};
 }
 
 inline QJsonObject version(qint64 code) {
@@ -59,7 +61,8 @@ inline QJsonObject version(qint64 code) {
 }
 
 // A configs document with one server per name, in order.
-inline QByteArray configs(const QStringList& names, const QString& address = QStringLiteral("nl.example.net")) {
+inline QByteArray configs(const QStringList& names,
+                          const QString& address = QStringLiteral("nl.example.net")) {
     QJsonArray document;
     for (const QString& name : names) {
         const QJsonObject entry{{"address", address}, {"port", 443}};
@@ -108,7 +111,8 @@ struct ModelRig {
     }
 
     // The whole account as an active (or inactive) subscriber sees it.
-    void serveAccount(bool active = true, const QByteArray& document = replies::configs({"Амстердам", "Рига"}),
+    void serveAccount(bool active = true,
+                      const QByteArray& document = replies::configs({"Амстердам", "Рига"}),
                       qint64 version = build) {
         service().on("GET", "/api/v1/me", ScriptedReply::json(200, replies::me(active)));
         service().on("GET", "/api/v1/referral", ScriptedReply::json(200, replies::referral()));
@@ -129,6 +133,11 @@ struct ModelRig {
         return paths;
     }
     qsizetype count(const QString& call) { return calls().count(call); }
+    // For failures the network stack may retry once (a reset connection).
+    QSet<QString> distinctCalls() {
+        const QStringList all = calls();
+        return QSet<QString>(all.begin(), all.end());
+    }
 
     // Runs a model operation to its end on the virtual clock.
     bool finish(QCoro::Task<> task) { return runTask(std::move(task), &clock); }

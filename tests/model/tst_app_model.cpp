@@ -33,12 +33,18 @@ private slots:
         QTest::addColumn<QString>("savedName"); // empty: nothing saved
         QTest::addColumn<QString>("expected");  // empty: none selected
         const QByteArray three = replies::configs({"Амстердам", "Рига", "Рига"});
-        QTest::newRow("second by name") << three << "Рига" << "Рига";
-        QTest::newRow("unknown name gives the first") << three << "Берлин" << "Амстердам";
-        QTest::newRow("case matters") << three << "рига" << "Амстердам";
-        QTest::newRow("nothing saved gives the first") << three << "" << "Амстердам";
-        QTest::newRow("empty list gives none") << QByteArray("[]") << "Рига" << "";
-        QTest::newRow("unreadable document gives none") << QByteArray("{oops") << "Рига" << "";
+        QTest::newRow("second by name") << three << "Рига"
+                                        << "Рига";
+        QTest::newRow("unknown name gives the first") << three << "Берлин"
+                                                      << "Амстердам";
+        QTest::newRow("case matters") << three << "рига"
+                                      << "Амстердам";
+        QTest::newRow("nothing saved gives the first") << three << ""
+                                                       << "Амстердам";
+        QTest::newRow("empty list gives none") << QByteArray("[]") << "Рига"
+                                               << "";
+        QTest::newRow("unreadable document gives none") << QByteArray("{oops") << "Рига"
+                                                        << "";
     }
     void creationRestoresSelection() {
         QFETCH(QByteArray, document);
@@ -65,7 +71,8 @@ private slots:
         QSignalSpy signedIn(&model, &AppModel::signedInChanged);
         QVERIFY(model.signedIn());
         QVERIFY(!model.me()); // the load runs later, from the event loop
-        QVERIFY(drive([&] { return rig.count("app/version") == 1 && !model.profiles().isEmpty(); }, &rig.clock));
+        QVERIFY(
+            drive([&] { return rig.count("app/version") == 1 && !model.profiles().isEmpty(); }, &rig.clock));
         QVERIFY(model.me());
         QCOMPARE(rig.count("me"), 1);
         QCOMPARE(signedIn.count(), 0);
@@ -109,25 +116,27 @@ private slots:
         rig.serveAccount();
         rig.service().on("GET", "/api/v1/me", replies::refusal(401, "Сессия истекла, войдите снова"));
         rig.api.signIn();
-        AppModel& model = rig.make();
-        QVERIFY(rig.finish(model.load()));
+        AppModel& model = rig.make(); // its own load runs the cycle
+        QVERIFY(drive([&] { return model.error().has_value(); }, &rig.clock));
+        rig.settle();
         QCOMPARE(model.error(), QStringLiteral("Сессия истекла, войдите снова"));
         QVERIFY(model.signedIn()); // no sign-out on a rejected token
         QVERIFY(rig.token());
-        QVERIFY(rig.count("referral") == 0 && rig.count("plans") == 0 && rig.count("app/version") == 0);
+        QCOMPARE(rig.calls(), QStringList({"me"}));
     }
 
     void accountTransportFailureIsSilent() {
         ModelRig rig;
         rig.serveAccount();
-        rig.api.signIn();
         AppModel& model = rig.make();
+        rig.api.signIn();
         QVERIFY(rig.finish(model.load()));
         const auto before = model.me();
         rig.service().on("GET", "/api/v1/me", ScriptedReply::reset());
         rig.service().clearRequests();
         QVERIFY(rig.finish(model.load()));
-        QCOMPARE(rig.calls(), QStringList({"me"}));
+        // (a reset GET may be resent once by the network stack)
+        QCOMPARE(rig.distinctCalls(), QSet<QString>({"me"}));
         QVERIFY(model.me()); // the earlier account stays
         QCOMPARE(model.me()->support_url, before->support_url);
         QVERIFY(!model.error());
@@ -136,19 +145,20 @@ private slots:
     void referralAndCatalogueFailures() {
         ModelRig rig;
         rig.serveAccount();
-        rig.api.signIn();
         AppModel& model = rig.make();
+        rig.api.signIn();
         QVERIFY(rig.finish(model.load()));
         QVERIFY(model.referral());
 
         rig.service().on("GET", "/api/v1/referral", replies::refusal(500, "Сбой"));
-        rig.service().on("GET", "/api/v1/plans", ScriptedReply::json(200, QJsonObject{{"plans", QJsonArray{}}}));
+        rig.service().on("GET", "/api/v1/plans",
+                         ScriptedReply::json(200, QJsonObject{{"plans", QJsonArray{}}}));
         QVERIFY(rig.finish(model.load()));
-        QVERIFY(!model.referral());                  // a failed fetch clears the figures
-        QCOMPARE(model.plans().size(), 1);           // the earlier catalogue stays
+        QVERIFY(!model.referral());        // a failed fetch clears the figures
+        QCOMPARE(model.plans().size(), 1); // the earlier catalogue stays
         QCOMPARE(model.stripeTrial(), 3);
         QVERIFY(!model.error());
-        QCOMPARE(rig.count("configs"), 2);           // and the cycle goes on
+        QCOMPARE(rig.count("configs"), 2); // and the cycle goes on
         QCOMPARE(rig.count("app/version"), 2);
     }
 
@@ -156,8 +166,8 @@ private slots:
         ModelRig rig;
         rig.serveAccount();
         rig.api.defaults.setString("configs", QString::fromUtf8(replies::configs({"Кэш"})));
-        rig.api.signIn();
         AppModel& model = rig.make();
+        rig.api.signIn();
         rig.service().enqueue("GET", "/api/v1/configs",
                               replies::refusal(403, "Достигнут лимит устройств", "device_limit"));
         QVERIFY(rig.finish(model.load()));
@@ -183,8 +193,8 @@ private slots:
         ModelRig rig;
         rig.serveAccount();
         rig.api.defaults.setString("configs", QString::fromUtf8(replies::configs({"Кэш"})));
-        rig.api.signIn();
         AppModel& model = rig.make();
+        rig.api.signIn();
         rig.service().on("GET", "/api/v1/configs", reply);
         QVERIFY(rig.finish(model.load()));
         QVERIFY(!model.deviceLimit());
@@ -197,8 +207,8 @@ private slots:
         ModelRig rig;
         rig.serveAccount(false);
         rig.api.defaults.setString("configs", QString::fromUtf8(replies::configs({"Кэш"})));
-        rig.api.signIn();
         AppModel& model = rig.make();
+        rig.api.signIn();
         QVERIFY(rig.finish(model.load()));
         QCOMPARE(rig.calls(), QStringList({"me", "referral", "plans", "app/version"}));
         QCOMPARE(names(model.profiles()), QStringList({"Кэш"}));
@@ -209,8 +219,8 @@ private slots:
         ModelRig rig;
         rig.serveAccount(true, "not json");
         rig.api.defaults.setString("configs", QString::fromUtf8(replies::configs({"Кэш"})));
-        rig.api.signIn();
         AppModel& model = rig.make();
+        rig.api.signIn();
         QVERIFY(rig.finish(model.load()));
         QCOMPARE(rig.stored("configs"), QStringLiteral("not json"));
         QVERIFY(model.profiles().isEmpty());
@@ -242,8 +252,8 @@ private slots:
     void anUnchangedAccountIsNotRepublished() {
         ModelRig rig;
         rig.serveAccount();
-        rig.api.signIn();
         AppModel& model = rig.make();
+        rig.api.signIn();
         QVERIFY(rig.finish(model.load()));
         const auto firstIds = model.profiles()[0].id;
         QSignalSpy plans(&model, &AppModel::plansChanged), tiers(&model, &AppModel::stripeTiersChanged),
@@ -266,8 +276,8 @@ private slots:
     void aServerWhoseSettingsChangedIsRepublished() {
         ModelRig rig;
         rig.serveAccount(true, replies::configs({"Амстердам"}, "old.example.net"));
-        rig.api.signIn();
         AppModel& model = rig.make();
+        rig.api.signIn();
         QVERIFY(rig.finish(model.load()));
         QSignalSpy profiles(&model, &AppModel::profilesChanged);
         rig.service().on("GET", "/api/v1/configs",
@@ -284,8 +294,8 @@ private slots:
     void overlappingLoadsStoreWholeDocuments() {
         ModelRig rig;
         rig.serveAccount();
-        rig.api.signIn();
         AppModel& model = rig.make();
+        rig.api.signIn();
         const QByteArray slow = replies::configs({"Медленный-1", "Медленный-2"});
         const QByteArray fast = replies::configs({"Быстрый"});
         ScriptedReply late = ScriptedReply::text(200, slow);
@@ -311,8 +321,8 @@ private slots:
         ScriptedReply late = ScriptedReply::json(200, replies::me(true));
         late.delay = std::chrono::milliseconds(50);
         rig.service().on("GET", "/api/v1/me", late);
-        rig.api.signIn();
         AppModel& model = rig.make();
+        rig.api.signIn();
         bool finished = false;
         startMainTask([](QCoro::Task<> task, bool& done) -> QCoro::Task<> {
             co_await std::move(task);
@@ -353,9 +363,12 @@ private slots:
         QCOMPARE(rig.vpn->status(), connected ? Vpn::Status::On : Vpn::Status::Connecting);
         model.select(model.profiles()[1]);
         QCOMPARE(rig.stored("profile_name"), QStringLiteral("Рига"));
-        QVERIFY(drive([&] { return rig.vpn->profileName() == QStringLiteral("Рига") &&
-                                   rig.vpn->status() == Vpn::Status::On && rig.stored("lastGood"); },
-                      &rig.clock));
+        QVERIFY(drive(
+            [&] {
+                return rig.vpn->profileName() == QStringLiteral("Рига") &&
+                       rig.vpn->status() == Vpn::Status::On && rig.stored("lastGood");
+            },
+            &rig.clock));
         QCOMPARE(rig.tunnels.connection()->startedServers.last(), QStringLiteral("Рига"));
         QCOMPARE(rig.stored("lastGood"), QStringLiteral("Рига"));
     }
@@ -390,7 +403,8 @@ private slots:
         QCOMPARE(busy, QList<bool>({true, false}));
         QCOMPARE(model.error(), shown);
         QVERIFY(!model.message());
-        QCOMPARE(rig.calls(), QStringList({"promo"})); // a failed action reloads nothing
+        // A failed action reloads nothing (a reset POST may be resent once by the network stack).
+        QCOMPARE(rig.distinctCalls(), QSet<QString>({"promo"}));
 
         // The next action clears the error first.
         rig.service().on("POST", "/api/v1/promo",
@@ -398,19 +412,6 @@ private slots:
         QVERIFY(rig.finish(model.applyPromo("CODE")));
         QCOMPARE(errors, QList<std::optional<QString>>({shown, std::nullopt}));
         QVERIFY(!model.busy());
-    }
-
-    void clearNoticesClearsBoth() {
-        ModelRig rig;
-        rig.serveAccount();
-        rig.service().on("POST", "/api/v1/trial", ScriptedReply::empty(200));
-        rig.service().on("GET", "/api/v1/configs", replies::refusal(403, "Лимит", "device_limit"));
-        rig.api.signIn();
-        AppModel& model = rig.make();
-        QVERIFY(rig.finish(model.takeTrial()));
-        QVERIFY(model.message() && model.error());
-        model.clearNotices();
-        QVERIFY(!model.message() && !model.error());
     }
 };
 

@@ -19,8 +19,7 @@ struct Endpoint {
     std::function<bool(Api&)> call; // true when the result matches `reply`
 };
 
-template<typename T>
-bool ran(QCoro::Task<T> task, const std::function<bool(const T&)>& check) {
+template <typename T> bool ran(QCoro::Task<T> task, const std::function<bool(const T&)>& check) {
     const auto result = runTask(std::move(task));
     return result && check(*result);
 }
@@ -40,70 +39,168 @@ QJsonObject meJson() {
 QList<Endpoint> endpoints() {
     const QJsonObject token{{"token", "T-1"}};
     return {
-        {"login", "POST", "/api/v1/auth/login", false, {{"email", "a@b.c"}, {"password", "pw"}}, token,
+        {"login",
+         "POST",
+         "/api/v1/auth/login",
+         false,
+         {{"email", "a@b.c"}, {"password", "pw"}},
+         token,
          [](Api& api) {
              return ran<QString>(api.login("a@b.c", "pw"), [](const QString& t) { return t == "T-1"; });
          }},
-        {"register", "POST", "/api/v1/auth/register", false, {{"email", "a@b.c"}, {"password", "pw"}}, token,
+        {"register",
+         "POST",
+         "/api/v1/auth/register",
+         false,
+         {{"email", "a@b.c"}, {"password", "pw"}},
+         token,
          [](Api& api) {
-             return ran<QString>(api.registerAccount("a@b.c", "pw"), [](const QString& t) { return t == "T-1"; });
+             return ran<QString>(api.registerAccount("a@b.c", "pw"),
+                                 [](const QString& t) { return t == "T-1"; });
          }},
-        {"tgStart", "POST", "/api/v1/auth/tg/start", false, {}, {{"key", "k1"}, {"url", "https://t.me/x"}},
+        {"tgStart",
+         "POST",
+         "/api/v1/auth/tg/start",
+         false,
+         {},
+         {{"key", "k1"}, {"url", "https://t.me/x"}},
          [](Api& api) {
-             return ran<TgStart>(api.tgStart(), [](const TgStart& s) { return s.key == "k1" && s.url == "https://t.me/x"; });
+             return ran<TgStart>(api.tgStart(),
+                                 [](const TgStart& s) { return s.key == "k1" && s.url == "https://t.me/x"; });
          }},
-        {"tgPoll", "GET", "/api/v1/auth/tg/poll?key=k1", false, {}, token,
+        {"tgPoll",
+         "GET",
+         "/api/v1/auth/tg/poll?key=k1",
+         false,
+         {},
+         token,
          [](Api& api) {
-             return ran<std::optional<QString>>(api.tgPoll("k1"), [](const auto& t) { return t == QString("T-1"); });
+             return ran<std::optional<QString>>(api.tgPoll("k1"),
+                                                [](const auto& t) { return t == QString("T-1"); });
          }},
-        {"me", "GET", "/api/v1/me", true, {}, meJson(),
+        {"me",
+         "GET",
+         "/api/v1/me",
+         true,
+         {},
+         meJson(),
          [](Api& api) {
              return ran<Me>(api.me(), [](const Me& me) {
                  return me.email == QString("a@b.c") && !me.telegram && me.devices.size() == 1 &&
                         me.devices[0].model == QString("X1") && me.support_url == "https://t.me/help";
              });
          }},
-        {"plans", "GET", "/api/v1/plans", false, {},
-         {{"plans", QJsonArray{}}, {"payments", false}, {"card", false}, {"stripe_tiers", QJsonArray{}},
+        {"plans",
+         "GET",
+         "/api/v1/plans",
+         false,
+         {},
+         {{"plans", QJsonArray{}},
+          {"payments", false},
+          {"card", false},
+          {"stripe_tiers", QJsonArray{}},
           {"stripe_trial_days", 0}},
-         [](Api& api) { return ran<Plans>(api.plans(), [](const Plans& p) { return p.plans.isEmpty() && !p.card; }); }},
-        {"referral", "GET", "/api/v1/referral", true, {},
-         {{"code", "R"}, {"link", "https://vemko.app/r/R"}, {"invited", 4}, {"paid", 1}, {"days", 9},
-          {"days_invite", 1}, {"days_paid", 7}, {"days_friend", 3}},
          [](Api& api) {
-             return ran<Referral>(api.referral(), [](const Referral& r) { return r.invited == 4 && r.days_friend == 3; });
+             return ran<Plans>(api.plans(), [](const Plans& p) { return p.plans.isEmpty() && !p.card; });
          }},
-        {"trial", "POST", "/api/v1/trial", true, {}, {}, [](Api& api) { return runTask(api.trial()); }},
-        {"promo", "POST", "/api/v1/promo", true, {{"code", "SPRING"}}, {{"ok", true}, {"message", "Принято"}},
+        {"referral",
+         "GET",
+         "/api/v1/referral",
+         true,
+         {},
+         {{"code", "R"},
+          {"link", "https://vemko.app/r/R"},
+          {"invited", 4},
+          {"paid", 1},
+          {"days", 9},
+          {"days_invite", 1},
+          {"days_paid", 7},
+          {"days_friend", 3}},
          [](Api& api) {
-             return ran<PromoResp>(api.promo("SPRING"), [](const PromoResp& p) { return p.ok && p.message == "Принято"; });
+             return ran<Referral>(api.referral(),
+                                  [](const Referral& r) { return r.invited == 4 && r.days_friend == 3; });
          }},
-        {"deleteDevice", "POST", "/api/v1/devices/delete", true, {{"hwid", "h1"}}, {},
-         [](Api& api) { return runTask(api.deleteDevice("h1")); }},
-        {"pay", "POST", "/api/v1/pay", true, {{"plan", "m1"}, {"method", "sbp"}},
+        {"trial",
+         "POST",
+         "/api/v1/trial",
+         true,
+         {},
+         {},
+         [](Api& api) {
+             return runTask(api.trial());
+         }},
+        {"promo",
+         "POST",
+         "/api/v1/promo",
+         true,
+         {{"code", "SPRING"}},
+         {{"ok", true}, {"message", "Принято"}},
+         [](Api& api) {
+             return ran<PromoResp>(api.promo("SPRING"),
+                                   [](const PromoResp& p) { return p.ok && p.message == "Принято"; });
+         }},
+        {"deleteDevice",
+         "POST",
+         "/api/v1/devices/delete",
+         true,
+         {{"hwid", "h1"}},
+         {},
+         [](Api& api) {
+             return runTask(api.deleteDevice("h1"));
+         }},
+        {"pay",
+         "POST",
+         "/api/v1/pay",
+         true,
+         {{"plan", "m1"}, {"method", "sbp"}},
          {{"order_id", 1234}, {"amount", 199}, {"url", "https://pay"}},
          [](Api& api) {
-             return ran<PayResp>(api.pay("m1", "sbp"), [](const PayResp& p) { return p.order_id == 1234 && p.amount == 199; });
+             return ran<PayResp>(api.pay("m1", "sbp"),
+                                 [](const PayResp& p) { return p.order_id == 1234 && p.amount == 199; });
          }},
-        {"subscribeStripe", "POST", "/api/v1/subscribe/stripe", true, {{"devices", 5}, {"interval", "year"}},
+        {"subscribeStripe",
+         "POST",
+         "/api/v1/subscribe/stripe",
+         true,
+         {{"devices", 5}, {"interval", "year"}},
          {{"url", "https://checkout"}},
          [](Api& api) {
-             return ran<StripeUrl>(api.subscribeStripe(5, "year"), [](const StripeUrl& s) { return s.url == "https://checkout"; });
+             return ran<StripeUrl>(api.subscribeStripe(5, "year"),
+                                   [](const StripeUrl& s) { return s.url == "https://checkout"; });
          }},
-        {"payStatus", "GET", "/api/v1/pay/1234", true, {}, {{"status", "paid"}},
-         [](Api& api) { return ran<PayStatus>(api.payStatus(1234), [](const PayStatus& s) { return s.status == "paid"; }); }},
-        {"appVersion", "GET", "/api/v1/app/version?platform=linux", false, {},
+        {"payStatus",
+         "GET",
+         "/api/v1/pay/1234",
+         true,
+         {},
+         {{"status", "paid"}},
+         [](Api& api) {
+             return ran<PayStatus>(api.payStatus(1234),
+                                   [](const PayStatus& s) { return s.status == "paid"; });
+         }},
+        {"appVersion",
+         "GET",
+         "/api/v1/app/version?platform=linux",
+         false,
+         {},
          {{"version_code", 57}, {"version_name", "1.5"}, {"url", "https://dl/1.5.zip"}, {"notes", "Новое"}},
          [](Api& api) {
-             return ran<AppVersion>(api.appVersion(), [](const AppVersion& v) { return v.version_code == 57; });
+             return ran<AppVersion>(api.appVersion(),
+                                    [](const AppVersion& v) { return v.version_code == 57; });
          }},
-        {"configs", "GET", "/api/v1/configs", true, {}, {{"x", 1}},
-         [](Api& api) { return ran<QString>(api.configs(), [](const QString& t) { return t == R"({"x":1})"; }); }},
+        {"configs",
+         "GET",
+         "/api/v1/configs",
+         true,
+         {},
+         {{"x", 1}},
+         [](Api& api) {
+             return ran<QString>(api.configs(), [](const QString& t) { return t == R"({"x":1})"; });
+         }},
     };
 }
 
-template<typename T>
-std::optional<ApiError> apiErrorOf(QCoro::Task<T> task) {
+template <typename T> std::optional<ApiError> apiErrorOf(QCoro::Task<T> task) {
     try {
         runTask(std::move(task));
     } catch (const ApiError& error) {
@@ -146,7 +243,8 @@ private slots:
         QCOMPARE(request.path, endpoint.path);
         QCOMPARE(request.header("User-Agent"), QByteArray("VemkoVPN/1.2.3 Linux"));
         QCOMPARE(request.header("X-Device-Os"), QByteArray("Linux"));
-        QVERIFY(request.hasHeader("X-Hwid") && request.hasHeader("X-Ver-Os") && request.hasHeader("X-Device-Model"));
+        QVERIFY(request.hasHeader("X-Hwid") && request.hasHeader("X-Ver-Os") &&
+                request.hasHeader("X-Device-Model"));
         const bool bearer = endpoint.token && signedIn;
         QCOMPARE(request.hasHeader("Authorization"), bearer);
         if (bearer)
@@ -176,7 +274,8 @@ private slots:
         f.service.enqueue("GET", path, ScriptedReply::empty(204));
         f.service.enqueue("GET", path, ScriptedReply::json(200, QJsonObject{{"tok", "x"}}));
         f.service.enqueue("GET", path, ScriptedReply::json(404, QJsonObject{{"error", "Не найдено"}}));
-        f.service.enqueue("GET", path, ScriptedReply::json(410, QJsonObject{{"error", "Истекло"}, {"code", "gone"}}));
+        f.service.enqueue("GET", path,
+                          ScriptedReply::json(410, QJsonObject{{"error", "Истекло"}, {"code", "gone"}}));
         f.service.enqueue("GET", path, ScriptedReply::json(500, QJsonObject{}));
 
         const auto pending = runTask(f.api.tgPoll(QStringLiteral("abc")));
@@ -247,17 +346,20 @@ private slots:
     void configsBodies() {
         ApiFixture f;
         f.service.enqueue("GET", "/api/v1/configs", ScriptedReply::empty(200));
-        f.service.enqueue("GET", "/api/v1/configs", ScriptedReply::text(200, "\xff\xfe[1]", "application/json"));
+        f.service.enqueue("GET", "/api/v1/configs",
+                          ScriptedReply::text(200, "\xff\xfe[1]", "application/json"));
         f.service.enqueue("GET", "/api/v1/configs",
                           ScriptedReply::text(200, "  [{\"remarks\":\"Рига\"}]\n", "application/json"));
-        f.service.enqueue("GET", "/api/v1/configs", ScriptedReply::text(200, "not json at all", "text/plain"));
+        f.service.enqueue("GET", "/api/v1/configs",
+                          ScriptedReply::text(200, "not json at all", "text/plain"));
         QCOMPARE(*runTask(f.api.configs()), QString());
         QCOMPARE(*runTask(f.api.configs()), QStringLiteral("[]"));
         QCOMPARE(*runTask(f.api.configs()), QStringLiteral("  [{\"remarks\":\"Рига\"}]\n"));
         QCOMPARE(*runTask(f.api.configs()), QStringLiteral("not json at all"));
 
-        f.service.enqueue("GET", "/api/v1/configs",
-                          ScriptedReply::json(403, QJsonObject{{"error", "Лимит"}, {"code", "device_limit"}}));
+        f.service.enqueue(
+            "GET", "/api/v1/configs",
+            ScriptedReply::json(403, QJsonObject{{"error", "Лимит"}, {"code", "device_limit"}}));
         const auto error = apiErrorOf(f.api.configs());
         QVERIFY(error);
         QCOMPARE(error->apiCode, QStringLiteral("device_limit"));
@@ -265,7 +367,9 @@ private slots:
 
     void payStatusPaths() {
         ApiFixture f;
-        f.service.handle([](const RecordedRequest&) { return ScriptedReply::json(200, QJsonObject{{"status", "new"}}); });
+        f.service.handle([](const RecordedRequest&) {
+            return ScriptedReply::json(200, QJsonObject{{"status", "new"}});
+        });
         runTask(f.api.payStatus(0));
         runTask(f.api.payStatus(-15));
         runTask(f.api.payStatus(std::numeric_limits<qint64>::max()));
@@ -284,8 +388,9 @@ private slots:
         me["devices"] = QJsonArray{QJsonObject{}, QJsonObject{}, QJsonObject{{"hwid", 7}}};
         f.service.enqueue("GET", "/api/v1/me", ScriptedReply::json(200, me));
         f.service.enqueue("GET", "/api/v1/me", ScriptedReply::json(200, QJsonArray{}));
-        f.service.enqueue("POST", "/api/v1/pay",
-                          ScriptedReply::json(200, QJsonObject{{"order_id", 12.5}, {"amount", 1}, {"url", "u"}}));
+        f.service.enqueue(
+            "POST", "/api/v1/pay",
+            ScriptedReply::json(200, QJsonObject{{"order_id", 12.5}, {"amount", 1}, {"url", "u"}}));
 
         const auto fieldOf = [](auto task) -> QString {
             try {

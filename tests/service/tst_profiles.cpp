@@ -10,12 +10,16 @@
 
 namespace {
 
-QString text(const QJsonArray& array) { return QString::fromUtf8(QJsonDocument(array).toJson()); }
+QString text(const QJsonArray& array) {
+    return QString::fromUtf8(QJsonDocument(array).toJson());
+}
 
 QJsonObject withAddress(const QJsonValue& address, const QString& remarks = {}) {
-    QJsonObject config{{"outbounds", QJsonArray{QJsonObject{
-                                         {"protocol", "vless"},
-                                         {"settings", QJsonObject{{"vnext", QJsonArray{QJsonObject{{"address", address}}}}}}}}}};
+    QJsonObject config{
+        {"outbounds",
+         QJsonArray{QJsonObject{
+             {"protocol", "vless"},
+             {"settings", QJsonObject{{"vnext", QJsonArray{QJsonObject{{"address", address}}}}}}}}}};
     if (!remarks.isEmpty())
         config["remarks"] = remarks;
     return config;
@@ -55,15 +59,16 @@ private slots:
     }
 
     void namesInDocumentOrder() {
-        const auto profiles = Api::parseProfiles(text({withAddress("ams.example.net", QStringLiteral("Амстердам")),
-                                                       QJsonObject{{"outbounds", QJsonArray{}}}}));
+        const auto profiles =
+            Api::parseProfiles(text({withAddress("ams.example.net", QStringLiteral("Амстердам")),
+                                     QJsonObject{{"outbounds", QJsonArray{}}}}));
         QCOMPARE(names(profiles), (QStringList{QStringLiteral("Амстердам"), QStringLiteral("Сервер")}));
         QCOMPARE(profiles[0].config, withAddress("ams.example.net", QStringLiteral("Амстердам")));
     }
 
     void nameRules() {
-        const auto profiles = Api::parseProfiles(
-            QStringLiteral(R"([{"remarks":""},{"remarks":7},{"remarks":null},{}])"));
+        const auto profiles =
+            Api::parseProfiles(QStringLiteral(R"([{"remarks":""},{"remarks":7},{"remarks":null},{}])"));
         QCOMPARE(names(profiles), (QStringList{QString(), "Сервер", "Сервер", "Сервер"}));
         QCOMPARE(profiles[3].config, QJsonObject());
     }
@@ -83,13 +88,15 @@ private slots:
         QTest::newRow("placeholder in a later outbound") << second << false;
 
         QJsonObject twoServers = withAddress("real.example.net");
-        QJsonObject servers{{"vnext", QJsonArray{QJsonObject{{"address", "a"}}, QJsonObject{{"address", "0.0.0.0"}}}}};
+        QJsonObject servers{
+            {"vnext", QJsonArray{QJsonObject{{"address", "a"}}, QJsonObject{{"address", "0.0.0.0"}}}}};
         twoServers["outbounds"] = QJsonArray{QJsonObject{{"settings", servers}}};
         QTest::newRow("placeholder as second vnext entry") << twoServers << false;
 
         QJsonObject underServers{
-            {"outbounds", QJsonArray{QJsonObject{
-                              {"settings", QJsonObject{{"servers", QJsonArray{QJsonObject{{"address", "0.0.0.0"}}}}}}}}}};
+            {"outbounds",
+             QJsonArray{QJsonObject{
+                 {"settings", QJsonObject{{"servers", QJsonArray{QJsonObject{{"address", "0.0.0.0"}}}}}}}}}};
         QTest::newRow("servers list not examined") << underServers << true;
 
         QJsonObject outboundsObject{{"outbounds", withAddress("0.0.0.0")["outbounds"].toArray().at(0)}};
@@ -102,8 +109,9 @@ private slots:
         QTest::newRow("outbounds holds a non-object") << mixedOutbounds << true;
 
         QJsonObject mixedVnext{
-            {"outbounds", QJsonArray{QJsonObject{
-                              {"settings", QJsonObject{{"vnext", QJsonArray{QJsonObject{{"address", "0.0.0.0"}}, 1}}}}}}}};
+            {"outbounds",
+             QJsonArray{QJsonObject{
+                 {"settings", QJsonObject{{"vnext", QJsonArray{QJsonObject{{"address", "0.0.0.0"}}, 1}}}}}}}};
         QTest::newRow("vnext holds a non-object") << mixedVnext << true;
 
         auto mixedThenReal = mixedVnext;
@@ -125,7 +133,8 @@ private slots:
     }
 
     void identityIsTheName() {
-        const auto document = text({withAddress("a", QStringLiteral("Рига")), withAddress("b", QStringLiteral("Рига"))});
+        const auto document =
+            text({withAddress("a", QStringLiteral("Рига")), withAddress("b", QStringLiteral("Рига"))});
         const auto first = Api::parseProfiles(document);
         QCOMPARE(first.size(), 2);
         QCOMPARE(first[0], first[1]);
@@ -147,7 +156,7 @@ private slots:
         QCOMPARE(profiles.size(), 1800);
         QCOMPARE(profiles[0].name, QStringLiteral("Сервер-0"));
         QCOMPARE(profiles[1].name, QStringLiteral("Server 1"));
-        QCOMPARE(profiles[9].name, QStringLiteral("Сервер-10")); // number 9 was a placeholder
+        QCOMPARE(profiles[9].name, QStringLiteral("Сервер-10"));       // number 9 was a placeholder
         QCOMPARE(profiles.last().name, QStringLiteral("Сервер-1998")); // 1999 was one too
         QCOMPARE(profiles[0].config.value("routing").toObject().value("rules").toArray().size(), 3);
         QSet<QUuid> ids;

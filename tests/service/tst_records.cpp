@@ -10,10 +10,11 @@
 
 namespace {
 
-QJsonObject parse(const QByteArray& json) { return QJsonDocument::fromJson(json).object(); }
+QJsonObject parse(const QByteArray& json) {
+    return QJsonDocument::fromJson(json).object();
+}
 
-template<typename T>
-QString failingField(const QJsonObject& json) {
+template <typename T> QString failingField(const QJsonObject& json) {
     try {
         T::decode(json);
     } catch (const DecodingError& error) {
@@ -133,8 +134,8 @@ private slots:
     }
 
     void emptyCatalogueAndEmptyDevice() {
-        const auto plans = Plans::decode(parse(
-            R"({"plans":[],"payments":false,"card":false,"stripe_tiers":[],"stripe_trial_days":0})"));
+        const auto plans = Plans::decode(
+            parse(R"({"plans":[],"payments":false,"card":false,"stripe_tiers":[],"stripe_trial_days":0})"));
         QVERIFY(plans.plans.isEmpty());
         QVERIFY(!plans.payments);
         const auto device = Device::decode(QJsonObject{});
@@ -153,17 +154,20 @@ private slots:
         QCOMPARE(StripeUrl::decode(parse(R"({"url":"s"})")).url, QStringLiteral("s"));
         QCOMPARE(failingField<PromoResp>(parse(R"({"ok":1,"message":"m"})")), QStringLiteral("ok"));
         QCOMPARE(failingField<PromoResp>(parse(R"({"ok":false})")), QStringLiteral("message"));
-        const auto version = AppVersion::decode(parse(R"({"version_code":5,"version_name":"1.1","url":"u","notes":""})"));
+        const auto version =
+            AppVersion::decode(parse(R"({"version_code":5,"version_name":"1.1","url":"u","notes":""})"));
         QCOMPARE(version.version_code, 5);
-        QCOMPARE(failingField<AppVersion>(parse(R"({"version_code":5.1,"version_name":"1.1","url":"u","notes":""})")),
+        QCOMPARE(failingField<AppVersion>(
+                     parse(R"({"version_code":5.1,"version_name":"1.1","url":"u","notes":""})")),
                  QStringLiteral("version_code"));
         const auto referral = Referral::decode(parse(
             R"({"code":"c","link":"l","invited":1,"paid":2,"days":3,"days_invite":4,"days_paid":5,"days_friend":6})"));
         QCOMPARE(referral.days_paid, 5);
         QCOMPARE(referral.days_friend, 6);
-        QCOMPARE(failingField<Referral>(parse(
-                     R"({"code":"c","link":"l","invited":1,"paid":2,"days":3,"days_invite":4,"days_paid":5})")),
-                 QStringLiteral("days_friend"));
+        QCOMPARE(
+            failingField<Referral>(parse(
+                R"({"code":"c","link":"l","invited":1,"paid":2,"days":3,"days_invite":4,"days_paid":5})")),
+            QStringLiteral("days_friend"));
     }
 
     void valueEqualityAndHash() {

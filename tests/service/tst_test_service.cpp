@@ -31,7 +31,8 @@ class TestServiceTest : public QObject {
     Q_OBJECT
 
     QNetworkAccessManager network;
-    Answer get(TestService& service, const QString& path, const QByteArray& verb = "GET", const QByteArray& body = {}) {
+    Answer get(TestService& service, const QString& path, const QByteArray& verb = "GET",
+               const QByteArray& body = {}) {
         return runTask(fetch(&network, service.origin() + path, verb, body)).value_or(Answer{});
     }
 
@@ -66,8 +67,9 @@ private slots:
         TestService service;
         service.on("POST", "/p", ScriptedReply::text(200, "route"));
         service.handle([](const RecordedRequest& request) {
-            return request.json().toObject().value("pick").toBool() ? ScriptedReply::json(200, QJsonObject{{"h", 1}})
-                                                                    : ScriptedReply::empty(404);
+            return request.json().toObject().value("pick").toBool()
+                       ? ScriptedReply::json(200, QJsonObject{{"h", 1}})
+                       : ScriptedReply::empty(404);
         });
         QCOMPARE(get(service, "/p", "POST", R"({"pick":true})").body, QByteArray(R"({"h":1})"));
         QCOMPARE(get(service, "/p", "POST", R"({"pick":false})").body, QByteArray("route"));
@@ -83,7 +85,8 @@ private slots:
         service.on("GET", "/slow", slow);
         service.on("GET", "/fast", ScriptedReply::text(200, "fast"));
         QList<QByteArray> order;
-        auto both = [](QNetworkAccessManager* network, QString origin, QList<QByteArray>* seen) -> QCoro::Task<> {
+        auto both = [](QNetworkAccessManager* network, QString origin,
+                       QList<QByteArray>* seen) -> QCoro::Task<> {
             auto first = fetch(network, origin + "/slow", "GET", {});
             auto second = fetch(network, origin + "/fast", "GET", {});
             seen->append((co_await std::move(second)).body);

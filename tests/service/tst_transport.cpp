@@ -1,6 +1,7 @@
 // The request path through the real network stack: device headers, the bearer token, how replies
 // are judged, and failures of the connection itself.
 
+#include "service/Transport.h"
 #include "support/ApiFixture.h"
 #include "support/Drive.h"
 
@@ -21,8 +22,7 @@ QJsonObject plansJson() {
 }
 
 // Runs the call and returns the ApiError it throws (a test failure when it throws nothing else).
-template<typename T>
-std::optional<ApiError> apiErrorOf(QCoro::Task<T> task) {
+template <typename T> std::optional<ApiError> apiErrorOf(QCoro::Task<T> task) {
     try {
         runTask(std::move(task));
     } catch (const ApiError& error) {
@@ -33,8 +33,7 @@ std::optional<ApiError> apiErrorOf(QCoro::Task<T> task) {
     return std::nullopt;
 }
 
-template<typename T>
-std::optional<TransportError> transportErrorOf(QCoro::Task<T> task) {
+template <typename T> std::optional<TransportError> transportErrorOf(QCoro::Task<T> task) {
     try {
         runTask(std::move(task));
     } catch (const TransportError& error) {
@@ -93,7 +92,8 @@ private slots:
 
         const auto requests = f.service.requests();
         QCOMPARE(requests.size(), 4);
-        QCOMPARE(requests[0].header("Authorization"), QByteArray("Bearer ") + QStringLiteral("Токен-ü").toUtf8());
+        QCOMPARE(requests[0].header("Authorization"),
+                 QByteArray("Bearer ") + QStringLiteral("Токен-ü").toUtf8());
         for (qsizetype i = 1; i < requests.size(); ++i)
             QVERIFY2(!requests[i].hasHeader("Authorization"), requests[i].path.constData());
     }
@@ -122,18 +122,19 @@ private slots:
             << QStringLiteral("Лимит устройств") << QStringLiteral("device_limit");
         QTest::newRow("code without error") << 400 << QByteArray(R"({"code":"device_limit"})") << fallback400
                                             << QStringLiteral("device_limit");
-        QTest::newRow("numeric code") << 400 << QByteArray(R"({"error":"Нет","code":7})") << QStringLiteral("Нет")
-                                      << QString();
+        QTest::newRow("numeric code")
+            << 400 << QByteArray(R"({"error":"Нет","code":7})") << QStringLiteral("Нет") << QString();
         QTest::newRow("numeric error") << 400 << QByteArray(R"({"error":5})") << fallback400 << QString();
         QTest::newRow("null error") << 400 << QByteArray(R"({"error":null})") << fallback400 << QString();
         QTest::newRow("html page") << 502 << QByteArray("<html><body>Bad gateway</body></html>")
                                    << QStringLiteral("Ошибка сети (502)") << QString();
         QTest::newRow("json array") << 400 << QByteArray(R"([{"error":"x"}])") << fallback400 << QString();
-        QTest::newRow("empty body") << 500 << QByteArray() << QStringLiteral("Ошибка сети (500)") << QString();
-        QTest::newRow("3xx with an error text") << 300 << QByteArray(R"({"error":"Переехали"})")
-                                                << QStringLiteral("Переехали") << QString();
-        QTest::newRow("redirect without location") << 302 << QByteArray() << QStringLiteral("Ошибка сети (302)")
-                                                   << QString();
+        QTest::newRow("empty body") << 500 << QByteArray() << QStringLiteral("Ошибка сети (500)")
+                                    << QString();
+        QTest::newRow("3xx with an error text")
+            << 300 << QByteArray(R"({"error":"Переехали"})") << QStringLiteral("Переехали") << QString();
+        QTest::newRow("redirect without location")
+            << 302 << QByteArray() << QStringLiteral("Ошибка сети (302)") << QString();
         QTest::newRow("proxy auth status from the service")
             << 407 << QByteArray() << QStringLiteral("Ошибка сети (407)") << QString();
     }
@@ -184,8 +185,9 @@ private slots:
         QVERIFY(transportErrorOf(f.api.plans()));
 
         // A reply cut off in its body is not judged by its status line.
-        f.service.enqueue("GET", "/api/v1/plans",
-                          ScriptedReply::garbage("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n{\"plans\":"));
+        f.service.enqueue(
+            "GET", "/api/v1/plans",
+            ScriptedReply::garbage("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n{\"plans\":"));
         QVERIFY(transportErrorOf(f.api.plans()));
 
         // The service is fine again afterwards.
@@ -210,13 +212,15 @@ private slots:
     void keepAliveConnectionsCarryManyRequests() {
         ApiFixture f;
         f.service.on("GET", "/api/v1/plans", ScriptedReply::json(200, plansJson()));
-        f.service.on("POST", "/api/v1/promo", ScriptedReply::json(200, QJsonObject{{"ok", true}, {"message", "ok"}}));
+        f.service.on("POST", "/api/v1/promo",
+                     ScriptedReply::json(200, QJsonObject{{"ok", true}, {"message", "ok"}}));
         for (int i = 0; i < 20; ++i) {
             QVERIFY(runTask(f.api.plans()));
             QVERIFY(runTask(f.api.promo(QStringLiteral("CODE%1").arg(i))));
         }
         QCOMPARE(f.service.requests().size(), 40);
-        QCOMPARE(f.service.requests().last().json().toObject().value("code").toString(), QStringLiteral("CODE19"));
+        QCOMPARE(f.service.requests().last().json().toObject().value("code").toString(),
+                 QStringLiteral("CODE19"));
     }
 
     void concurrentCallsEachGetTheirReply() {
@@ -238,6 +242,14 @@ private slots:
         QVERIFY(runTask(both(f.api, first, second)));
         QCOMPARE(first->status, QStringLiteral("/api/v1/pay/1"));
         QCOMPARE(second->status, QStringLiteral("/api/v1/pay/2"));
+    }
+
+    void requestsGiveUpAfterThirtySeconds() {
+        ApiFixture f;
+        const Transport transport{&f.network, &f.store, &f.keychain, f.service.origin()};
+        QCOMPARE(
+            transport.build(Call{"GET", QStringLiteral("/api/v1/me"), true, std::nullopt}).transferTimeout(),
+            30'000);
     }
 
     void defaultOriginFollowsTheEnvironment() {

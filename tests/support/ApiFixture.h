@@ -20,16 +20,21 @@
 //     f.signIn("tok");
 //     auto result = runTask(f.api.plans());
 struct ApiFixture {
-    static BundleInfo defaultBundle() { return BundleInfo{QStringLiteral("1.2.3"), QStringLiteral("42"), false}; }
+    static BundleInfo defaultBundle() {
+        return BundleInfo{QStringLiteral("1.2.3"), QStringLiteral("42"), false};
+    }
 
     explicit ApiFixture(BundleInfo bundle = defaultBundle())
-        : store(defaults, facts, std::move(bundle)), keychain(secure), api(network, store, keychain, service.origin()) {
+        : store(defaults, facts, std::move(bundle)), keychain(secure),
+          api(network, store, keychain, service.origin()) {
         // A proxy from the environment must never sit between the test and its own service.
         network.setProxy(QNetworkProxy::NoProxy);
     }
 
     // Stores a sign-in token, as a completed sign-in would.
-    void signIn(const QString& token = QStringLiteral("test-token")) { secure.items.insert(QStringLiteral("token"), token); }
+    void signIn(const QString& token = QStringLiteral("test-token")) {
+        secure.items.insert(QStringLiteral("token"), token);
+    }
 
     MemoryDefaults defaults;
     FakeDeviceFacts facts;

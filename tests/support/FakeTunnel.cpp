@@ -28,6 +28,7 @@ void FakeTunnelConnection::start(const QJsonObject& options) {
     ++m_generation;
     setStatus(TunnelStatus::Connecting);
     after(m_system.connectAfterByServer.value(server, m_system.connectAfter), TunnelStatus::Connected);
+    after(m_system.dropAfter, TunnelStatus::Disconnected);
 }
 
 void FakeTunnelConnection::stop() {

@@ -80,6 +80,7 @@ public:
     std::optional<std::chrono::milliseconds> connectAfter = std::chrono::seconds(1);
     QMap<QString, std::optional<std::chrono::milliseconds>> connectAfterByServer; // by saved server name
     std::optional<std::chrono::milliseconds> stopAfter = std::chrono::milliseconds(500);
+    std::optional<std::chrono::milliseconds> dropAfter; // a started tunnel falls back to disconnected
     bool datesConnections = true;
     QString loadAllError; // non-empty: loadAll fails with it
     QString saveError;    // non-empty: every save fails with it, leaving what was saved

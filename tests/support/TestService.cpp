@@ -21,21 +21,35 @@ QByteArray withoutQuery(const QByteArray& path) {
 
 QByteArray reasonPhrase(int status) {
     static const QHash<int, QByteArray> phrases{
-        {200, "OK"},           {201, "Created"},           {204, "No Content"},
-        {300, "Multiple Choices"}, {301, "Moved Permanently"}, {302, "Found"},
-        {304, "Not Modified"}, {400, "Bad Request"},       {401, "Unauthorized"},
-        {403, "Forbidden"},    {404, "Not Found"},         {409, "Conflict"},
-        {410, "Gone"},         {422, "Unprocessable Entity"}, {429, "Too Many Requests"},
-        {500, "Internal Server Error"}, {502, "Bad Gateway"}, {503, "Service Unavailable"},
+        {200, "OK"},
+        {201, "Created"},
+        {204, "No Content"},
+        {300, "Multiple Choices"},
+        {301, "Moved Permanently"},
+        {302, "Found"},
+        {304, "Not Modified"},
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {409, "Conflict"},
+        {410, "Gone"},
+        {422, "Unprocessable Entity"},
+        {429, "Too Many Requests"},
+        {500, "Internal Server Error"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
     };
     return phrases.value(status, "Status");
 }
 
-bool bodyless(int status) { return (status >= 100 && status < 200) || status == 204 || status == 304; }
+bool bodyless(int status) {
+    return (status >= 100 && status < 200) || status == 204 || status == 304;
+}
 
 // A hard reset (RST) rather than an orderly close, as a crashed or hostile peer would do.
 void resetHard(QTcpSocket* socket) {
-    const struct linger hard{1, 0};
+    const struct linger hard { 1, 0 };
     ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     socket->abort();
 }
@@ -123,7 +137,9 @@ struct TestService::Private {
     std::function<ScriptedReply(const RecordedRequest&)> handler;
     QHash<QTcpSocket*, Connection> connections;
 
-    static QByteArray routeKey(const QByteArray& method, const QByteArray& path) { return method + ' ' + path; }
+    static QByteArray routeKey(const QByteArray& method, const QByteArray& path) {
+        return method + ' ' + path;
+    }
 
     // The routes a request can match: its full path (for routes that carry a query) and its
     // bare path (for routes that do not).
@@ -253,7 +269,8 @@ struct TestService::Private {
         case ScriptedReply::Kind::Http:
             break;
         }
-        QByteArray bytes = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
+        QByteArray bytes =
+            "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
         for (const auto& [name, value] : reply.headers)
             bytes += name + ": " + value + "\r\n";
         if (!bodyless(reply.status))
@@ -293,9 +310,13 @@ TestService::~TestService() {
     }
 }
 
-QString TestService::origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+QString TestService::origin() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(port());
+}
 
-quint16 TestService::port() const { return d->server.serverPort(); }
+quint16 TestService::port() const {
+    return d->server.serverPort();
+}
 
 void TestService::on(const QByteArray& method, const QByteArray& path, const ScriptedReply& reply) {
     d->standing.insert(Private::routeKey(method, path), reply);
@@ -309,7 +330,9 @@ void TestService::handle(std::function<ScriptedReply(const RecordedRequest&)> ha
     d->handler = std::move(handler);
 }
 
-QList<RecordedRequest> TestService::requests() const { return d->requests; }
+QList<RecordedRequest> TestService::requests() const {
+    return d->requests;
+}
 
 QList<RecordedRequest> TestService::requests(const QByteArray& method, const QByteArray& path) const {
     QList<RecordedRequest> matching;
@@ -320,4 +343,6 @@ QList<RecordedRequest> TestService::requests(const QByteArray& method, const QBy
     return matching;
 }
 
-void TestService::clearRequests() { d->requests.clear(); }
+void TestService::clearRequests() {
+    d->requests.clear();
+}

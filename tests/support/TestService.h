@@ -32,7 +32,8 @@ struct ScriptedReply {
     std::chrono::milliseconds delay{0}; // real time before answering
 
     static ScriptedReply json(int status, const QJsonValue& body);
-    static ScriptedReply text(int status, const QByteArray& body, const QByteArray& contentType = "text/plain");
+    static ScriptedReply text(int status, const QByteArray& body,
+                              const QByteArray& contentType = "text/plain");
     static ScriptedReply empty(int status);
     // Closes the connection without a reply (a hard reset). Qt resends a request once when its
     // connection drops before any reply, so a single queued reset is usually retried: use a

@@ -87,7 +87,7 @@ struct VpnRig {
     }
     // Moves virtual time forward by `span` in small steps, letting everything due on the way happen.
     void advance(std::chrono::milliseconds span) {
-        const std::chrono::milliseconds step(100);
+        const auto step = std::max(std::chrono::milliseconds(100), span / 50);
         for (std::chrono::milliseconds moved(0); moved < span; moved += step) {
             settle(std::chrono::milliseconds(3));
             clock.advance(std::min(step, span - moved));

@@ -142,6 +142,17 @@ private slots:
         QCOMPARE(rig.service.requests("GET", "/api/v1/ip").size(), 0);
     }
 
+    // A tunnel that starts and falls down again fails its candidate then, not after 12 s.
+    void aTunnelThatGoesDownFailsAtOnce() {
+        VpnRig rig;
+        rig.tunnels.connectAfter = std::nullopt;
+        rig.tunnels.dropAfter = 2s;
+        Vpn& vpn = rig.make();
+        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
+        QCOMPARE(rig.clock.elapsed(), 2s);
+        QCOMPARE(vpn.status(), VpnStatus::Off);
+    }
+
     // A tunnel that ignores the stop costs the full 6 s before the next candidate.
     void stopWaitIsSixSeconds() {
         VpnRig rig;
@@ -236,8 +247,7 @@ private slots:
         VpnRig rig;
         Vpn& vpn = rig.make();
         QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
-        QVERIFY(rig.run([&] {
-            return vpn.exit().has_value(); }));
+        QVERIFY(rig.run([&] { return vpn.exit().has_value(); }));
 
         vpn.disconnect();
         QCOMPARE(vpn.status(), VpnStatus::Off);

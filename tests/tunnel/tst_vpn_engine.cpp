@@ -1,0 +1,152 @@
+// Vpn over the real Linux tunnel platform, vemko-tunnel and the v2ray engine, all on loopback.
+#include "device/Store.h"
+#include "platform/Clock.h"
+#include "platform/Defaults.h"
+#include "platform/LinuxExtensionManager.h"
+#include "platform/LinuxTunnelSystem.h"
+#include "platform/TunnelHostState.h"
+#include "support/Drive.h"
+#include "support/FakeDesktop.h"
+#include "support/FakeDeviceFacts.h"
+#include "support/TestService.h"
+#include "tunnel-host/EngineFixture.h"
+#include "tunnel/Vpn.h"
+
+#include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+using namespace engine_fixture;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A server entry as the configs document carries it: a vmess outbound to 127.0.0.1:`port`.
+ServerProfile serverAt(const QString& name, quint16 port, const QString& uuid) {
+    const QJsonObject user{{"id", uuid}, {"alterId", 0}};
+    const QJsonObject vnext{{"address", "127.0.0.1"}, {"port", port}, {"users", QJsonArray{user}}};
+    const QJsonObject outbound{{"protocol", "vmess"},
+                               {"settings", QJsonObject{{"vnext", QJsonArray{vnext}}}}};
+    return ServerProfile{QUuid::createUuid(), name,
+                         QJsonObject{{"remarks", name}, {"outbounds", QJsonArray{outbound}}}};
+}
+
+} // namespace
+
+class TestVpnEngine : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    QString m_host;
+    std::unique_ptr<V2rayServer> m_server;
+    std::unique_ptr<TestService> m_service;
+    std::unique_ptr<LinuxTunnelSystem> m_system;
+    std::unique_ptr<LinuxExtensionManager> m_extensions;
+    std::unique_ptr<MemoryDefaults> m_defaults;
+    FakeDeviceFacts m_facts;
+    std::unique_ptr<Store> m_store;
+    FakeDesktop m_desktop;
+    QNetworkAccessManager m_lookup;
+    SystemClock m_clock;
+    std::unique_ptr<Vpn> m_vpn;
+
+    QString runtimeDir() const { return m_home.path() + "/run/vemko-vpn"; }
+
+private slots:
+    void initTestCase() {
+        if (QStandardPaths::findExecutable("v2ray").isEmpty())
+            QSKIP("the v2ray engine is not installed");
+        m_host = qEnvironmentVariable("VEMKO_BUILD_DIR") + "/src/tunnel-host/vemko-tunnel";
+        QVERIFY2(QFileInfo(m_host).isExecutable(), qPrintable(m_host));
+        QVERIFY(m_home.isValid());
+        QDir(m_home.path()).mkpath("run");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.path() + "/run"));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
+        qputenv("VEMKO_TUNNEL_HOST", QFile::encodeName(m_host));
+        m_server = std::make_unique<V2rayServer>();
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->ready(), 10000);
+        m_lookup.setProxy(QNetworkProxy::NoProxy);
+    }
+
+    void init() {
+        QVERIFY2(!portAccepts(10808), "port 10808 is in use by something else");
+        m_service = std::make_unique<TestService>();
+        m_service->on("GET", "/api/v1/ip",
+                      ScriptedReply::text(200, R"({"exit":"127.0.0.1"})", "application/json"));
+        m_service->on("GET", "/json", ScriptedReply::text(200, R"({"ip":"127.0.0.1","city":"Loopback"})"));
+        m_system = std::make_unique<LinuxTunnelSystem>(
+            m_host, m_home.path() + "/config/vemko-vpn/tunnel.json", runtimeDir());
+        m_extensions = std::make_unique<LinuxExtensionManager>(m_host);
+        m_defaults = std::make_unique<MemoryDefaults>();
+        m_store = std::make_unique<Store>(*m_defaults, m_facts);
+        m_vpn = std::make_unique<Vpn>(*m_system, *m_extensions, *m_store, m_clock, m_desktop, m_lookup,
+                                      m_service->origin(), m_service->origin() + "/json");
+    }
+
+    void cleanup() {
+        if (m_vpn)
+            m_vpn->disconnect();
+        if (m_system)
+            QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 10000);
+        m_vpn.reset();
+        m_extensions.reset();
+        m_system.reset();
+        m_service.reset();
+    }
+
+    // The first candidate starts but carries nothing; the tunnel falls over to the second.
+    void failsOverToTheServerThatCarriesTraffic() {
+        const ServerProfile dead = serverAt("Европа 1", freePort(), m_server->uuid());
+        const ServerProfile live = serverAt("Европа авто", m_server->port(), m_server->uuid());
+        m_vpn->setProfiles({dead, live});
+        QStringList names;
+        connect(m_vpn.get(), &Vpn::profileNameChanged, this,
+                [&] { names << m_vpn->profileName().value_or(""); });
+
+        QVERIFY(runTask(m_vpn->connect(dead), nullptr, 90s));
+        QCOMPARE(names, (QStringList{"Европа 1", "пробую: Европа авто", "Европа авто"}));
+        QCOMPARE(m_vpn->status(), VpnStatus::On);
+        QCOMPARE(m_vpn->profileName(), std::optional<QString>("Европа авто"));
+        QCOMPARE(m_vpn->error(), std::nullopt);
+        QCOMPARE(m_defaults->string("lastGood"), std::optional<QString>("Европа авто"));
+        QCOMPARE(m_defaults->boolean("was_connected"), std::optional(true));
+        QCOMPARE(m_service->requests("GET", "/api/v1/ip").size(), 1); // only the live one got through
+        QVERIFY(m_vpn->since());
+        QTRY_COMPARE(m_vpn->exit(), std::optional<QString>("Loopback · 127.0.0.1"));
+
+        const qint64 host = HostFiles::readState(runtimeDir()).value_or(HostState{}).pid;
+        const QList<qint64> engines = childProcesses(host);
+        QCOMPARE(engines.size(), 1);
+
+        m_vpn->disconnect();
+        QCOMPARE(m_vpn->status(), VpnStatus::Off);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(host), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(engines[0]), 10000);
+        QTRY_COMPARE(m_system->connection().status(), TunnelStatus::Disconnected);
+        QCOMPARE(m_vpn->status(), VpnStatus::Off);
+        QCOMPARE(m_defaults->boolean("was_connected"), std::optional(false));
+        QVERIFY(!portAccepts(10808));
+    }
+
+    // Someone else holds the SOCKS port: the engine cannot start and the attempt ends at once.
+    void takenSocksPortFailsCleanly() {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost, 10808));
+        QElapsedTimer took;
+        took.start();
+        QVERIFY(
+            runTask(m_vpn->connect(serverAt("Амстердам", m_server->port(), m_server->uuid())), nullptr, 60s));
+        qInfo("the candidate failed after %lld ms", took.elapsed());
+
+        QCOMPARE(m_vpn->status(), VpnStatus::Off);
+        QCOMPARE(m_defaults->string("lastGood"), std::nullopt);
+        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 10000);
+        const qint64 host = HostFiles::readState(runtimeDir()).value_or(HostState{}).pid;
+        QVERIFY(host == 0 || (processGone(host) && childProcesses(host).isEmpty()));
+        QVERIFY(holder.isListening());
+        QCOMPARE(m_service->requests("GET", "/api/v1/ip").size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVpnEngine)
+#include "tst_vpn_engine.moc"
