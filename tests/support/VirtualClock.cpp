@@ -10,9 +10,10 @@ QCoro::Task<> VirtualClock::sleep(std::chrono::milliseconds duration) {
 }
 
 bool VirtualClock::wakeNextDueBy(const QDateTime& limit) {
-    const auto next = std::min_element(m_sleepers.begin(), m_sleepers.end(), [](const auto& a, const auto& b) {
-        return a.due < b.due || (a.due == b.due && a.order < b.order);
-    });
+    const auto next =
+        std::min_element(m_sleepers.begin(), m_sleepers.end(), [](const auto& a, const auto& b) {
+            return a.due < b.due || (a.due == b.due && a.order < b.order);
+        });
     if (next == m_sleepers.end() || next->due > limit)
         return false;
     const Sleeper sleeper = *next;
@@ -35,8 +36,10 @@ void VirtualClock::advance(std::chrono::milliseconds duration) {
 bool VirtualClock::advanceToNext() {
     if (m_sleepers.empty())
         return false;
-    const auto earliest = std::min_element(m_sleepers.begin(), m_sleepers.end(),
-                                           [](const auto& a, const auto& b) { return a.due < b.due; })->due;
+    const auto earliest =
+        std::min_element(m_sleepers.begin(), m_sleepers.end(), [](const auto& a, const auto& b) {
+            return a.due < b.due;
+        })->due;
     while (wakeNextDueBy(earliest)) {
     }
     return true;
@@ -44,4 +47,12 @@ bool VirtualClock::advanceToNext() {
 
 std::chrono::milliseconds VirtualClock::elapsed() const {
     return std::chrono::milliseconds(m_start.msecsTo(m_now));
+}
+
+std::optional<QDateTime> VirtualClock::nextDue() const {
+    if (m_sleepers.empty())
+        return std::nullopt;
+    return std::min_element(m_sleepers.begin(), m_sleepers.end(),
+                            [](const auto& a, const auto& b) { return a.due < b.due; })
+        ->due;
 }

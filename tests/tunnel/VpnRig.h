@@ -65,9 +65,9 @@ struct VpnRig {
         }
     }
 
-    // Like drive(), with a longer quiet moment before virtual time jumps: the probe's and the
-    // lookup's time-outs are sleepers too, and a loopback reply handled by the network thread
-    // must not lose the race against them.
+    // Like drive(), but before a long jump of virtual time (a pause or a time-out, not a status
+    // poll) real I/O gets a much longer quiet moment: a loopback reply handled by the network
+    // thread must not lose the race against the probe's or the lookup's time-out.
     bool run(const std::function<bool()>& done,
              std::chrono::milliseconds watchdog = std::chrono::seconds(30)) {
         QElapsedTimer elapsed;
@@ -75,7 +75,10 @@ struct VpnRig {
         while (!done()) {
             if (elapsed.elapsed() > watchdog.count())
                 return false;
-            settle();
+            settle(std::chrono::milliseconds(3));
+            const auto due = clock.nextDue();
+            if (due && clock.now().msecsTo(*due) >= 1000)
+                settle(std::chrono::milliseconds(60));
             if (!done() && !clock.advanceToNext())
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
         }
