@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -44,6 +45,23 @@ bool isExecutableFile(const QString& path) {
     return info.isFile() && info.isExecutable();
 }
 
+// Engines whose version check passed in this process, by file identity: running it again for every
+// connection attempt cost ~12 ms of each connect. A replaced binary (an upgrade, a broken
+// reinstall) reads as another file and is checked again.
+QSet<QString>& enginesThatRan() {
+    static QSet<QString> engines;
+    return engines;
+}
+
+QString engineIdentity(const QString& path) {
+    const QFileInfo info(path);
+    return QStringLiteral("%1|%2|%3|%4")
+        .arg(info.canonicalFilePath())
+        .arg(info.size())
+        .arg(info.lastModified().toMSecsSinceEpoch())
+        .arg(info.metadataChangeTime().toMSecsSinceEpoch());
+}
+
 } // namespace
 
 LinuxExtensionManager::LinuxExtensionManager(QString hostExecutable, QString engineProgram)
@@ -67,7 +85,8 @@ void LinuxExtensionManager::submitActivation(const QString& identifier, Extensio
         failure = hostMissing;
     else if (engine.isEmpty() || !isExecutableFile(engine))
         failure = engineMissing;
-    if (failure) {
+    const QString identity = failure ? QString() : engineIdentity(engine);
+    if (failure || enginesThatRan().contains(identity)) {
         QMetaObject::invokeMethod(
             m_context.get(), [ref, identifier, failure] { deliver(ref, identifier, failure); },
             Qt::QueuedConnection);
@@ -82,8 +101,10 @@ void LinuxExtensionManager::submitActivation(const QString& identifier, Extensio
     // finished() and a failed start are exclusive; either way the answer is posted, never given
     // from inside start().
     QObject* context = m_context.get();
-    auto finish = [check, context, ref, identifier](bool ran) {
+    auto finish = [check, context, ref, identifier, identity](bool ran) {
         check->deleteLater();
+        if (ran)
+            enginesThatRan().insert(identity);
         const std::optional<QString> failure = ran ? std::nullopt : std::optional<QString>(engineBroken);
         QMetaObject::invokeMethod(
             context, [ref, identifier, failure] { deliver(ref, identifier, failure); }, Qt::QueuedConnection);

@@ -7,7 +7,8 @@
 #include <memory>
 
 // On Linux nothing is installed into the system: "activation" checks that vemko-tunnel and the
-// engine are there and run, and reports the outcome later on the main thread.
+// engine are there and that the engine runs (once per process and engine file), and reports the
+// outcome later on the main thread.
 class LinuxExtensionManager final : public ExtensionManager {
 public:
     explicit LinuxExtensionManager(QString hostExecutable = TunnelPaths::defaultHostExecutable(),

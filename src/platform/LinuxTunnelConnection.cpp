@@ -1,9 +1,9 @@
 #include "platform/LinuxTunnelConnection.h"
 
 #include "platform/PlatformError.h"
+#include "platform/SpawnInSession.h"
 #include "platform/TunnelPaths.h"
 
-#include <QProcess>
 #include <csignal>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -27,6 +27,11 @@ public:
                 written += chunk;
             }
         }
+        // The host reads it as its stdin from the start.
+        if (m_fd >= 0 && ::lseek(m_fd, 0, SEEK_SET) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
     }
     ~DocumentFd() {
         if (m_fd >= 0)
@@ -36,8 +41,7 @@ public:
     DocumentFd& operator=(const DocumentFd&) = delete;
 
     bool valid() const { return m_fd >= 0; }
-    // Opening this path gives a fresh reader at offset 0; only our own user may open it.
-    QString path() const { return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(m_fd); }
+    int fd() const { return m_fd; }
 
 private:
     int m_fd;
@@ -71,32 +75,27 @@ void LinuxTunnelConnection::start(const QJsonObject& options) {
     launch(config.toString().toUtf8());
 }
 
-// The host must outlive the app, so it is started detached. QProcess::startDetached cannot
-// feed a pipe, but it can open a file as the child's stdin: that file is a memfd of ours, opened
-// through /proc/<our pid>/fd while we still hold it. No named file, no argument carries the
-// document. An older host is replaced by the new one (it stops the old host, then takes over).
+// The host must outlive the app: it runs in a session of its own and never gets a signal meant
+// for us. Its stdin is a memfd of ours holding the document: no named file, no argument carries
+// it. An older host is replaced by the new one (it stops the old host, then takes over).
 void LinuxTunnelConnection::launch(const QByteArray& document) {
-    QProcess process;
-    process.setProgram(m_hostExecutable);
     QStringList arguments{QStringLiteral("--runtime-dir"), m_runtimeDir, QStringLiteral("--config-file"),
                           m_configFile};
     std::optional<DocumentFd> input;
     if (document.isEmpty()) {
         arguments << QStringLiteral("--saved");
-        process.setStandardInputFile(QProcess::nullDevice());
     } else {
         input.emplace(document);
         if (!input->valid())
             throw PlatformError(QStringLiteral("Не удалось передать настройки туннелю"));
-        process.setStandardInputFile(input->path());
     }
-    process.setArguments(arguments);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
     qint64 pid = 0;
-    if (!process.startDetached(&pid))
+    try {
+        pid = spawnInSession(m_hostExecutable, arguments, input ? input->fd() : -1);
+    } catch (const PlatformError& error) {
         throw PlatformError(QStringLiteral("Не удалось запустить vemko-tunnel (%1): %2")
-                                .arg(m_hostExecutable, process.errorString()));
+                                .arg(m_hostExecutable, error.description));
+    }
     m_launchedPid = pid;
     m_stopRequested = false;
     refresh();
@@ -138,6 +137,7 @@ TunnelStatus LinuxTunnelConnection::readStatus(const std::optional<HostState>& s
 }
 
 void LinuxTunnelConnection::refresh() {
+    const bool hostsLeft = reapSpawned(); // a host we started that has ended is collected here
     const auto state = HostFiles::readState(m_runtimeDir);
     const TunnelStatus status = readStatus(state);
     std::optional<QDateTime> date;
@@ -145,9 +145,10 @@ void LinuxTunnelConnection::refresh() {
         date = state->connectedDate;
 
     const bool running = status != TunnelStatus::Disconnected && status != TunnelStatus::Invalid;
-    if (running && !m_liveness.isActive())
+    // Also until a host that reported disconnected has exited and been collected.
+    if ((running || hostsLeft) && !m_liveness.isActive())
         m_liveness.start();
-    else if (!running)
+    else if (!running && !hostsLeft)
         m_liveness.stop();
 
     if (status == m_status && date == m_connectedDate)

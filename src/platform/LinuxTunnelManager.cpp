@@ -1,12 +1,12 @@
 #include "platform/LinuxTunnelManager.h"
 
 #include "platform/PlatformError.h"
+#include "platform/ReplaceFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 LinuxTunnelManager::LinuxTunnelManager(QString configFile, TunnelConnection* connection, bool saved)
     : m_configFile(std::move(configFile)), m_connection(connection), m_saved(saved) {}
@@ -39,22 +39,14 @@ void LinuxTunnelManager::fromJson(const QJsonObject& object) {
 
 QCoro::Task<> LinuxTunnelManager::save() {
     QDir().mkpath(QFileInfo(m_configFile).absolutePath());
-    // QSaveFile writes a temporary file and renames it over the old one on commit, so a failed
-    // save never leaves a half-written configuration behind.
-    // Unbuffered: QSaveFile commits a short write (file size limit, full disk) as success when the
-    // bytes sit in its buffer; written directly, the short count shows and the old file stays.
-    QSaveFile file(m_configFile);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    // The document holds server credentials: replaceFile writes it owner-only, whatever the old
+    // file allowed, and a failed save leaves the old file as it was.
+    try {
+        replaceFile(m_configFile, QJsonDocument(toJson()).toJson(QJsonDocument::Compact));
+    } catch (const PlatformError& error) {
         throw PlatformError(
-            QStringLiteral("Не удалось сохранить настройки туннеля: %1").arg(file.errorString()));
-    // The document holds server credentials: owner only, whatever the old file had.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
-    if (file.write(bytes) != bytes.size())
-        file.cancelWriting();
-    if (!file.commit())
-        throw PlatformError(
-            QStringLiteral("Не удалось сохранить настройки туннеля: %1").arg(file.errorString()));
+            QStringLiteral("Не удалось сохранить настройки туннеля: %1").arg(error.description));
+    }
     m_saved = true;
     co_return;
 }

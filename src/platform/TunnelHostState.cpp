@@ -1,10 +1,12 @@
 #include "platform/TunnelHostState.h"
 
+#include "platform/PlatformError.h"
+#include "platform/ReplaceFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -84,14 +86,12 @@ std::optional<HostState> readState(const QString& runtimeDir) {
 }
 
 bool writeState(const QString& runtimeDir, const HostState& state) {
-    QSaveFile file(statusFile(runtimeDir));
-    // Unbuffered, so a short write is seen and cancels the replacement (see LinuxTunnelManager).
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    try {
+        replaceFile(statusFile(runtimeDir), state.toJson());
+        return true;
+    } catch (const PlatformError&) {
         return false;
-    const QByteArray bytes = state.toJson();
-    if (file.write(bytes) != bytes.size())
-        file.cancelWriting();
-    return file.commit();
+    }
 }
 
 std::optional<qint64> readPid(const QString& runtimeDir) {

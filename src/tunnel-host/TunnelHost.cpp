@@ -2,13 +2,14 @@
 
 #include "SocksPort.h"
 #include "platform/EngineDocument.h"
+#include "platform/PlatformError.h"
+#include "platform/ReplaceFile.h"
 #include "platform/TunnelPaths.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/prctl.h>
@@ -20,8 +21,12 @@ namespace {
 constexpr int takeoverTickMs = 50;
 constexpr int takeoverKillTicks = 100; // 5 s of SIGTERM before the old host gets SIGKILL
 constexpr int takeoverGiveUpTicks = 160;
-constexpr int socksTickMs = 100;
-constexpr int socksGiveUpTicks = 150; // the engine opens its port in milliseconds; 15 s is lost
+// The engine opens its port some 10 ms after it starts, and the connect flow waits for exactly
+// that moment: look often at first, then back off for an engine that takes its time.
+constexpr int socksFastTickMs = 1;
+constexpr int socksFastForMs = 1000;
+constexpr int socksSlowTickMs = 50;
+constexpr int socksGiveUpMs = 15000; // the engine opens its port in milliseconds; 15 s is lost
 constexpr int engineKillMs = 3000;
 constexpr qint64 logLimitBytes = 1024 * 1024; // the runtime folder is a small tmpfs
 
@@ -48,7 +53,8 @@ TunnelHost::TunnelHost(QString runtimeDir, QByteArray document, QObject* parent)
       m_lock(m_runtimeDir) {
     m_takeoverTimer.setInterval(takeoverTickMs);
     connect(&m_takeoverTimer, &QTimer::timeout, this, &TunnelHost::takeOver);
-    m_socksTimer.setInterval(socksTickMs);
+    m_socksTimer.setTimerType(Qt::PreciseTimer);
+    m_socksTimer.setInterval(socksFastTickMs);
     connect(&m_socksTimer, &QTimer::timeout, this, &TunnelHost::checkSocks);
     m_killTimer.setSingleShot(true);
     m_killTimer.setInterval(engineKillMs);
@@ -111,10 +117,10 @@ void TunnelHost::begin() {
         ::fchmod(logFd, 0600);
         m_log.open(logFd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
     }
-    QSaveFile pidFile(HostFiles::pidFile(m_runtimeDir));
-    if (pidFile.open(QIODevice::WriteOnly)) {
-        pidFile.write(QByteArray::number(getpid()) + '\n');
-        pidFile.commit();
+    try {
+        replaceFile(HostFiles::pidFile(m_runtimeDir), QByteArray::number(getpid()) + '\n');
+    } catch (const PlatformError& error) {
+        log(QStringLiteral("cannot write the pid file: %1").arg(error.description));
     }
     report(HostState::Phase::Connecting);
 
@@ -126,6 +132,7 @@ void TunnelHost::begin() {
 
     const QString program = TunnelPaths::engineProgram();
     log(QStringLiteral("starting engine %1").arg(program));
+    m_socksSince.start();
     m_engine.start(program, {QStringLiteral("-config"), QStringLiteral("stdin:")});
     if (!m_engine.waitForStarted())
         return; // engineError reports it
@@ -148,7 +155,10 @@ void TunnelHost::checkSocks() {
         HostFiles::writeState(m_runtimeDir, state);
         return;
     }
-    if (++m_socksTicks >= socksGiveUpTicks) {
+    const qint64 waited = m_socksSince.elapsed();
+    if (waited >= socksFastForMs && m_socksTimer.interval() != socksSlowTickMs)
+        m_socksTimer.setInterval(socksSlowTickMs);
+    if (waited >= socksGiveUpMs) {
         m_socksTimer.stop();
         m_failureLine = QStringLiteral("SOCKS inbound 127.0.0.1:10808 did not open");
         m_engine.terminate();
@@ -177,6 +187,9 @@ void TunnelHost::readEngineOutput() {
     }
     if (m_partialLine.size() > 64 * 1024) // a runaway line without end: keep memory bounded
         m_partialLine.clear();
+    // The engine reports "started" once its inbounds listen: look now, not at the next tick.
+    if (!m_connected && m_socksTimer.isActive())
+        checkSocks();
 }
 
 void TunnelHost::engineFinished(int exitCode, QProcess::ExitStatus exitStatus) {
@@ -249,7 +262,7 @@ void TunnelHost::end(const QString& reason, int exitCode) {
 void TunnelHost::log(const QString& line) {
     if (!m_log.isOpen())
         return;
-    m_log.write(QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() +
+    m_log.write(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() +
                 " vemko-tunnel: " + line.toUtf8() + '\n');
     m_log.flush();
 }

@@ -4,6 +4,7 @@
 #include "platform/TunnelHostState.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
 #include <QProcess>
@@ -45,8 +46,8 @@ private:
     QTimer m_socksTimer;
     QTimer m_killTimer;
     int m_takeoverTicks = 0;
-    qint64 m_askedToStop = 0; // the older host already sent SIGTERM
-    int m_socksTicks = 0;
+    qint64 m_askedToStop = 0;   // the older host already sent SIGTERM
+    QElapsedTimer m_socksSince; // since the engine started
     bool m_stopping = false;
     bool m_connected = false;
     bool m_ended = false;

@@ -6,7 +6,9 @@
 #include "platform/TunnelManager.h"
 #include "tunnel/OneShot.h"
 
+#include <QNetworkAccessManager>
 #include <QPointer>
+#include <algorithm>
 
 namespace {
 
@@ -30,10 +32,13 @@ QNetworkProxy Vpn::tunnelSocksProxy() {
 
 Vpn::Vpn(TunnelSystem& tunnels, ExtensionManager& extensions, Store& store, Clock& clock, Desktop& desktop,
          QNetworkAccessManager& lookupNetwork, QString apiOrigin, QString ipinfoUrl, QObject* parent,
-         QNetworkProxy probeProxy)
+         QNetworkProxy tunnelProxy)
     : QObject(parent), m_tunnels(tunnels), m_extensions(extensions), m_store(store), m_clock(clock),
       m_desktop(desktop), m_lookupNetwork(lookupNetwork), m_apiOrigin(std::move(apiOrigin)),
-      m_ipinfoUrl(std::move(ipinfoUrl)), m_probeProxy(std::move(probeProxy)) {
+      m_ipinfoUrl(std::move(ipinfoUrl)), m_tunnelProxy(std::move(tunnelProxy)) {
+    // The tunnel is a SOCKS entry, not a system route: only through it does the lookup see the
+    // tunnel's exit address rather than this machine's own.
+    m_lookupNetwork.setProxy(m_tunnelProxy);
     // The notification may come from any thread; the sync always runs here, on ours.
     QObject::connect(&m_tunnels, &TunnelSystem::statusChanged, this, &Vpn::onStatusNotification,
                      Qt::QueuedConnection);
@@ -56,7 +61,15 @@ bool Vpn::previewOnly() const {
 }
 
 void Vpn::setProfiles(const QList<ServerProfile>& profiles) {
-    assign(this, m_profiles, profiles, &Vpn::profilesChanged);
+    // ServerProfile equality is by name only; a server whose settings changed under the same name
+    // must still replace the old entry, or fail-over would connect with the old settings.
+    const auto same = [](const ServerProfile& a, const ServerProfile& b) {
+        return a.name == b.name && a.config == b.config;
+    };
+    if (std::equal(m_profiles.cbegin(), m_profiles.cend(), profiles.cbegin(), profiles.cend(), same))
+        return;
+    m_profiles = profiles;
+    emit profilesChanged();
 }
 void Vpn::setStatus(Status status) {
     assign(this, m_status, status, &Vpn::statusChanged);

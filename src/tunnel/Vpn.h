@@ -49,15 +49,17 @@ public:
 
     // VEMKO_IPINFO_URL when set, else https://ipinfo.io/json.
     static QString defaultIpinfoUrl();
-    // The tunnel's local SOCKS entry (127.0.0.1:10808), through which the traffic probe goes.
+    // The tunnel's local SOCKS entry (127.0.0.1:10808), through which the traffic probe and the
+    // exit-address lookup go.
     static QNetworkProxy tunnelSocksProxy();
 
-    // `lookupNetwork` carries the exit-address lookup; the traffic probe uses a fresh network
-    // object of its own per probe, routed through `probeProxy`. Registers for the tunnel status
-    // notification and starts loading the saved tunnel configuration.
+    // Both requests that must travel through the tunnel use `tunnelProxy`: the exit-address lookup
+    // on `lookupNetwork` (the controller's own; it sets its proxy), the traffic probe on a fresh
+    // network object per probe. Registers for the tunnel status notification and starts loading
+    // the saved tunnel configuration.
     Vpn(TunnelSystem& tunnels, ExtensionManager& extensions, Store& store, Clock& clock, Desktop& desktop,
         QNetworkAccessManager& lookupNetwork, QString apiOrigin, QString ipinfoUrl = defaultIpinfoUrl(),
-        QObject* parent = nullptr, QNetworkProxy probeProxy = tunnelSocksProxy());
+        QObject* parent = nullptr, QNetworkProxy tunnelProxy = tunnelSocksProxy());
     ~Vpn() override;
 
     Status status() const { return m_status; }
@@ -128,7 +130,7 @@ private:
     QNetworkAccessManager& m_lookupNetwork;
     QString m_apiOrigin;
     QString m_ipinfoUrl;
-    QNetworkProxy m_probeProxy;
+    QNetworkProxy m_tunnelProxy;
 
     Status m_status = Status::Off;
     std::optional<QString> m_profileName;

@@ -1,3 +1,6 @@
+#include <QDateTime>
+#define TMARK(x) fprintf(stderr, "T %lld %s\n", QDateTime::currentMSecsSinceEpoch() % 100000, x)
+#include <cstdio>
 #include "platform/Clock.h"
 #include "tunnel/Run.h"
 #include "tunnel/TimedGet.h"
@@ -21,7 +24,7 @@ QCoro::Task<bool> Vpn::probeTraffic(Run run) {
     // A network object of its own, used once: nothing of an earlier tunnel's connections or
     // cookies can answer for this one.
     const auto network = std::make_unique<QNetworkAccessManager>();
-    network->setProxy(m_probeProxy);
+    network->setProxy(m_tunnelProxy);
     QString origin = m_apiOrigin;
     while (origin.endsWith(QLatin1Char('/')))
         origin.chop(1);
@@ -30,7 +33,9 @@ QCoro::Task<bool> Vpn::probeTraffic(Run run) {
 
     constexpr int attempts = 2;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
+        TMARK("probe get");
         const HttpResult reply = co_await timedGet(network.get(), request, clock, 7s);
+        TMARK("probe reply");
         run.check();
         if (probePassed(reply))
             co_return true;

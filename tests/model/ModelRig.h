@@ -1,8 +1,7 @@
 #pragma once
 
 // An AppModel against the test service and a real Vpn over the fake tunnel service, all on one
-// virtual clock. The probe goes straight to the test service (no SOCKS entry), so a connect can
-// succeed end to end.
+// virtual clock. The probe goes straight to the test service, so a connect can succeed end to end.
 
 #include "model/AppModel.h"
 #include "platform/MainTask.h"
@@ -14,8 +13,6 @@
 #include "support/VirtualClock.h"
 #include "tunnel/Vpn.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -23,54 +20,12 @@
 #include <QStringList>
 #include <memory>
 
-namespace replies {
+using namespace std::chrono_literals;
 
-inline QJsonObject me(bool active = true) {
-    return {{"email", "user@example.com"},
-            {"active", active},
-            {"expire_at", "2026-03-01T00:00:00Z"},
-            {"devices_limit", 3},
-            {"devices_used", 1},
-            {"devices", QJsonArray{QJsonObject{{"hwid", "abc"}, {"model", "ThinkPad"}}}},
-            {"trial_available", !active},
-            {"promo_available", true},
-            {"support_url", "https://t.me/vemko_support"}};
-}
+inline const QStringList fullLoad{"me", "referral", "plans", "configs", "app/version"};
 
-inline QJsonObject plans(int price = 299) {
-    return {
-        {"plans", QJsonArray{QJsonObject{{"code", "m1"}, {"days", 30}, {"devices", 3}, {"price", price}}}},
-        {"payments", true},
-        {"card", true},
-        {"stripe_tiers", QJsonArray{QJsonObject{{"devices", 3}, {"monthly", 4.99}, {"yearly", 49.9}}}},
-        {"stripe_trial_days", 3}};
-}
-
-inline QJsonObject referral(int invited = 2) {
-    return {{"code", "ABC"},      {"link", "https://vemko.app/r/ABC"},
-            {"invited", invited}, {"paid", 1},
-            {"days", 10},         {"days_invite", 3},
-            {"days_paid", 7},     {"days_friend", 3}};
-}
-
-inline QJsonObject version(qint64 code) {
-    return {{"version_code", code},
-            {"version_name", "1.3." + QString::number(code)},
-            {"url", "https://vemko.app/u.zip"},
-            {"notes", "Новое"}};
-}
-
-// A configs document with one server per name, in order.
-inline QByteArray configs(const QStringList& names,
-                          const QString& address = QStringLiteral("nl.example.net")) {
-    QJsonArray document;
-    for (const QString& name : names) {
-        const QJsonObject entry{{"address", address}, {"port", 443}};
-        const QJsonObject outbound{{"protocol", "vless"},
-                                   {"settings", QJsonObject{{"vnext", QJsonArray{entry}}}}};
-        document.append(QJsonObject{{"remarks", name}, {"outbounds", QJsonArray{outbound}}});
-    }
-    return QJsonDocument(document).toJson(QJsonDocument::Compact);
+inline ScriptedReply ok(const QString& json) {
+    return ScriptedReply::text(200, json.toUtf8(), "application/json");
 }
 
 inline ScriptedReply refusal(int status, const QString& text, const QString& code = {}) {
@@ -80,21 +35,41 @@ inline ScriptedReply refusal(int status, const QString& text, const QString& cod
     return ScriptedReply::json(status, body);
 }
 
-} // namespace replies
+inline ScriptedReply me(bool active = true) {
+    return ok(QString(R"({"email":"u@example.com","active":%1,"expire_at":"2026-03-01T00:00:00Z",)"
+                      R"("devices_limit":3,"devices_used":1,"devices":[{"hwid":"abc","model":"ThinkPad"}],)"
+                      R"("trial_available":false,"promo_available":true,"support_url":"https://t.me/v"})")
+                  .arg(active ? "true" : "false"));
+}
+
+inline ScriptedReply version(qint64 code) {
+    return ok(QString(R"({"version_code":%1,"version_name":"1.3","url":"https://v.app/u.zip","notes":""})")
+                  .arg(code));
+}
+
+// A configs document with one server per name, in order.
+inline QByteArray configs(const QStringList& names,
+                          const QString& address = QStringLiteral("nl.example.net")) {
+    QStringList servers;
+    for (const QString& name : names)
+        servers.append(QString(R"({"remarks":"%1","outbounds":[{"protocol":"vless","settings":{"vnext":)"
+                               R"([{"address":"%2","port":443}]}}]})")
+                           .arg(name, address));
+    return ('[' + servers.join(',') + ']').toUtf8();
+}
 
 struct ModelRig {
     static constexpr qint64 build = 42; // ApiFixture's bundle
 
     ModelRig() {
         lookupNetwork.setProxy(QNetworkProxy::NoProxy);
-        service().on("GET", "/json", ScriptedReply::text(200, R"({"ip":"5.6.7.8","city":"Riga"})"));
-        service().on("GET", "/api/v1/ip", ScriptedReply::text(200, R"({"exit":"203.0.113.7"})"));
+        service().on("GET", "/json", ok(R"({"ip":"5.6.7.8","city":"Riga"})"));
+        service().on("GET", "/api/v1/ip", ok(R"({"exit":"203.0.113.7"})"));
     }
 
     TestService& service() { return api.service; }
 
-    // The tunnel controller, made (and its saved configuration loaded) on first use: script the
-    // fake tunnel service first.
+    // Made (and its saved configuration loaded) on first use: script the fake tunnel service first.
     Vpn& tunnel() {
         if (!vpn) {
             vpn = std::make_unique<Vpn>(tunnels, extensions, api.store, clock, desktop, lookupNetwork,
@@ -110,15 +85,30 @@ struct ModelRig {
         return *model;
     }
 
+    // A signed-in model with its first load done and its requests forgotten.
+    AppModel& loaded() {
+        serveAccount();
+        make();
+        api.signIn();
+        finish(model->load());
+        service().clearRequests();
+        return *model;
+    }
+
+    void cache(const QByteArray& document) { api.defaults.setString("configs", QString::fromUtf8(document)); }
+
     // The whole account as an active (or inactive) subscriber sees it.
-    void serveAccount(bool active = true,
-                      const QByteArray& document = replies::configs({"Амстердам", "Рига"}),
-                      qint64 version = build) {
-        service().on("GET", "/api/v1/me", ScriptedReply::json(200, replies::me(active)));
-        service().on("GET", "/api/v1/referral", ScriptedReply::json(200, replies::referral()));
-        service().on("GET", "/api/v1/plans", ScriptedReply::json(200, replies::plans()));
+    void serveAccount(bool active = true, const QByteArray& document = configs({"Амстердам", "Рига"})) {
+        service().on("GET", "/api/v1/me", me(active));
+        service().on("GET", "/api/v1/referral",
+                     ok(R"({"code":"ABC","link":"https://v.app/r/ABC","invited":2,"paid":1,"days":10,)"
+                        R"("days_invite":3,"days_paid":7,"days_friend":3})"));
+        service().on("GET", "/api/v1/plans",
+                     ok(R"({"plans":[{"code":"m1","days":30,"devices":3,"price":299}],"payments":true,)"
+                        R"("card":true,"stripe_tiers":[{"devices":3,"monthly":4.99,"yearly":49.9}],)"
+                        R"("stripe_trial_days":3})"));
         service().on("GET", "/api/v1/configs", ScriptedReply::text(200, document));
-        service().on("GET", "/api/v1/app/version", ScriptedReply::json(200, replies::version(version)));
+        service().on("GET", "/api/v1/app/version", version(build));
     }
 
     // The service paths the model asked for, in order, without their queries (the tunnel's own
@@ -133,13 +123,12 @@ struct ModelRig {
         return paths;
     }
     qsizetype count(const QString& call) { return calls().count(call); }
-    // For failures the network stack may retry once (a reset connection).
+    // For failures the network stack may resend a request once (a reset connection).
     QSet<QString> distinctCalls() {
         const QStringList all = calls();
         return QSet<QString>(all.begin(), all.end());
     }
 
-    // Runs a model operation to its end on the virtual clock.
     bool finish(QCoro::Task<> task) { return runTask(std::move(task), &clock); }
 
     // Lets queued work and pending replies run without moving the clock.
@@ -161,9 +150,24 @@ struct ModelRig {
     std::unique_ptr<AppModel> model; // last: goes first
 };
 
+// Starts `task` in the background; the flag turns true once it has ended.
+inline std::shared_ptr<bool> spawn(QCoro::Task<> task) {
+    auto done = std::make_shared<bool>(false);
+    startMainTask([](QCoro::Task<> body, std::shared_ptr<bool> flag) -> QCoro::Task<> {
+        co_await std::move(body);
+        *flag = true;
+    }(std::move(task), done));
+    return done;
+}
+
 inline QStringList names(const QList<ServerProfile>& profiles) {
     QStringList result;
     for (const ServerProfile& profile : profiles)
         result.append(profile.name);
     return result;
+}
+
+// A table's text column: empty means none.
+inline std::optional<QString> maybe(const QString& value) {
+    return value.isEmpty() ? std::nullopt : std::optional<QString>(value);
 }

@@ -3,26 +3,25 @@
 
 #include "ModelRig.h"
 
-#include <QSignalSpy>
 #include <QTest>
-
-using namespace std::chrono_literals;
 
 namespace {
 
-ScriptedReply payStatus(const QString& status) {
-    return ScriptedReply::json(200, QJsonObject{{"status", status}});
+ScriptedReply order(qint64 id, const QString& url = QStringLiteral("https://pay.example/1")) {
+    return ok(QString(R"({"order_id":%1,"amount":299,"url":"%2"})").arg(id).arg(url));
 }
 
-// A signed-in model with its first load done.
-AppModel& signedInModel(ModelRig& rig) {
-    rig.serveAccount();
-    AppModel& model = rig.make();
-    rig.api.signIn();
-    rig.finish(model.load());
-    rig.service().clearRequests();
-    return model;
+ScriptedReply payStatus(const QString& status) {
+    return ok(QString(R"({"status":"%1"})").arg(status));
 }
+
+// One action, the reply to its request, and what the user sees: the page opened, the message
+// (which comes with a reload) or the error; empty for none.
+struct Step {
+    QString action; // also its path
+    ScriptedReply reply;
+    QString opened, message, shown;
+};
 
 } // namespace
 
@@ -30,63 +29,75 @@ class SubscriptionTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // --- trial, promo, unbinding ---
-
-    void trialConfirmsAndReloads() {
-        ModelRig rig;
-        AppModel& model = signedInModel(rig);
-        rig.service().on("POST", "/api/v1/trial", ScriptedReply::text(200, "not json"));
-        QVERIFY(rig.finish(model.takeTrial()));
-        QCOMPARE(model.message(), QStringLiteral("Пробный доступ включён"));
-        QCOMPARE(rig.calls(), QStringList({"trial", "me", "referral", "plans", "configs", "app/version"}));
-        QVERIFY(!model.busy() && !model.error());
+    void actions_data() {
+        QTest::addColumn<Step>("step");
+        const auto checkout = [](const char* url) {
+            return ok(QString(R"({"url":"%1"})").arg(url));
+        };
+        const auto row = [](const char* name, Step step) {
+            QTest::newRow(name) << step;
+        };
+        const char* stripe = "https://checkout.stripe.com/c/s1";
+        row("trial", {"trial", ScriptedReply::text(200, "not json"), {}, "Пробный доступ включён"});
+        row("trial refused", {"trial", refusal(409, "Уже был"), {}, {}, "Уже был"});
+        row("trial offline", {"trial", ScriptedReply::reset(), {}, {}, "Не удалось включить пробный день"});
+        row("promo not ok still speaks and reloads",
+            {"promo", ok(R"({"ok":false,"message":"Код истёк"})"), {}, "Код истёк"});
+        row("unbind offline",
+            {"devices/delete", ScriptedReply::reset(), {}, {}, "Не удалось отвязать устройство"});
+        row("card checkout", {"subscribe/stripe", checkout(stripe), stripe});
+        row("checkout not a URL", {"subscribe/stripe", checkout("::::")});
+        row("checkout in another program", {"subscribe/stripe", checkout("file:///x.desktop")});
+        row("checkout refused", {"subscribe/stripe", refusal(400, "Недоступно"), {}, {}, "Недоступно"});
+        row("checkout offline",
+            {"subscribe/stripe", ScriptedReply::reset(), {}, {}, "Не удалось открыть оплату картой"});
+        row("payment", {"pay", order(1234), "https://pay.example/1"});
+        row("payment page not a URL", {"pay", order(1234, "bad url")});
+        row("payment offline", {"pay", ScriptedReply::reset(), {}, {}, "Не удалось создать платёж"});
     }
-
-    void trialFailures_data() {
-        QTest::addColumn<ScriptedReply>("reply");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("refusal") << replies::refusal(409, "Пробный день уже был") << "Пробный день уже был";
-        QTest::newRow("transport") << ScriptedReply::reset() << "Не удалось включить пробный день";
-    }
-    void trialFailures() {
-        QFETCH(ScriptedReply, reply);
-        QFETCH(QString, shown);
+    void actions() {
+        QFETCH(Step, step);
         ModelRig rig;
-        AppModel& model = signedInModel(rig);
-        rig.service().on("POST", "/api/v1/trial", reply);
-        QVERIFY(rig.finish(model.takeTrial()));
-        QCOMPARE(model.error(), shown);
-        QVERIFY(!model.message() && !model.busy());
-        QCOMPARE(rig.distinctCalls(), QSet<QString>({"trial"}));
-    }
-
-    void promoShowsTheServiceTextEvenWhenRefused() {
-        ModelRig rig;
-        AppModel& model = signedInModel(rig);
-        rig.service().on("POST", "/api/v1/promo",
-                         ScriptedReply::json(200, QJsonObject{{"ok", false}, {"message", "Код истёк"}}));
-        QVERIFY(rig.finish(model.applyPromo(" SPRING ")));
-        QCOMPARE(rig.service().requests("POST", "/api/v1/promo")[0].json()["code"].toString(),
-                 QStringLiteral(" SPRING "));
-        QCOMPARE(model.message(), QStringLiteral("Код истёк"));
-        QVERIFY(!model.error());
-        QCOMPARE(rig.count("me"), 1); // reloaded all the same
+        AppModel& model = rig.loaded();
+        rig.service().on("POST", "/api/v1/" + step.action.toUtf8(), step.reply);
+        QList<QUrl> pages;
+        const AppModel::OpenUrl open = [&](QUrl url) {
+            pages.append(url);
+        };
+        const QString& action = step.action;
+        QVERIFY(rig.finish(action == "trial"              ? model.takeTrial()
+                           : action == "promo"            ? model.applyPromo("CODE")
+                           : action == "devices/delete"   ? model.unbind("hw-2")
+                           : action == "subscribe/stripe" ? model.subscribeStripe(3, "year", open)
+                                                          : model.pay("m1", "sbp", open)));
+        QCOMPARE(pages, step.opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(step.opened)});
+        QCOMPARE(model.message(), maybe(step.message));
+        QCOMPARE(model.error(), maybe(step.shown));
+        // Only a message comes with a reload.
+        QCOMPARE(rig.distinctCalls(),
+                 QSet<QString>{action} + (step.message.isEmpty()
+                                              ? QSet<QString>()
+                                              : QSet<QString>(fullLoad.begin(), fullLoad.end())));
+        // The order is kept even when its page cannot be opened.
+        QCOMPARE(model.pendingOrder(),
+                 action == "pay" && step.shown.isEmpty() ? std::optional<qint64>(1234) : std::nullopt);
+        QVERIFY(!model.busy());
     }
 
     void unbindingClearsTheBannerBeforeTheReload() {
         ModelRig rig;
         rig.serveAccount();
-        rig.service().on("GET", "/api/v1/configs", replies::refusal(403, "Лимит устройств", "device_limit"));
+        rig.service().on("GET", "/api/v1/configs", refusal(403, "Лимит устройств", "device_limit"));
         AppModel& model = rig.make();
         rig.api.signIn();
         QVERIFY(rig.finish(model.load()));
         QVERIFY(model.deviceLimit());
         rig.service().clearRequests();
-
         rig.service().on("POST", "/api/v1/devices/delete", ScriptedReply::empty(200));
         rig.service().on("GET", "/api/v1/me", ScriptedReply::reset()); // the reload fails
         std::optional<QStringList> callsWhenCleared;
         connect(&model, &AppModel::deviceLimitChanged, this, [&] { callsWhenCleared = rig.calls(); });
+
         QVERIFY(rig.finish(model.unbind("hw-2")));
         QCOMPARE(rig.service().requests("POST", "/api/v1/devices/delete")[0].json()["hwid"].toString(),
                  QStringLiteral("hw-2"));
@@ -94,146 +105,56 @@ private slots:
         QCOMPARE(callsWhenCleared, QStringList({"devices/delete"}));
         QVERIFY(rig.calls().contains("me"));
         QCOMPARE(model.message(), QStringLiteral("Устройство отвязано"));
-        QVERIFY(!model.busy());
     }
 
-    // --- card subscription and one-off payment ---
-
-    void cardCheckoutOpensThePageAndNothingElse() {
+    void paymentConfirmation_data() {
+        QTest::addColumn<QList<ScriptedReply>>("statuses"); // the last one repeats
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<bool>("paid");
+        QTest::newRow("paid on the third status")
+            << QList<ScriptedReply>{payStatus("pending"), refusal(500, "Сбой"), payStatus("paid")} << 3
+            << true;
+        QTest::newRow("never paid") << QList<ScriptedReply>{payStatus("pending")} << 40 << false;
+        QTest::newRow("\"Paid\" is not \"paid\"") << QList<ScriptedReply>{payStatus("Paid")} << 40 << false;
+        QTest::newRow("service down") << QList<ScriptedReply>{ScriptedReply::empty(503)} << 40 << false;
+    }
+    void paymentConfirmation() {
+        QFETCH(QList<ScriptedReply>, statuses);
+        QFETCH(int, requests);
+        QFETCH(bool, paid);
         ModelRig rig;
-        AppModel& model = signedInModel(rig);
-        rig.service().on("POST", "/api/v1/subscribe/stripe",
-                         ScriptedReply::json(200, QJsonObject{{"url", "https://checkout.stripe.com/c/s1"}}));
-        QList<QUrl> opened;
-        QVERIFY(rig.finish(model.subscribeStripe(3, "year", [&](QUrl url) { opened.append(url); })));
-        const auto request = rig.service().requests("POST", "/api/v1/subscribe/stripe")[0].json();
-        QCOMPARE(request["devices"].toInteger(), 3);
-        QCOMPARE(request["interval"].toString(), QStringLiteral("year"));
-        QCOMPARE(opened, QList<QUrl>({QUrl("https://checkout.stripe.com/c/s1")}));
-        QCOMPARE(rig.calls(), QStringList({"subscribe/stripe"})); // confirmed later, by a load
-        QVERIFY(!model.message() && !model.error() && !model.busy());
-    }
-
-    void cardCheckoutFailures_data() {
-        QTest::addColumn<ScriptedReply>("reply");
-        QTest::addColumn<QString>("shown"); // empty: no error
-        QTest::newRow("not a URL") << ScriptedReply::json(200, QJsonObject{{"url", "::::"}}) << "";
-        QTest::newRow("another program's scheme")
-            << ScriptedReply::json(200, QJsonObject{{"url", "file:///home/user/run.desktop"}}) << "";
-        QTest::newRow("refusal") << replies::refusal(400, "Недоступно в вашей стране")
-                                 << "Недоступно в вашей стране";
-        QTest::newRow("transport") << ScriptedReply::reset() << "Не удалось открыть оплату картой";
-    }
-    void cardCheckoutFailures() {
-        QFETCH(ScriptedReply, reply);
-        QFETCH(QString, shown);
-        ModelRig rig;
-        AppModel& model = signedInModel(rig);
-        rig.service().on("POST", "/api/v1/subscribe/stripe", reply);
-        bool opened = false;
-        QVERIFY(rig.finish(model.subscribeStripe(1, "month", [&](QUrl) { opened = true; })));
-        QVERIFY(!opened && !model.busy());
-        QCOMPARE(model.error(), shown.isEmpty() ? std::nullopt : std::optional<QString>(shown));
-    }
-
-    void paymentRemembersItsOrder() {
-        ModelRig rig;
-        AppModel& model = signedInModel(rig);
-        rig.service().on(
-            "POST", "/api/v1/pay",
-            ScriptedReply::json(200, QJsonObject{{"order_id", 1234}, {"amount", 299}, {"url", "bad url"}}));
-        bool opened = false;
-        QVERIFY(rig.finish(model.pay("m1", "sbp", [&](QUrl) { opened = true; })));
-        QCOMPARE(model.pendingOrder(), 1234);
-        QVERIFY(!opened); // the order is kept all the same
-        const auto request = rig.service().requests("POST", "/api/v1/pay")[0].json();
-        QCOMPARE(request["plan"].toString(), QStringLiteral("m1"));
-        QCOMPARE(request["method"].toString(), QStringLiteral("sbp"));
-
-        rig.service().on("POST", "/api/v1/pay", ScriptedReply::reset());
-        QVERIFY(rig.finish(model.pay("m1", "crypto", [&](QUrl) { opened = true; })));
-        QCOMPARE(model.error(), QStringLiteral("Не удалось создать платёж"));
-        QCOMPARE(model.pendingOrder(), 1234);
-        QVERIFY(!model.busy());
-    }
-
-    // --- payment confirmation ---
-
-    void noPendingOrderMakesNoRequest() {
-        ModelRig rig;
-        AppModel& model = signedInModel(rig);
-        QVERIFY(rig.finish(model.checkPayment()));
+        AppModel& model = rig.loaded();
+        QVERIFY(rig.finish(model.checkPayment())); // no order yet: no request
         QCOMPARE(rig.calls(), QStringList());
-    }
-
-    void paidOnTheThirdStatus() {
-        ModelRig rig;
-        AppModel& model = signedInModel(rig);
-        rig.service().on(
-            "POST", "/api/v1/pay",
-            ScriptedReply::json(
-                200, QJsonObject{{"order_id", 77}, {"amount", 299}, {"url", "https://pay.example/77"}}));
-        QVERIFY(rig.finish(model.pay("m1", "sbp", [](QUrl) {})));
+        rig.service().on("POST", "/api/v1/pay", order(77));
+        QVERIFY(rig.finish(model.pay("m1", "sbp", {})));
         rig.service().clearRequests();
-        rig.service().enqueue("GET", "/api/v1/pay/77", payStatus("pending"));
-        rig.service().enqueue("GET", "/api/v1/pay/77", replies::refusal(500, "Сбой")); // counts as unpaid
-        rig.service().enqueue("GET", "/api/v1/pay/77", payStatus("paid"));
-        QSignalSpy busy(&model, &AppModel::busyChanged);
+        for (const ScriptedReply& status : statuses.mid(0, statuses.size() - 1))
+            rig.service().enqueue("GET", "/api/v1/pay/77", status);
+        rig.service().on("GET", "/api/v1/pay/77", statuses.last());
         const auto start = rig.clock.elapsed();
 
         QVERIFY(rig.finish(model.checkPayment()));
-        QCOMPARE(rig.clock.elapsed() - start, 6s);
-        QCOMPARE(rig.count("pay/77"), 3);
-        QVERIFY(!model.pendingOrder());
-        QCOMPARE(model.message(), QStringLiteral("Оплата прошла, подписка продлена"));
-        QCOMPARE(rig.calls().mid(3), QStringList({"me", "referral", "plans", "configs", "app/version"}));
-        QVERIFY(!model.error());
-        QCOMPARE(busy.count(), 0);
-    }
-
-    void neverPaidGivesUpAfter40Requests_data() {
-        QTest::addColumn<ScriptedReply>("reply");
-        QTest::newRow("pending") << payStatus("pending");
-        QTest::newRow("other case") << payStatus("Paid");
-        QTest::newRow("service down") << ScriptedReply::empty(503);
-    }
-    void neverPaidGivesUpAfter40Requests() {
-        QFETCH(ScriptedReply, reply);
-        ModelRig rig;
-        AppModel& model = signedInModel(rig);
-        rig.service().on(
-            "POST", "/api/v1/pay",
-            ScriptedReply::json(
-                200, QJsonObject{{"order_id", 5}, {"amount", 1}, {"url", "https://pay.example/5"}}));
-        QVERIFY(rig.finish(model.pay("m1", "sbp", [](QUrl) {})));
-        rig.service().clearRequests();
-        rig.service().on("GET", "/api/v1/pay/5", reply);
-        QVERIFY(rig.finish(model.checkPayment()));
-        QCOMPARE(rig.calls(), QStringList(40, "pay/5"));
-        QCOMPARE(model.pendingOrder(), 5);
-        QVERIFY(!model.message() && !model.error());
+        QCOMPARE(rig.calls(), QStringList(requests, "pay/77") + (paid ? fullLoad : QStringList()));
+        if (paid)
+            QCOMPARE(rig.clock.elapsed() - start, 6s);
+        QCOMPARE(model.pendingOrder(), paid ? std::nullopt : std::optional<qint64>(77));
+        QCOMPARE(model.message(), maybe(paid ? "Оплата прошла, подписка продлена" : ""));
+        QVERIFY(!model.error() && !model.busy());
     }
 
     void aNewerOrderStaysPending() {
         ModelRig rig;
-        AppModel& model = signedInModel(rig);
-        rig.service().enqueue(
-            "POST", "/api/v1/pay",
-            ScriptedReply::json(200, QJsonObject{{"order_id", 1}, {"amount", 1}, {"url", "https://p/1"}}));
-        rig.service().enqueue(
-            "POST", "/api/v1/pay",
-            ScriptedReply::json(200, QJsonObject{{"order_id", 2}, {"amount", 1}, {"url", "https://p/2"}}));
-        QVERIFY(rig.finish(model.pay("m1", "sbp", [](QUrl) {})));
+        AppModel& model = rig.loaded();
+        rig.service().enqueue("POST", "/api/v1/pay", order(1));
+        rig.service().enqueue("POST", "/api/v1/pay", order(2));
+        QVERIFY(rig.finish(model.pay("m1", "sbp", {})));
         rig.service().enqueue("GET", "/api/v1/pay/1", payStatus("pending"));
         rig.service().on("GET", "/api/v1/pay/1", payStatus("paid"));
-        bool done = false;
-        startMainTask([](QCoro::Task<> task, bool& flag) -> QCoro::Task<> {
-            co_await std::move(task);
-            flag = true;
-        }(model.checkPayment(), done));
+        const auto done = spawn(model.checkPayment());
         QVERIFY(drive([&] { return rig.count("pay/1") == 1; }));
-        QVERIFY(rig.finish(model.pay("m1", "sbp", [](QUrl) {}))); // a second payment meanwhile
-        QVERIFY(drive([&] { return done; }, &rig.clock));
+        QVERIFY(rig.finish(model.pay("m1", "sbp", {}))); // a second payment meanwhile
+        QVERIFY(drive([&] { return *done; }, &rig.clock));
         QCOMPARE(model.message(), QStringLiteral("Оплата прошла, подписка продлена"));
         QCOMPARE(model.pendingOrder(), 2);
     }

@@ -10,15 +10,13 @@ class TestLinuxDesktop : public QObject {
 private slots:
     void openUrlRefusesWhatIsNotAnAbsoluteUrl() {
         LinuxDesktop desktop;
-        QVERIFY(!desktop.openUrl(QUrl()));
-        QVERIFY(!desktop.openUrl(QUrl(u"--help"_qs)));
-        QVERIFY(!desktop.openUrl(QUrl(u"relative/path"_qs)));
+        for (const QUrl& url : {QUrl(), QUrl(u"--help"_qs), QUrl(u"relative/path"_qs)})
+            QVERIFY(!desktop.openUrl(url));
     }
 
     // Quitting waits for the event loop, so the caller's own event finishes first.
     void terminateQuitsFromTheEventLoop() {
-        LinuxDesktop desktop;
-        desktop.terminate();
+        LinuxDesktop().terminate();
         // Only reached when the quit was lost (a quit before exec() is forgotten).
         QTimer::singleShot(std::chrono::seconds(10), qApp, [] { QCoreApplication::exit(7); });
         QCOMPARE(QCoreApplication::exec(), 0);

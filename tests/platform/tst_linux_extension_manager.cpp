@@ -114,6 +114,34 @@ private slots:
         QCOMPARE(activate(working), QStringList{"finished:" + id});
     }
 
+    // The engine's own check runs once per process and engine file; that it is still there is
+    // checked on every activation.
+    void engineCheckRunsOncePerEngineFile() {
+        const QString runs = m_dir.path() + "/runs";
+        const QString engine = script("v2ray-counted", "echo run >> '" + QFile::encodeName(runs) + "'");
+        const auto runCount = [&] {
+            QFile file(runs);
+            return file.open(QIODevice::ReadOnly) ? file.readAll().count("run") : 0;
+        };
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            LinuxExtensionManager manager(m_host, engine);
+            QCOMPARE(activate(manager), QStringList{"finished:" + id});
+        }
+        QCOMPARE(runCount(), 1);
+
+        // A replaced binary is a different engine: checked again, and a broken one fails.
+        QFile::remove(engine);
+        script("v2ray-counted", "echo run >> '" + QFile::encodeName(runs) + "'; exit 1");
+        LinuxExtensionManager replaced(m_host, engine);
+        QVERIFY(
+            activate(replaced).value(0).startsWith("failed:" + id + ":Движок туннеля v2ray не запускается"));
+        QCOMPARE(runCount(), 2);
+
+        QFile::remove(engine);
+        LinuxExtensionManager removed(m_host, engine);
+        QVERIFY(activate(removed).value(0).startsWith("failed:" + id + ":Не найден движок туннеля v2ray"));
+    }
+
     void engineFromTheEnvironment() {
         qputenv("VEMKO_V2RAY", "/nonexistent/v2ray");
         LinuxExtensionManager manager(m_host);

@@ -35,16 +35,21 @@ inline bool portAccepts(quint16 port) {
 // A vmess server with a freedom outbound: the far end of a real tunnel, all on loopback.
 class V2rayServer {
 public:
+    static constexpr const char* tunnelOnlyHost = "ipinfo.test";
+
     V2rayServer() : m_port(freePort()), m_uuid(QUuid::createUuid().toString(QUuid::WithoutBraces)) {
         const QJsonObject config{
             {"log", QJsonObject{{"loglevel", "warning"}}},
+            // A name only this server resolves: a request that reaches it came through the tunnel.
+            {"dns", QJsonObject{{"hosts", QJsonObject{{tunnelOnlyHost, "127.0.0.1"}}}}},
             {"inbounds",
              QJsonArray{QJsonObject{
                  {"listen", "127.0.0.1"},
                  {"port", m_port},
                  {"protocol", "vmess"},
                  {"settings", QJsonObject{{"clients", QJsonArray{QJsonObject{{"id", m_uuid}}}}}}}}},
-            {"outbounds", QJsonArray{QJsonObject{{"protocol", "freedom"}}}}};
+            {"outbounds", QJsonArray{QJsonObject{{"protocol", "freedom"},
+                                                 {"settings", QJsonObject{{"domainStrategy", "UseIP"}}}}}}};
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.start(QStringLiteral("v2ray"), {QStringLiteral("-config"), QStringLiteral("stdin:")});

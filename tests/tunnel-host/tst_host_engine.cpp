@@ -108,7 +108,11 @@ private slots:
         QCOMPARE(modeOf(HostFiles::logFile(runtimeDir())), 0600);
 
         connection().stop();
-        QCOMPARE(connection().status(), TunnelStatus::Disconnecting);
+        // Disconnecting at once, unless the host has already finished its stop (it can: it takes
+        // about a millisecond).
+        QVERIFY2(connection().status() == TunnelStatus::Disconnecting ||
+                     connection().status() == TunnelStatus::Disconnected,
+                 qPrintable(QString::number(int(connection().status()))));
         QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 10000);
         QVERIFY(!connection().connectedDate());
         QTRY_VERIFY(processGone(host));

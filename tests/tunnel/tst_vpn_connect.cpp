@@ -92,6 +92,24 @@ private slots:
         QCOMPARE(rig.clock.elapsed(), 25s);
     }
 
+    // The configs document changed a server's settings but not its name: fail-over must start
+    // that server with the new settings.
+    void aServerChangedUnderItsNameFailsOverWithItsNewSettings() {
+        VpnRig rig;
+        rig.tunnels.connectAfterByServer = {{"Европа 1", std::nullopt}};
+        Vpn& vpn = rig.make();
+        vpn.setProfiles({VpnRig::profile("Европа 1"), VpnRig::profile("Европа авто")});
+        ServerProfile moved = VpnRig::profile("Европа авто");
+        moved.config.insert("outbounds", QJsonArray{QJsonObject{{"protocol", "vmess"}, {"tag", "new-host"}}});
+        vpn.setProfiles({VpnRig::profile("Европа 1"), moved});
+        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Европа 1"))));
+
+        QCOMPARE(rig.runningServer(), "Европа авто");
+        const QString started =
+            rig.tunnels.saved()->protocolConfiguration->providerConfiguration.value("config").toString();
+        QVERIFY2(started.contains("new-host"), qPrintable(started));
+    }
+
     void lastGoodIsTriedRightAfterTheChoice() {
         VpnRig rig;
         rig.defaults.setString("lastGood", "Европа авто");

@@ -65,7 +65,6 @@ private slots:
         qputenv("VEMKO_TUNNEL_HOST", QFile::encodeName(m_host));
         m_server = std::make_unique<V2rayServer>();
         QTRY_VERIFY_WITH_TIMEOUT(m_server->ready(), 10000);
-        m_lookup.setProxy(QNetworkProxy::NoProxy);
     }
 
     void init() {
@@ -79,8 +78,12 @@ private slots:
         m_extensions = std::make_unique<LinuxExtensionManager>(m_host);
         m_defaults = std::make_unique<MemoryDefaults>();
         m_store = std::make_unique<Store>(*m_defaults, m_facts);
+        // The lookup's host resolves only at the far end: the exit address shows only when the
+        // lookup travels through the tunnel, as it must (the tunnel is a SOCKS entry, not a route).
+        const QString ipinfoUrl =
+            QStringLiteral("http://%1:%2/json").arg(V2rayServer::tunnelOnlyHost).arg(m_service->port());
         m_vpn = std::make_unique<Vpn>(*m_system, *m_extensions, *m_store, m_clock, m_desktop, m_lookup,
-                                      m_service->origin(), m_service->origin() + "/json");
+                                      m_service->origin(), ipinfoUrl);
     }
 
     void cleanup() {

@@ -168,6 +168,13 @@ private slots:
         QCOMPARE(changes.size(), 1);
         vpn.setProfiles({VpnRig::profile("B"), VpnRig::profile("A")});
         QCOMPARE(changes.size(), 2);
+
+        // Same names, new settings for one server: the list must be replaced.
+        ServerProfile moved = VpnRig::profile("A");
+        moved.config.insert("outbounds", QJsonArray{QJsonObject{{"protocol", "trojan"}}});
+        vpn.setProfiles({VpnRig::profile("B"), moved});
+        QCOMPARE(changes.size(), 3);
+        QCOMPARE(vpn.profiles().at(1).config, moved.config);
     }
 
     void exitTexts_data() {

@@ -2,59 +2,40 @@
 
 #include <QSignalSpy>
 #include <QTest>
-#include <dirent.h>
-#include <functional>
+
+using namespace bundlekit;
 
 namespace {
-
-const QString notSigned = QStringLiteral("подпись обновления не подтверждена");
-const QString damaged = QStringLiteral("архив повреждён");
-
-// The folder's entries in the order the file system lists them.
-QStringList listingOrder(const QString& folder) {
-    QStringList names;
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir)
-        return names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const QString name = QFile::decodeName(entry->d_name);
-        if (name != QLatin1String(".") && name != QLatin1String(".."))
-            names.append(name);
-    }
-    ::closedir(dir);
-    return names;
-}
-
-QStringList lines(const QByteArray& text) {
-    return QString::fromUtf8(text).split(QLatin1Char('\n'));
-}
-
+const QString notSigned = u"подпись обновления не подтверждена"_qs;
+const QString damaged = u"архив повреждён"_qs;
+// Every character a path may hold reaches the install script's commands unchanged and runs nothing.
+const QString hostile = u"it's $(touch PWNED) `touch PWNED2` \"q\" $HOME \\ ;"_qs;
 } // namespace
 
 class TestUpdaterInstall : public QObject {
     Q_OBJECT
 
-    // Ends the stand-in app and waits for the script to launch the installed AppRun.
-    static bool relaunched(UpdaterFixture& f) {
-        f.endApp();
-        return drive([&] { return bundlekit::readFile(f.marker()).endsWith('\n'); });
+    // Offers build 43 and runs the installation to its end.
+    static bool offerAndInstall(UpdaterFixture& f) {
+        f.offer(43);
+        if (!f.checkNow())
+            return false;
+        f.log.clear();
+        return f.installNow();
     }
 
 private slots:
     void guardsChangeNothing() {
         UpdaterFixture f;
         QVERIFY(f.installNow()); // nothing offered yet
-        QVERIFY(f.progress.isEmpty());
-        QVERIFY(f.log.lines.isEmpty());
-
-        f.offer(43, QStringLiteral("http://exa mple.com/update zip"));
+        f.offer(43, u"http://exa mple.com/update zip"_qs);
         QVERIFY(f.checkNow());
-        f.log.lines.clear();
+        f.log.clear();
         QSignalSpy message(f.updater.get(), &Updater::messageChanged);
         QVERIFY(f.installNow());
         QVERIFY(f.progress.isEmpty());
         QCOMPARE(message.count(), 0);
-        QVERIFY(f.log.lines.isEmpty());
+        QVERIFY(f.log.isEmpty());
         QCOMPARE(f.api.service.requests().size(), 1); // the check only
     }
 
@@ -71,126 +52,106 @@ private slots:
         QCOMPARE(f.progress, (QList<int>{0, -1}));
     }
 
+    // The script waits for the app to quit, swaps the bundle and launches the new AppRun; when its
+    // copy fails (the unpacked bundle vanished) the installed app stays whole and nothing launches.
     void signedUpdateReplacesAndRelaunches_data() {
+        QTest::addColumn<QString>("folder");
         QTest::addColumn<bool>("installed");
-        QTest::newRow("over the installed app") << true;
-        QTest::newRow("first installation") << false;
+        QTest::addColumn<QStringList>("bundles"); // the archive's AppDirs
+        QTest::addColumn<bool>("copyFails");
+        const QStringList one{u"Vemko VPN.AppDir"_qs};
+        QTest::newRow("over the installed app") << "opt" << true << one << false;
+        QTest::newRow("first installation") << "not/yet" << false << one << false;
+        QTest::newRow("quote, $, backtick in paths")
+            << "opt " + hostile << true << QStringList{hostile + ".AppDir"} << false;
+        QTest::newRow("two AppDirs: first listed wins")
+            << "opt" << true << QStringList{"A.AppDir", "B.AppDir"} << false;
+        QTest::newRow("copy fails in the script") << "opt" << true << one << true;
     }
-
     void signedUpdateReplacesAndRelaunches() {
+        QFETCH(QString, folder);
         QFETCH(bool, installed);
-        UpdaterFixture f(installed ? QStringLiteral("opt") : QStringLiteral("not/yet"));
+        QFETCH(QStringList, bundles);
+        QFETCH(bool, copyFails);
+        UpdaterFixture f(folder);
         if (installed)
             f.installOld();
-        f.signedBundle(QStringLiteral("Vemko VPN.AppDir"), QStringLiteral("2.0"));
+        for (const QString& name : bundles)
+            f.signedBundle(name, name); // the version names the bundle
         f.serveArchive(f.stagedArchive());
-        f.offer(43);
-        QVERIFY(f.checkNow());
-        f.log.lines.clear();
+        QVERIFY(offerAndInstall(f));
 
-        QVERIFY(f.installNow());
         QCOMPARE(f.progress, (QList<int>{0, 60, 80, 90, 100}));
         QCOMPARE(f.updater->message(), std::nullopt);
         QCOMPARE(f.desktop.terminations, 1);
-        QCOMPARE(f.log.lines,
-                 (QList<LogLine>{{QtInfoMsg, QStringLiteral("качаю обновление")},
-                                 {QtInfoMsg, QStringLiteral("подменяю приложение и перезапускаюсь")}}));
-        const QStringList script = lines(bundlekit::readFile(f.scriptPath()));
-        QCOMPARE(script.value(0), QStringLiteral("#!/bin/bash"));
-        QCOMPARE(script.value(1),
-                 QStringLiteral("while kill -0 %1 2>/dev/null; do sleep 0.3; done").arg(f.setup.waitPid));
-        QVERIFY(QFileInfo(f.scriptPath()).isExecutable());
-        // The script waits for the app to quit before it touches anything.
-        QCOMPARE(f.installedVersion(), installed ? QByteArray("1.0") : QByteArray());
+        QCOMPARE(f.log, (QStringList{info(u"качаю обновление"_qs),
+                                     info(u"подменяю приложение и перезапускаюсь"_qs)}));
+        QVERIFY(readFile(f.scriptPath())
+                    .startsWith("#!/bin/bash\nwhile kill -0 " + QByteArray::number(f.setup.waitPid)));
+        QCOMPARE(f.installedVersion(), installed ? QByteArray("1.0") : QByteArray()); // still waiting
+        const QString first = QDir(f.setup.tempDir + u"/vemko-update"_qs)
+                                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted)
+                                  .value(0);
 
-        QVERIFY(relaunched(f));
-        QCOMPARE(f.installedVersion(), QByteArray("2.0"));
-        QCOMPARE(bundlekit::readFile(f.marker()), "2.0 " + f.setup.installPath.toUtf8() + "/AppRun\n");
-        QCOMPARE(bundlekit::codesign(QStringLiteral("verify"), f.key.publicPem, f.setup.installPath), 0);
-        // Nothing is left beside the installed app.
+        if (copyFails)
+            QVERIFY(QDir(f.setup.tempDir + u"/vemko-update"_qs).removeRecursively());
+        f.endApp();
+        if (copyFails) // the same script, run here to its end (the detached one fails alike)
+            QVERIFY(run(u"/bin/bash"_qs, {f.scriptPath()}) > 0);
+        else
+            QVERIFY(drive([&] { return readFile(f.marker()).endsWith('\n'); }));
+        QCOMPARE(f.installedVersion(), copyFails ? "1.0" : first.toUtf8());
+        QCOMPARE(QString::fromUtf8(readFile(f.marker())),
+                 copyFails ? QString() : first + u' ' + f.setup.installPath + "/AppRun\n");
+        QCOMPARE(codesign(u"verify"_qs, f.key.publicPem, f.setup.installPath), copyFails ? 1 : 0);
+        // Nothing is left beside the installed app, nothing else ran.
         QCOMPARE(QDir(QFileInfo(f.setup.installPath).absolutePath())
                      .entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                 QStringList{QStringLiteral("Vemko VPN.AppDir")});
+                 QStringList{u"Vemko VPN.AppDir"_qs});
+        QVERIFY(QDir(f.dir.path()).entryList({u"PWNED*"_qs}).isEmpty());
+        QVERIFY(QDir(QDir::homePath()).entryList({u"PWNED*"_qs}).isEmpty());
     }
 
     void failuresKeepTheInstalledApp_data() {
-        using Prepare = std::function<void(UpdaterFixture&)>;
-        QTest::addColumn<Prepare>("prepare");
+        QTest::addColumn<QString>("bundle");  // where the signed AppDir lies in the archive; none: 404
+        QTest::addColumn<QString>("changed"); // a file written after signing
+        QTest::addColumn<bool>("otherKey");
+        QTest::addColumn<bool>("truncated");
         QTest::addColumn<QString>("text");
-        const auto bundle = [](UpdaterFixture& f) {
-            return f.signedBundle("Vemko VPN.AppDir", "2.0");
-        };
-
-        QTest::newRow("not found") << Prepare([](UpdaterFixture&) {})
-                                   << QStringLiteral("сервер не отдал файл");
-        QTest::newRow("truncated archive") << Prepare([=](UpdaterFixture& f) {
-            bundle(f);
-            const QByteArray archive = f.stagedArchive();
-            f.serveArchive(archive.left(archive.size() / 2));
-        }) << damaged;
-        QTest::newRow("not a zip") << Prepare([](UpdaterFixture& f) { f.serveArchive("<html>oops</html>"); })
-                                   << damaged;
-        QTest::newRow("AppDir only nested deeper") << Prepare([](UpdaterFixture& f) {
-            f.signedBundle("payload/Vemko VPN.AppDir", "2.0");
-            f.serveArchive(f.stagedArchive());
-        }) << damaged;
-        QTest::newRow("file added after signing") << Prepare([=](UpdaterFixture& f) {
-            bundlekit::writeFile(bundle(f) + "/usr/bin/helper", "#!/bin/sh\n", true);
-            f.serveArchive(f.stagedArchive());
-        }) << notSigned;
-        QTest::newRow("file changed after signing") << Prepare([=](UpdaterFixture& f) {
-            bundlekit::writeFile(bundle(f) + "/usr/bin/vemko-vpn", "#!/bin/sh\necho evil\n", true);
-            f.serveArchive(f.stagedArchive());
-        }) << notSigned;
-        QTest::newRow("signed by another key") << Prepare([](UpdaterFixture& f) {
-            const auto other = bundlekit::makeKeyPair(f.dir.path(), "other");
-            f.signedBundle("Vemko VPN.AppDir", "2.0", other.privatePem);
-            f.serveArchive(f.stagedArchive());
-        }) << notSigned;
-        QTest::newRow("unsigned") << Prepare([](UpdaterFixture& f) {
-            bundlekit::makeBundle(f.staging() + "/Vemko VPN.AppDir", "2.0", f.marker());
-            f.serveArchive(f.stagedArchive());
-        }) << notSigned;
+        const QString top = u"Vemko VPN.AppDir"_qs;
+        QTest::newRow("not found") << QString() << QString() << false << false << "сервер не отдал файл";
+        QTest::newRow("truncated archive") << top << QString() << false << true << damaged;
+        QTest::newRow("AppDir only nested deeper")
+            << "payload/" + top << QString() << false << false << damaged;
+        QTest::newRow("file added after signing") << top << "/usr/bin/helper" << false << false << notSigned;
+        QTest::newRow("file changed after signing")
+            << top << "/usr/bin/vemko-vpn" << false << false << notSigned;
+        QTest::newRow("signed by another key") << top << QString() << true << false << notSigned;
     }
-
     void failuresKeepTheInstalledApp() {
-        QFETCH(std::function<void(UpdaterFixture&)>, prepare);
+        QFETCH(QString, bundle);
+        QFETCH(QString, changed);
+        QFETCH(bool, otherKey);
+        QFETCH(bool, truncated);
         QFETCH(QString, text);
         UpdaterFixture f;
         f.installOld();
-        prepare(f);
-        f.offer(43);
-        QVERIFY(f.checkNow());
-        f.log.lines.clear();
-
-        QVERIFY(f.installNow());
+        if (!bundle.isEmpty()) {
+            const QString key = otherKey ? makeKeyPair(f.dir.path(), "other").privatePem : QString();
+            const QString path = f.signedBundle(bundle, u"2.0"_qs, key);
+            if (!changed.isEmpty())
+                writeFile(path + changed, "#!/bin/sh\necho evil\n", true);
+            const QByteArray archive = f.stagedArchive();
+            f.serveArchive(truncated ? archive.left(archive.size() / 2) : archive);
+        }
+        QVERIFY(offerAndInstall(f));
         QCOMPARE(f.updater->progress(), -1);
-        QVERIFY(!f.progress.contains(100));
-        QCOMPARE(f.updater->message(), std::optional(QStringLiteral("Не удалось обновиться: ") + text));
-        QCOMPARE(f.log.lines.last(),
-                 (LogLine{QtCriticalMsg, QStringLiteral("обновление не удалось: ") + text}));
+        QCOMPARE(f.updater->message(), std::optional(u"Не удалось обновиться: "_qs + text));
+        QCOMPARE(f.log.last(), critical(u"обновление не удалось: "_qs + text));
         QCOMPARE(f.desktop.terminations, 0);
         QVERIFY(!QFile::exists(f.scriptPath()));
         QCOMPARE(f.installedVersion(), QByteArray("1.0"));
         QVERIFY(f.updater->hasAvailable()); // the user can try again
-    }
-
-    void firstAppDirInTheListingWins() {
-        UpdaterFixture f;
-        f.installOld();
-        f.signedBundle(QStringLiteral("A.AppDir"), QStringLiteral("a"));
-        f.signedBundle(QStringLiteral("B.AppDir"), QStringLiteral("b"));
-        f.serveArchive(f.stagedArchive());
-        f.offer(43);
-        QVERIFY(f.checkNow());
-        QVERIFY(f.installNow());
-        QCOMPARE(f.updater->progress(), 100);
-
-        const QStringList order = listingOrder(f.setup.tempDir + QStringLiteral("/vemko-update"));
-        QCOMPARE(order.size(), 2);
-        const QByteArray first = order[0] == QLatin1String("A.AppDir") ? "a" : "b";
-        QVERIFY(relaunched(f));
-        QCOMPARE(f.installedVersion(), first);
     }
 };
 
