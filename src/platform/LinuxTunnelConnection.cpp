@@ -102,7 +102,7 @@ void LinuxTunnelConnection::launch(const QByteArray& document) {
 }
 
 void LinuxTunnelConnection::stop() {
-    const bool launching = m_launchedPid != 0 && HostFiles::processRuns(m_launchedPid, m_hostExecutable);
+    const bool launching = m_launchedPid != 0 && spawnedRuns(m_launchedPid);
     const auto runningPid =
         HostFiles::hostRunning(m_runtimeDir) ? HostFiles::readPid(m_runtimeDir) : std::nullopt;
     if (!launching && !runningPid)
@@ -119,7 +119,7 @@ TunnelStatus LinuxTunnelConnection::readStatus(const std::optional<HostState>& s
     if (m_launchedPid != 0) {
         if (state && state->pid == m_launchedPid)
             m_launchedPid = 0; // it has reported: from now on its file is the truth
-        else if (HostFiles::processRuns(m_launchedPid, m_hostExecutable))
+        else if (spawnedRuns(m_launchedPid))
             return m_stopRequested ? TunnelStatus::Disconnecting : TunnelStatus::Connecting;
         else
             m_launchedPid = 0; // died before it could report

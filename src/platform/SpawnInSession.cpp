@@ -79,3 +79,8 @@ bool reapSpawned() {
     spawned().removeIf([](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
     return !spawned().isEmpty();
 }
+
+bool spawnedRuns(qint64 pid) {
+    reapSpawned();
+    return spawned().contains(pid_t(pid));
+}

@@ -13,3 +13,7 @@ qint64 spawnInSession(const QString& program, const QStringList& arguments, int 
 // Collects spawned children that have ended, so none lingers as a zombie; true while some of
 // them still run.
 bool reapSpawned();
+
+// The spawned child `pid` has not ended. Exact, unlike a look at /proc: until we collect it, its
+// pid cannot be reused, and a process caught in the middle of its exec reads as nothing there.
+bool spawnedRuns(qint64 pid);

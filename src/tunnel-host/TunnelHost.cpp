@@ -117,27 +117,27 @@ void TunnelHost::begin() {
         ::fchmod(logFd, 0600);
         m_log.open(logFd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
     }
-    try {
-        replaceFile(HostFiles::pidFile(m_runtimeDir), QByteArray::number(getpid()) + '\n');
-    } catch (const PlatformError& error) {
-        log(QStringLiteral("cannot write the pid file: %1").arg(error.description));
-    }
-    report(HostState::Phase::Connecting);
-
     const QJsonDocument document = QJsonDocument::fromJson(m_document);
     m_document.fill('\0'); // the credentials are not kept around longer than needed
     m_document.clear();
     if (!document.isObject())
         return end(QStringLiteral("the tunnel document is not a JSON object"), 2);
 
+    // The engine first: its start-up is most of the connect time, the files below overlap with it.
     const QString program = TunnelPaths::engineProgram();
-    log(QStringLiteral("starting engine %1").arg(program));
     m_socksSince.start();
     m_engine.start(program, {QStringLiteral("-config"), QStringLiteral("stdin:")});
     if (!m_engine.waitForStarted())
         return; // engineError reports it
     m_engine.write(QJsonDocument(adaptForEngine(document.object())).toJson(QJsonDocument::Compact));
     m_engine.closeWriteChannel();
+    try {
+        replaceFile(HostFiles::pidFile(m_runtimeDir), QByteArray::number(getpid()) + '\n');
+    } catch (const PlatformError& error) {
+        log(QStringLiteral("cannot write the pid file: %1").arg(error.description));
+    }
+    report(HostState::Phase::Connecting);
+    log(QStringLiteral("started engine %1").arg(program));
     m_socksTimer.start();
 }
 

@@ -1,6 +1,3 @@
-#include <QDateTime>
-#define TMARK(x) fprintf(stderr, "T %lld %s\n", QDateTime::currentMSecsSinceEpoch() % 100000, x)
-#include <cstdio>
 #include "device/Store.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
@@ -71,17 +68,13 @@ QCoro::Task<> Vpn::connect(ServerProfile profile) {
 
 QCoro::Task<bool> Vpn::tryCandidate(ServerProfile candidate, Run run) {
     try {
-        TMARK("candidate");
         co_await installExtensionIfNeeded(run);
-        TMARK("extension ok");
         const QString config = makeConfig(candidate);
         const std::shared_ptr<TunnelManager> manager = co_await prepareManager(config, candidate.name, run);
         TunnelConnection* connection = manager->connection();
         if (!connection)
             throw Fail(tunnel_texts::noConnection);
-        TMARK("prepared");
         connection->start(QJsonObject{{QStringLiteral("config"), config}});
-        TMARK("started");
     } catch (const Superseded&) {
         throw;
     } catch (...) {
@@ -90,7 +83,6 @@ QCoro::Task<bool> Vpn::tryCandidate(ServerProfile candidate, Run run) {
     }
     if (!co_await waitForStatus(Status::On, connectWait, run))
         co_return false;
-    TMARK("wait over");
     co_return co_await probeTraffic(run);
 }
 

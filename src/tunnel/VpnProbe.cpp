@@ -1,6 +1,3 @@
-#include <QDateTime>
-#define TMARK(x) fprintf(stderr, "T %lld %s\n", QDateTime::currentMSecsSinceEpoch() % 100000, x)
-#include <cstdio>
 #include "platform/Clock.h"
 #include "tunnel/Run.h"
 #include "tunnel/TimedGet.h"
@@ -33,9 +30,7 @@ QCoro::Task<bool> Vpn::probeTraffic(Run run) {
 
     constexpr int attempts = 2;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
-        TMARK("probe get");
         const HttpResult reply = co_await timedGet(network.get(), request, clock, 7s);
-        TMARK("probe reply");
         run.check();
         if (probePassed(reply))
             co_return true;

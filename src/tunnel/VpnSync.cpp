@@ -1,6 +1,3 @@
-#include <QDateTime>
-#define TMARK(x) fprintf(stderr, "T %lld %s\n", QDateTime::currentMSecsSinceEpoch() % 100000, x)
-#include <cstdio>
 #include "platform/Clock.h"
 #include "platform/MainTask.h"
 #include "platform/TunnelManager.h"
@@ -43,7 +40,6 @@ void Vpn::syncStatus() {
 }
 
 void Vpn::onStatusNotification() {
-    TMARK("notification");
     syncStatus();
     // Connect's waits notice the new state now rather than at their next poll.
     for (const auto& waiter : std::exchange(m_statusWaiters, {}))

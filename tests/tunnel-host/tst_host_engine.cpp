@@ -7,7 +7,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace engine_fixture;
 
@@ -85,8 +87,13 @@ private slots:
     }
 
     void connectsCarriesTrafficAndStopsCleanly() {
+        // A descriptor of the app that is not close-on-exec must still not reach the host.
+        const QString probe = m_home.path() + "/app-descriptor";
+        const int appFd = ::open(QFile::encodeName(probe).constData(), O_CREAT | O_WRONLY, 0600);
+        QVERIFY(appFd >= 0);
         const QJsonObject document = clientDocument(*m_server);
         saveAndStart(text(document));
+        ::close(appFd);
         QCOMPARE(connection().status(), TunnelStatus::Connecting);
         QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
         QVERIFY(m_seen.contains(TunnelStatus::Connecting));
@@ -106,6 +113,10 @@ private slots:
                      qPrintable(name));
         QCOMPARE(modeOf(runtimeDir()), 0700);
         QCOMPARE(modeOf(HostFiles::logFile(runtimeDir())), 0600);
+        // Its own session (no terminal signal of the app reaches it), nothing of the app's open.
+        QCOMPARE(qint64(::getsid(pid_t(host))), host);
+        for (const QFileInfo& fd : QDir(QString("/proc/%1/fd").arg(host)).entryInfoList(QDir::System))
+            QVERIFY2(fd.symLinkTarget() != probe, qPrintable(fd.filePath()));
 
         connection().stop();
         // Disconnecting at once, unless the host has already finished its stop (it can: it takes
@@ -115,8 +126,9 @@ private slots:
                  qPrintable(QString::number(int(connection().status()))));
         QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 10000);
         QVERIFY(!connection().connectedDate());
-        QTRY_VERIFY(processGone(host));
         QTRY_VERIFY(processGone(engines[0]));
+        // The app started the host, so the app collects it: not even a zombie stays behind.
+        QTRY_VERIFY(!QFile::exists(QString("/proc/%1").arg(host)));
         QCOMPARE(HostFiles::readState(runtimeDir())->phase, HostState::Phase::Disconnected);
         QVERIFY(!QFile::exists(HostFiles::pidFile(runtimeDir())));
     }
