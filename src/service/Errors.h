@@ -53,3 +53,7 @@ struct DecodingError : std::exception {
 private:
     QByteArray m_what;
 };
+
+// The text a failure shows the user: the app's own and the service's texts as they are, the
+// platform's descriptions as the platform gave them. Empty for a failure that carries no text.
+QString describeError(std::exception_ptr error);

@@ -23,26 +23,6 @@ const QString archiveName = QStringLiteral("vemko-update.zip");
 const QString unpackName = QStringLiteral("vemko-update");
 const QString scriptName = QStringLiteral("vemko-update.sh");
 
-// The text a failure shows the user: our own texts as they are, the platform's descriptions as
-// the platform gave them.
-QString describe(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const Fail& fail) {
-        return fail.text;
-    } catch (const ApiError& refusal) {
-        return refusal.message;
-    } catch (const TransportError& transport) {
-        return transport.description;
-    } catch (const PlatformError& platform) {
-        return platform.description;
-    } catch (const std::exception& other) {
-        return QString::fromUtf8(other.what());
-    } catch (...) {
-        return QStringLiteral("unknown error");
-    }
-}
-
 bool sameVersion(const AppVersion& a, const AppVersion& b) {
     return a.version_code == b.version_code && a.version_name == b.version_name && a.url == b.url &&
            a.notes == b.notes;
@@ -81,7 +61,7 @@ QCoro::Task<> Updater::check(bool automatic) {
     try {
         latest = co_await api.appVersion();
     } catch (...) {
-        failure = describe(std::current_exception());
+        failure = describeError(std::current_exception());
     }
     if (!self)
         co_return;
@@ -121,7 +101,7 @@ QCoro::Task<> Updater::install() {
         replaceAndRelaunch(bundle);
         co_return;
     } catch (...) {
-        failure = describe(std::current_exception());
+        failure = describeError(std::current_exception());
     }
     if (!self)
         co_return;

@@ -18,6 +18,11 @@ ScriptedReply payStatus(const QString& status) {
 // One action, the reply to its request, and what the user sees: the page opened, the message
 // (which comes with a reload) or the error; empty for none.
 struct Step {
+    Step() = default;
+    Step(QString action, ScriptedReply reply, QString opened = {}, QString message = {}, QString shown = {})
+        : action(std::move(action)), reply(std::move(reply)), opened(std::move(opened)),
+          message(std::move(message)), shown(std::move(shown)) {}
+
     QString action; // also its path
     ScriptedReply reply;
     QString opened, message, shown;

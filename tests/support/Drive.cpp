@@ -2,25 +2,52 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QThread>
+#include <unistd.h>
 
 namespace {
 
-// Processes events until none arrived for a short real moment.
-void settle() {
-    QElapsedTimer quiet;
-    quiet.start();
-    while (quiet.elapsed() < 3) {
-        if (QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents))
-            quiet.restart();
+// True when no other thread of this process is runnable. Qt's HTTP runs on a thread of its own:
+// work handed to it (a request to send, a reply to read) leaves that thread runnable until it is
+// done, so "main loop quiet and every other thread asleep" means no real I/O is under way.
+bool otherThreadsAsleep() {
+    const QString self = QString::number(gettid());
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (tid == self)
+            continue;
+        QFile stat(tasks.filePath(tid) + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue; // the thread just ended
+        const QByteArray line = stat.readAll();
+        // "tid (name) S ...": the state follows the last ')' of the name.
+        const qsizetype close = line.lastIndexOf(')');
+        if (close < 0 || close + 2 >= line.size())
+            continue;
+        const char state = line.at(close + 2);
+        if (state == 'R' || state == 'D')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void settle(std::chrono::milliseconds quiet) {
+    QElapsedTimer calm;
+    calm.start();
+    while (calm.elapsed() < quiet.count()) {
+        if (QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents) ||
+            !otherThreadsAsleep())
+            calm.restart();
         else
             QThread::usleep(200);
     }
 }
-
-} // namespace
 
 bool drive(const std::function<bool()>& done, VirtualClock* clock, std::chrono::milliseconds watchdog) {
     QElapsedTimer elapsed;
@@ -28,7 +55,7 @@ bool drive(const std::function<bool()>& done, VirtualClock* clock, std::chrono::
     while (!done()) {
         if (elapsed.elapsed() > watchdog.count())
             return false;
-        settle();
+        settle(std::chrono::milliseconds(3));
         if (done())
             break;
         if (clock && clock->sleepers() > 0)

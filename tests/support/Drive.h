@@ -14,9 +14,13 @@
 bool drive(const std::function<bool()>& done, VirtualClock* clock = nullptr,
            std::chrono::milliseconds watchdog = std::chrono::seconds(30));
 
+// Lets real work finish without moving virtual time: returns once the main loop had nothing to do
+// for `quiet` and no other thread of the process (Qt's network thread) was runnable meanwhile.
+void settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(3));
+
 // Runs a task to its end under drive(); the result, or nothing when the watchdog expired.
 // Exceptions thrown by the task are rethrown here.
-template<typename T>
+template <typename T>
 std::optional<T> runTask(QCoro::Task<T> task, VirtualClock* clock = nullptr,
                          std::chrono::milliseconds watchdog = std::chrono::seconds(30));
 
@@ -27,8 +31,9 @@ bool runTask(QCoro::Task<> task, VirtualClock* clock = nullptr,
 // ---- implementation ----
 
 namespace drive_detail {
-template<typename T>
-QCoro::Task<> capture(QCoro::Task<T> task, std::optional<T>& result, std::exception_ptr& error, bool& finished) {
+template <typename T>
+QCoro::Task<> capture(QCoro::Task<T> task, std::optional<T>& result, std::exception_ptr& error,
+                      bool& finished) {
     try {
         result = co_await std::move(task);
     } catch (...) {
@@ -38,7 +43,7 @@ QCoro::Task<> capture(QCoro::Task<T> task, std::optional<T>& result, std::except
 }
 } // namespace drive_detail
 
-template<typename T>
+template <typename T>
 std::optional<T> runTask(QCoro::Task<T> task, VirtualClock* clock, std::chrono::milliseconds watchdog) {
     std::optional<T> result;
     std::exception_ptr error;

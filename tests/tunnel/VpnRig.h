@@ -54,16 +54,7 @@ struct VpnRig {
     }
 
     // Lets queued work run without moving the clock: until nothing happened for `quiet`.
-    static void settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(10)) {
-        QElapsedTimer calm;
-        calm.start();
-        while (calm.elapsed() < quiet.count()) {
-            if (QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents))
-                calm.restart();
-            else
-                QThread::usleep(200);
-        }
-    }
+    static void settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(10)) { ::settle(quiet); }
 
     // Like drive(), but before a long jump of virtual time (a pause or a time-out, not a status
     // poll) real I/O gets a much longer quiet moment: a loopback reply handled by the network
