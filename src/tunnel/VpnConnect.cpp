@@ -78,6 +78,8 @@ QCoro::Task<bool> Vpn::tryCandidate(ServerProfile candidate, Run run) {
     } catch (const Superseded&) {
         throw;
     } catch (...) {
+        // A step that fails after this run was replaced (or its controller went) reports nothing.
+        run.check();
         setError(friendly(std::current_exception()));
         co_return false;
     }

@@ -3,6 +3,7 @@
 #include "device/Store.h"
 #include "platform/Desktop.h"
 #include "platform/PlatformError.h"
+#include "platform/TunnelPaths.h"
 #include "service/Api.h"
 #include "service/Errors.h"
 #include "update/Download.h"
@@ -16,6 +17,7 @@
 #include <QPointer>
 #include <QSaveFile>
 #include <cerrno>
+#include <unistd.h>
 
 namespace {
 
@@ -40,7 +42,9 @@ UpdaterSetup UpdaterSetup::defaults() {
         .installPath = defaultInstallPath(),
         .publicKey = appDir.filePath(QStringLiteral("vemko-update-key.pem")),
         .codesign = appDir.filePath(QStringLiteral("vemko-codesign")),
-        .tempDir = QDir::tempPath(),
+        // The shared temp dir is writable by everyone: a folder there owned by someone else could
+        // swap the verified bundle before the script copies it. Ours, 0700, per user.
+        .tempDir = QDir::tempPath() + QStringLiteral("/vemko-vpn-update-%1").arg(getuid()),
         .unzip = QStringLiteral("/usr/bin/unzip"),
         .waitPid = QCoreApplication::applicationPid(),
     };
@@ -112,6 +116,8 @@ QCoro::Task<> Updater::install() {
 
 QCoro::Task<QString> Updater::download(QUrl url) {
     QPointer<Updater> self(this);
+    if (!TunnelPaths::ensurePrivateDir(m_setup.tempDir))
+        throw PlatformError(m_setup.tempDir + QStringLiteral(": not a private folder of this user"));
     const QString archive = QDir(m_setup.tempDir).filePath(archiveName);
     co_await downloadToFile(m_network, std::move(url), archive);
     if (self)

@@ -19,12 +19,13 @@ struct UpdaterSetup {
     QString installPath; // the AppDir every installation replaces, wherever the running copy lies
     QString publicKey;   // PEM public key the update's signature must verify against
     QString codesign;    // the vemko-codesign tool
-    QString tempDir;     // holds "vemko-update.zip", "vemko-update" and "vemko-update.sh"
+    QString tempDir;     // holds "vemko-update.zip", "vemko-update" and "vemko-update.sh"; made
+                         // private (0700, ours) before use, refused when it cannot be
     QString unzip;
     qint64 waitPid = 0; // the install script waits for this process to exit
 
     // ~/.local/opt/Vemko VPN.AppDir; the key and tool next to the running executable
-    // ("vemko-update-key.pem", "vemko-codesign"); QDir::tempPath(); "/usr/bin/unzip";
+    // ("vemko-update-key.pem", "vemko-codesign"); <temp>/vemko-vpn-update-<uid>; "/usr/bin/unzip";
     // this process's id.
     static UpdaterSetup defaults();
     static QString defaultInstallPath();

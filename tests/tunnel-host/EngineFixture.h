@@ -1,7 +1,7 @@
 #pragma once
 
-// Real processes for the tunnel tests: a v2ray vmess server on loopback, a tiny HTTP responder,
-// a GET through the tunnel's SOCKS port, and /proc look-ups for the processes left behind.
+// Real processes for the tunnel tests: a v2ray vmess server on loopback, a GET through the
+// tunnel's SOCKS port, and /proc look-ups for the processes left behind.
 
 #include <QDir>
 #include <QFile>
@@ -99,30 +99,6 @@ inline QJsonObject clientDocument(const V2rayServer& server) {
 inline QString text(const QJsonObject& document) {
     return QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Compact));
 }
-
-// Answers every request with 200 and a fixed body.
-class HttpResponder : public QTcpServer {
-public:
-    static constexpr const char* body = "{\"exit\":\"through the tunnel\"}";
-    HttpResponder() {
-        listen(QHostAddress::LocalHost, 0);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                    if (!socket->readAll().contains("\r\n\r\n"))
-                        return;
-                    const QByteArray payload(body);
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
-                                  "Content-Length: " +
-                                  QByteArray::number(payload.size()) + "\r\n\r\n" + payload);
-                    socket->disconnectFromHost();
-                });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/ip").arg(serverPort())); }
-};
 
 // A GET through SOCKS5 127.0.0.1:10808; the body, or empty on failure.
 inline QByteArray getThroughTunnel(const QUrl& url) {

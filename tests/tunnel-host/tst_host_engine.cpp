@@ -3,6 +3,7 @@
 #include "platform/LinuxTunnelSystem.h"
 #include "platform/TunnelHostState.h"
 #include "support/Drive.h"
+#include "support/TestService.h"
 
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -32,7 +33,8 @@ class HostEngineTest : public QObject {
 
     QTemporaryDir m_home;
     std::unique_ptr<V2rayServer> m_server;
-    std::unique_ptr<HttpResponder> m_http;
+    std::unique_ptr<TestService> m_http;
+    const QByteArray m_body = R"({"exit":"through the tunnel"})";
     std::unique_ptr<LinuxTunnelSystem> m_system;
     QList<TunnelStatus> m_seen;
 
@@ -66,7 +68,8 @@ private slots:
         qunsetenv("VEMKO_V2RAY");
         m_server = std::make_unique<V2rayServer>();
         QTRY_VERIFY_WITH_TIMEOUT(m_server->ready(), 10000);
-        m_http = std::make_unique<HttpResponder>();
+        m_http = std::make_unique<TestService>();
+        m_http->on("GET", "/api/v1/ip", ScriptedReply::text(200, m_body));
     }
 
     void init() {
@@ -100,7 +103,7 @@ private slots:
         QVERIFY(connection().connectedDate().has_value());
         QVERIFY(*connection().connectedDate() <= QDateTime::currentDateTimeUtc());
 
-        QCOMPARE(getThroughTunnel(m_http->url()), QByteArray(HttpResponder::body));
+        QCOMPARE(getThroughTunnel(QUrl(m_http->origin() + "/api/v1/ip")), m_body);
 
         // The server credentials are on no command line and in no file of the runtime folder.
         const qint64 host = hostPid();
@@ -133,12 +136,6 @@ private slots:
         QVERIFY(!QFile::exists(HostFiles::pidFile(runtimeDir())));
     }
 
-    void startWithoutOptionsRunsTheSavedDocument() {
-        saveAndStart(text(clientDocument(*m_server)), false);
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
-        QCOMPARE(getThroughTunnel(m_http->url()), QByteArray(HttpResponder::body));
-    }
-
     void killedHostReadsDisconnectedAndTakesTheEngine() {
         saveAndStart(text(clientDocument(*m_server)));
         QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
@@ -154,47 +151,37 @@ private slots:
         QTRY_VERIFY(!portAccepts(10808));
     }
 
-    void takenPortEndsDisconnectedWithTheReason() {
-        QTcpServer squatter;
-        QVERIFY(squatter.listen(QHostAddress::LocalHost, 10808));
-        saveAndStart(text(clientDocument(*m_server)));
-        QTRY_VERIFY_WITH_TIMEOUT(HostFiles::readState(runtimeDir())->phase ==
-                                         HostState::Phase::Disconnected &&
-                                     connection().status() == TunnelStatus::Disconnected,
-                                 10000);
-        // The squatter accepts connections, but it is not our engine: never "connected".
-        QVERIFY(!m_seen.contains(TunnelStatus::Connected));
-        QVERIFY2(HostFiles::readState(runtimeDir())->reason.contains("address already in use"),
-                 qPrintable(HostFiles::readState(runtimeDir())->reason));
-        QVERIFY(readAll(HostFiles::logFile(runtimeDir())).contains("address already in use"));
-        QCOMPARE(modeOf(HostFiles::logFile(runtimeDir())), 0600);
-    }
-
-    void missingEngineEndsDisconnected() {
-        qputenv("VEMKO_V2RAY", "/nonexistent/v2ray");
-        saveAndStart(text(clientDocument(*m_server)));
-        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()) &&
-                                     connection().status() == TunnelStatus::Disconnected,
-                                 10000);
-        const HostState state = *HostFiles::readState(runtimeDir());
-        QCOMPARE(state.phase, HostState::Phase::Disconnected);
-        QVERIFY2(state.reason.contains("/nonexistent/v2ray"), qPrintable(state.reason));
-    }
-
-    void refusedDocumentEndsDisconnected_data() {
-        QTest::addColumn<QString>("document");
+    // The host ends disconnected with the engine's reason and never reports connected.
+    void failedStartsEndDisconnected_data() {
+        QTest::addColumn<QString>("document"); // "" = a working client document
+        QTest::addColumn<QString>("engine");
         QTest::addColumn<QString>("reason");
+        QTest::newRow("port taken") << ""
+                                    << ""
+                                    << "address already in use";
+        QTest::newRow("engine missing") << ""
+                                        << "/nonexistent/v2ray"
+                                        << "/nonexistent/v2ray";
         QTest::newRow("engine refuses") << R"({"inbounds":[{"protocol":"bogus"}],"outbounds":[]})"
+                                        << ""
                                         << "Port";
         QTest::newRow("not JSON") << "not a document"
+                                  << ""
                                   << "not a JSON object";
         QTest::newRow("JSON list") << "[1,2]"
+                                   << ""
                                    << "not a JSON object";
     }
-    void refusedDocumentEndsDisconnected() {
+    void failedStartsEndDisconnected() {
         QFETCH(QString, document);
+        QFETCH(QString, engine);
         QFETCH(QString, reason);
-        saveAndStart(document);
+        QTcpServer squatter; // accepts connections on the port, but it is not our engine
+        if (QByteArray(QTest::currentDataTag()) == "port taken")
+            QVERIFY(squatter.listen(QHostAddress::LocalHost, 10808));
+        if (!engine.isEmpty())
+            qputenv("VEMKO_V2RAY", engine.toUtf8());
+        saveAndStart(document.isEmpty() ? text(clientDocument(*m_server)) : document);
         QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()) &&
                                      connection().status() == TunnelStatus::Disconnected,
                                  10000);
@@ -202,8 +189,10 @@ private slots:
         const HostState state = *HostFiles::readState(runtimeDir());
         QCOMPARE(state.phase, HostState::Phase::Disconnected);
         QVERIFY2(state.reason.contains(reason), qPrintable(state.reason));
+        QVERIFY(readAll(HostFiles::logFile(runtimeDir())).contains(reason.toUtf8()));
     }
 
+    // A second start replaces the running host; without options it runs the saved document.
     void secondStartReplacesTheFirstHost() {
         saveAndStart(text(clientDocument(*m_server)));
         QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
@@ -212,7 +201,7 @@ private slots:
 
         QJsonObject second = clientDocument(*m_server);
         second.insert("remarks", "second");
-        saveAndStart(text(second));
+        saveAndStart(text(second), false);
         QCOMPARE(connection().status(), TunnelStatus::Connecting);
         QTRY_VERIFY_WITH_TIMEOUT(hostPid() != firstHost && connection().status() == TunnelStatus::Connected,
                                  15000);
@@ -220,7 +209,7 @@ private slots:
         for (qint64 engine : firstEngines)
             QVERIFY(processGone(engine));
         QCOMPARE(childProcesses(hostPid()).size(), 1);
-        QCOMPARE(getThroughTunnel(m_http->url()), QByteArray(HttpResponder::body));
+        QCOMPARE(getThroughTunnel(QUrl(m_http->origin() + "/api/v1/ip")), m_body);
     }
 };
 

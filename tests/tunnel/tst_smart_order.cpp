@@ -9,20 +9,6 @@ ServerProfile server(const QString& name) {
     return ServerProfile{QUuid::createUuid(), name, {}};
 }
 
-QList<ServerProfile> servers(const QStringList& names) {
-    QList<ServerProfile> list;
-    for (const QString& name : names)
-        list.append(server(name));
-    return list;
-}
-
-QStringList names(const QList<ServerProfile>& list) {
-    QStringList result;
-    for (const ServerProfile& profile : list)
-        result.append(profile.name);
-    return result;
-}
-
 } // namespace
 
 class TestSmartOrder : public QObject {
@@ -74,14 +60,13 @@ private slots:
         QFETCH(QString, lastGood);
         QFETCH(QStringList, expected);
         const auto stored = lastGood.isEmpty() ? std::nullopt : std::optional<QString>(lastGood);
-        QCOMPARE(names(smartOrder(server(selected), servers(profiles), stored)), expected);
-    }
-
-    void keepsTheSelectedProfileItself() {
-        const ServerProfile chosen{QUuid::createUuid(), "Европа 2", QJsonObject{{"mine", true}}};
-        const auto order = smartOrder(chosen, servers({"Европа 2", "Европа авто"}), std::nullopt);
-        QCOMPARE(order.first().id, chosen.id);
-        QCOMPARE(order.first().config, chosen.config);
+        QList<ServerProfile> list;
+        for (const QString& name : profiles)
+            list.append(server(name));
+        QStringList names;
+        for (const ServerProfile& candidate : smartOrder(server(selected), list, stored))
+            names.append(candidate.name);
+        QCOMPARE(names, expected);
     }
 };
 

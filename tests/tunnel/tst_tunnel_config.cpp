@@ -47,12 +47,9 @@ private slots:
         QVERIFY2(text.contains("9007199254740993"), "large integers pass through exactly");
         QCOMPARE(document.size(), 6);
         QVERIFY2(!text.contains('\n'), "written compactly");
-    }
-
-    void documentNeedsNoOutbounds() {
-        const QString text = makeConfig(ServerProfile{QUuid::createUuid(), "Сервер", QJsonObject{}});
-        const QJsonObject document = parsed(text);
-        QCOMPARE(document.keys(), (QStringList{"inbounds", "log"}));
+        // Nothing requires outbounds.
+        QCOMPARE(parsed(makeConfig(ServerProfile{QUuid::createUuid(), "Сервер", {}})).keys(),
+                 (QStringList{"inbounds", "log"}));
     }
 
     // A fresh configuration is created, saved, reloaded and started with the same document.
@@ -80,20 +77,6 @@ private slots:
         QCOMPARE(rig.tunnels.connection()->starts, (QList<QJsonObject>{QJsonObject{{"config", document}}}));
     }
 
-    void laterConnectRewritesTheOneConfiguration() {
-        VpnRig rig;
-        rig.tunnels.preload();
-        Vpn& vpn = rig.make();
-        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Берлин"))));
-        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
-
-        QCOMPARE(rig.tunnels.created, 0);
-        QCOMPARE(rig.tunnels.saved()->saves, 2);
-        QCOMPARE(rig.tunnels.saved()->protocolConfiguration->serverAddress, QString("Амстердам"));
-        QCOMPARE(rig.tunnels.connection()->startedServers, (QStringList{"Берлин", "Амстердам"}));
-        QCOMPARE(vpn.status(), VpnStatus::On);
-    }
-
     // A refused save keeps the configuration in use: its tunnel is still the one the status reads.
     void refusedSaveKeepsTheManagerInUse() {
         VpnRig rig;
@@ -107,6 +90,11 @@ private slots:
         QCOMPARE(rig.tunnels.connection()->starts.size(), 1);
         vpn.syncStatus();
         QCOMPARE(vpn.status(), VpnStatus::On);
+
+        rig.tunnels.saveError.clear(); // the one saved configuration is rewritten, not added to
+        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
+        QCOMPARE(rig.tunnels.created, 1);
+        QCOMPARE(rig.tunnels.saved()->protocolConfiguration->serverAddress, QString("Амстердам"));
     }
 };
 

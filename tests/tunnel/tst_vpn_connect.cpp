@@ -5,71 +5,45 @@
 #include <QTest>
 
 using namespace std::chrono_literals;
+using Ms = std::chrono::milliseconds;
 
 namespace {
-
 const QString allowText = "Разрешите Вемко добавить настройки VPN и повторите";
 const QString noneText = "Ни один сервер не пропустил трафик. Проверьте интернет или напишите в поддержку.";
-const QString previewText =
-    "Это предварительная сборка: туннель включится, когда Apple выдаст права на сетевое расширение";
-
 } // namespace
 
 class TestVpnConnect : public QObject {
     Q_OBJECT
 
-    // Records profileName values of `vpn` into `into`.
-    static void watchNames(Vpn& vpn, QStringList& into) {
-        QObject::connect(&vpn, &Vpn::profileNameChanged, &vpn,
-                         [&vpn, &into] { into.append(vpn.profileName().value_or("<none>")); });
+    // Records each new value of a text property ("-" for none).
+    static void watch(Vpn& vpn, void (Vpn::*changed)(), std::optional<QString> (Vpn::*read)() const,
+                      QStringList& into) {
+        QObject::connect(&vpn, changed, &vpn,
+                         [&vpn, read, &into] { into.append((vpn.*read)().value_or("-")); });
     }
-
-    // Probe answers by the server the tunnel runs: passing for those in `good`, failing for the rest.
-    static void probePasses(VpnRig& rig, QStringList good) {
-        rig.service.handle([&rig, good](const RecordedRequest& request) {
-            if (request.path != "/api/v1/ip")
-                return ScriptedReply::empty(404);
-            return good.contains(rig.runningServer()) ? VpnRig::passing() : VpnRig::failing();
-        });
-    }
-
-    static QList<ServerProfile> europe() {
-        return {VpnRig::profile("Европа 1"), VpnRig::profile("Европа Wi-Fi"), VpnRig::profile("Европа авто")};
+    static QList<ServerProfile> europe(int count = 3) {
+        return QList<ServerProfile>{VpnRig::profile("Европа 1"), VpnRig::profile("Европа Wi-Fi"),
+                                    VpnRig::profile("Европа авто")}
+            .first(count);
     }
 
 private slots:
+    // The connected notification ends the 0.3 s poll early: the probe goes out at 1.05 s.
     void singleServerConnects() {
         VpnRig rig;
+        rig.tunnels.connectAfter = 1050ms;
         Vpn& vpn = rig.make();
         QSignalSpy statuses(&vpn, &Vpn::statusChanged);
         QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
-
         QCOMPARE(vpn.status(), VpnStatus::On);
         QCOMPARE(vpn.profileName(), std::optional<QString>("Амстердам"));
         QCOMPARE(vpn.error(), std::nullopt);
         QCOMPARE(rig.stored("lastGood"), std::optional<QString>("Амстердам"));
         QCOMPARE(rig.defaults.boolean("was_connected"), std::optional(true));
-        QCOMPARE(rig.extensions.submissions, QStringList{"app.vemko.vpn.tunnel"});
         QCOMPARE(rig.service.requests("GET", "/api/v1/ip").size(), 1);
+        QCOMPARE(rig.clock.elapsed(), 1050ms);
         QCOMPARE(vpn.since(), std::optional(rig.clock.now()));
         QCOMPARE(statuses.size(), 2); // connecting, on
-        QCOMPARE(rig.tunnels.connection()->stops, 0);
-    }
-
-    // The connected notification ends the wait at once; polling alone would notice at 1.2 s.
-    void connectedNotificationEndsTheWaitEarly() {
-        VpnRig rig;
-        rig.tunnels.connectAfter = 1050ms;
-        Vpn& vpn = rig.make();
-        QDateTime probedAt;
-        QObject::connect(&rig.service, &TestService::requestReceived, &vpn,
-                         [&](const RecordedRequest& request) {
-                             if (request.path == "/api/v1/ip")
-                                 probedAt = rig.clock.now();
-                         });
-        const QDateTime started = rig.clock.now();
-        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
-        QCOMPARE(started.msecsTo(probedAt), 1050);
     }
 
     void failOverNamesEachCandidateAndKeepsTheOneThatPasses() {
@@ -77,37 +51,17 @@ private slots:
         rig.tunnels.connectAfterByServer = {{"Европа 1", std::nullopt}, {"Европа Wi-Fi", std::nullopt}};
         Vpn& vpn = rig.make();
         vpn.setProfiles(europe());
-        QStringList names;
-        watchNames(vpn, names);
+        QStringList seen;
+        watch(vpn, &Vpn::profileNameChanged, &Vpn::profileName, seen);
         QVERIFY(rig.run(vpn.connect(europe().first())));
-
-        QCOMPARE(names,
+        QCOMPARE(seen,
                  (QStringList{"Европа 1", "пробую: Европа Wi-Fi", "пробую: Европа авто", "Европа авто"}));
         QCOMPARE(vpn.status(), VpnStatus::On);
         QCOMPARE(vpn.error(), std::nullopt);
         QCOMPARE(rig.stored("lastGood"), std::optional<QString>("Европа авто"));
         QCOMPARE(rig.tunnels.connection()->stops, 2);
         QCOMPARE(rig.extensions.submissions.size(), 3);
-        // 12 s for each silent candidate (the stop is seen at once), 1 s for the third.
-        QCOMPARE(rig.clock.elapsed(), 25s);
-    }
-
-    // The configs document changed a server's settings but not its name: fail-over must start
-    // that server with the new settings.
-    void aServerChangedUnderItsNameFailsOverWithItsNewSettings() {
-        VpnRig rig;
-        rig.tunnels.connectAfterByServer = {{"Европа 1", std::nullopt}};
-        Vpn& vpn = rig.make();
-        vpn.setProfiles({VpnRig::profile("Европа 1"), VpnRig::profile("Европа авто")});
-        ServerProfile moved = VpnRig::profile("Европа авто");
-        moved.config.insert("outbounds", QJsonArray{QJsonObject{{"protocol", "vmess"}, {"tag", "new-host"}}});
-        vpn.setProfiles({VpnRig::profile("Европа 1"), moved});
-        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Европа 1"))));
-
-        QCOMPARE(rig.runningServer(), "Европа авто");
-        const QString started =
-            rig.tunnels.saved()->protocolConfiguration->providerConfiguration.value("config").toString();
-        QVERIFY2(started.contains("new-host"), qPrintable(started));
+        QCOMPARE(rig.clock.elapsed(), 25s); // 12 s per silent candidate, 1 s for the third
     }
 
     void lastGoodIsTriedRightAfterTheChoice() {
@@ -120,55 +74,20 @@ private slots:
         QCOMPARE(rig.tunnels.connection()->startedServers, (QStringList{"Европа 1", "Европа авто"}));
     }
 
-    // Each candidate connects but carries nothing: two probe attempts with their pauses each.
+    // Each candidate connects but carries nothing: two probe attempts, each followed by 1.2 s.
     void noneOfSeveralPassesShowsTheFailOverMessage() {
         VpnRig rig;
-        probePasses(rig, {});
+        rig.service.on("GET", "/api/v1/ip", VpnRig::failing());
         Vpn& vpn = rig.make();
-        vpn.setProfiles({europe()[0], europe()[1]});
+        vpn.setProfiles(europe(2));
         QVERIFY(rig.run(vpn.connect(europe().first())));
-
         QCOMPARE(vpn.error(), std::optional(noneText));
         QCOMPARE(vpn.status(), VpnStatus::Off);
         QCOMPARE(rig.service.requests("GET", "/api/v1/ip").size(), 4);
         QCOMPARE(rig.tunnels.connection()->stops, 2);
         QCOMPARE(rig.stored("lastGood"), std::nullopt);
         QCOMPARE(rig.defaults.boolean("was_connected"), std::nullopt);
-        // per candidate: 1 s to connect, 2 x 1.2 s of pauses after the failed attempts
-        QCOMPARE(rig.clock.elapsed(), 6800ms);
-    }
-
-    void aLoneServerThatFailsIsLeftRunningWithoutMessage() {
-        VpnRig rig;
-        probePasses(rig, {});
-        Vpn& vpn = rig.make();
-        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
-        QCOMPARE(vpn.error(), std::nullopt);
-        QCOMPARE(vpn.status(), VpnStatus::Off);
-        QCOMPARE(rig.tunnels.connection()->stops, 0);
-        QCOMPARE(vpn.profileName(), std::optional<QString>("Амстердам"));
-    }
-
-    void aLoneServerThatNeverConnectsWaitsTwelveSeconds() {
-        VpnRig rig;
-        rig.tunnels.connectAfter = std::nullopt;
-        Vpn& vpn = rig.make();
-        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
-        QCOMPARE(rig.clock.elapsed(), 12s);
-        QCOMPARE(vpn.error(), std::nullopt);
-        QCOMPARE(vpn.status(), VpnStatus::Off);
-        QCOMPARE(rig.service.requests("GET", "/api/v1/ip").size(), 0);
-    }
-
-    // A tunnel that starts and falls down again fails its candidate then, not after 12 s.
-    void aTunnelThatGoesDownFailsAtOnce() {
-        VpnRig rig;
-        rig.tunnels.connectAfter = std::nullopt;
-        rig.tunnels.dropAfter = 2s;
-        Vpn& vpn = rig.make();
-        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
-        QCOMPARE(rig.clock.elapsed(), 2s);
-        QCOMPARE(vpn.status(), VpnStatus::Off);
+        QCOMPARE(rig.clock.elapsed(), 2 * (1s + 2 * 1200ms));
     }
 
     // A tunnel that ignores the stop costs the full 6 s before the next candidate.
@@ -177,58 +96,73 @@ private slots:
         rig.tunnels.connectAfter = std::nullopt;
         rig.tunnels.stopAfter = std::nullopt;
         Vpn& vpn = rig.make();
-        vpn.setProfiles({europe()[0], europe()[1]});
+        vpn.setProfiles(europe(2));
         QVERIFY(rig.run(vpn.connect(europe().first())));
-        QCOMPARE(rig.clock.elapsed(), 36s);
+        QCOMPARE(rig.clock.elapsed(), 2 * (12s + 6s));
         QCOMPARE(vpn.error(), std::optional(noneText));
     }
 
-    void probeThatHangsIsCutAfterSevenSeconds() {
+    // A lone server that fails is left running, without a message.
+    void loneServerFailsSilently_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<Ms>("took");
+        QTest::addColumn<int>("probes");
+        QTest::newRow("probe refused") << "refused" << Ms(1s + 2 * 1200ms) << 2;
+        QTest::newRow("probe hangs: cut at 7 s") << "hangs" << Ms(1s + 2 * 7s + 2 * 1200ms) << 2;
+        QTest::newRow("never connects: 12 s") << "silent" << Ms(12s) << 0;
+        QTest::newRow("falls down again: at once") << "drops" << Ms(2s) << 0;
+    }
+    void loneServerFailsSilently() {
+        QFETCH(QString, how);
+        QFETCH(Ms, took);
+        QFETCH(int, probes);
         VpnRig rig;
-        rig.service.on("GET", "/api/v1/ip", [] {
-            auto slow = VpnRig::passing();
-            slow.delay = 5s;
-            return slow;
-        }());
+        auto slow = VpnRig::passing();
+        slow.delay = 5s;
+        if (how == "refused" || how == "hangs")
+            rig.service.on("GET", "/api/v1/ip", how == "hangs" ? slow : VpnRig::failing());
+        if (how == "silent" || how == "drops")
+            rig.tunnels.connectAfter = std::nullopt;
+        if (how == "drops")
+            rig.tunnels.dropAfter = 2s;
         Vpn& vpn = rig.make();
         QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
+        QCOMPARE(rig.clock.elapsed(), took);
+        QCOMPARE(rig.service.requests("GET", "/api/v1/ip").size(), probes);
+        QCOMPARE(vpn.error(), std::nullopt);
         QCOMPARE(vpn.status(), VpnStatus::Off);
-        QCOMPARE(rig.service.requests("GET", "/api/v1/ip").size(), 2);
-        QCOMPARE(rig.clock.elapsed(), 1s + 2 * 7s + 2 * 1200ms);
+        QCOMPARE(vpn.profileName(), std::optional<QString>("Амстердам"));
+        QCOMPARE(rig.tunnels.connection()->stops, 0);
     }
 
     void stepErrorsAreMapped_data() {
         QTest::addColumn<QString>("where");
-        QTest::addColumn<QString>("platformText");
+        QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
         QTest::newRow("save refused") << "save"
                                       << "Permission denied" << allowText;
         QTest::newRow("start failed") << "start"
-                                      << "vemko-tunnel is not installed"
-                                      << "vemko-tunnel is not installed";
+                                      << "no engine"
+                                      << "no engine";
         QTest::newRow("extension denied") << "extension"
-                                          << "Request DENIED by the user" << allowText;
+                                          << "Request DENIED" << allowText;
         QTest::newRow("extension failed") << "extension"
                                           << "v2ray is missing"
                                           << "v2ray is missing";
         QTest::newRow("load failed") << "loadAll"
-                                     << "configuration store unreadable"
-                                     << "configuration store unreadable";
+                                     << "store unreadable"
+                                     << "store unreadable";
     }
     void stepErrorsAreMapped() {
         QFETCH(QString, where);
-        QFETCH(QString, platformText);
+        QFETCH(QString, text);
         QFETCH(QString, shown);
         VpnRig rig;
         Vpn& vpn = rig.make();
-        if (where == "save")
-            rig.tunnels.saveError = platformText;
-        if (where == "start")
-            rig.tunnels.startError = platformText;
-        if (where == "loadAll")
-            rig.tunnels.loadAllError = platformText;
-        if (where == "extension")
-            rig.extensions.failWith = platformText;
+        (where == "save"      ? rig.tunnels.saveError
+         : where == "start"   ? rig.tunnels.startError
+         : where == "loadAll" ? rig.tunnels.loadAllError
+                              : rig.extensions.failWith) = text;
         QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
         QCOMPARE(vpn.error(), std::optional(shown));
         QCOMPARE(vpn.status(), VpnStatus::Off);
@@ -241,20 +175,19 @@ private slots:
         VpnRig rig;
         rig.tunnels.startError = "no engine";
         Vpn& vpn = rig.make();
-        vpn.setProfiles({europe()[0], europe()[1]});
-        QStringList errors;
-        QObject::connect(&vpn, &Vpn::errorChanged, &vpn,
-                         [&] { errors.append(vpn.error().value_or("<none>")); });
+        vpn.setProfiles(europe(2));
+        QStringList seen;
+        watch(vpn, &Vpn::errorChanged, &Vpn::error, seen);
         QVERIFY(rig.run(vpn.connect(europe().first())));
-        QCOMPARE(errors, (QStringList{"no engine", "<none>", "no engine", noneText}));
+        QCOMPARE(seen, (QStringList{"no engine", "-", "no engine", noneText}));
     }
 
     void previewBuildOnlyExplains() {
         VpnRig rig(true);
         Vpn& vpn = rig.make();
-        QVERIFY(vpn.previewOnly());
         QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
-        QCOMPARE(vpn.error(), std::optional(previewText));
+        QCOMPARE(vpn.error(), std::optional<QString>("Это предварительная сборка: туннель включится, когда "
+                                                     "Apple выдаст права на сетевое расширение"));
         QCOMPARE(vpn.status(), VpnStatus::Off);
         QCOMPARE(vpn.profileName(), std::nullopt);
         QVERIFY(rig.extensions.submissions.isEmpty());
@@ -266,7 +199,6 @@ private slots:
         Vpn& vpn = rig.make();
         QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
         QVERIFY(rig.run([&] { return vpn.exit().has_value(); }));
-
         vpn.disconnect();
         QCOMPARE(vpn.status(), VpnStatus::Off);
         QCOMPARE(vpn.since(), std::nullopt);
@@ -274,18 +206,6 @@ private slots:
         QCOMPARE(vpn.profileName(), std::optional<QString>("Амстердам"));
         QCOMPARE(rig.defaults.boolean("was_connected"), std::optional(false));
         QCOMPARE(rig.tunnels.connection()->stops, 1);
-        rig.advance(1s);
-        QCOMPARE(rig.tunnels.connection()->status(), TunnelStatus::Disconnected);
-        QCOMPARE(vpn.status(), VpnStatus::Off);
-    }
-
-    void disconnectWithoutTunnelStillForgets() {
-        VpnRig rig;
-        rig.defaults.setBoolean("was_connected", true);
-        Vpn& vpn = rig.make();
-        vpn.disconnect();
-        QCOMPARE(rig.defaults.boolean("was_connected"), std::optional(false));
-        QCOMPARE(vpn.status(), VpnStatus::Off);
     }
 
     // The user's "off" while candidates are being tried ends the run: nothing comes up after it.
@@ -299,7 +219,6 @@ private slots:
         vpn.disconnect();
         QVERIFY(rig.run([&] { return *done; }));
         rig.advance(30s);
-
         QCOMPARE(rig.tunnels.connection()->startedServers, QStringList{"Европа 1"});
         QCOMPARE(vpn.status(), VpnStatus::Off);
         QCOMPARE(rig.defaults.boolean("was_connected"), std::optional(false));
@@ -314,28 +233,24 @@ private slots:
         vpn.setProfiles(europe());
         const auto older = startTracked(vpn.connect(europe().first()));
         rig.advance(3s);
-        QStringList names;
-        watchNames(vpn, names);
+        QStringList seen;
+        watch(vpn, &Vpn::profileNameChanged, &Vpn::profileName, seen);
         const auto newer = startTracked(vpn.connect(VpnRig::profile("Берлин")));
         QVERIFY(rig.run([&] { return *older && *newer; }));
-
-        QCOMPARE(names, QStringList{"Берлин"});
+        QCOMPARE(seen, QStringList{"Берлин"});
         QCOMPARE(vpn.status(), VpnStatus::On);
         QCOMPARE(rig.stored("lastGood"), std::optional<QString>("Берлин"));
         QCOMPARE(rig.tunnels.connection()->stops, 0);
         QCOMPARE(rig.tunnels.connection()->startedServers, (QStringList{"Европа 1", "Берлин"}));
-        QCOMPARE(vpn.error(), std::nullopt);
     }
 
     void probeVerdict_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("passes");
-        QTest::newRow("exit member") << 200 << QByteArray(R"({"exit":"1.2.3.4"})") << true;
-        QTest::newRow("among others") << 200 << QByteArray(R"({"a":1,"exit":"x"})") << true;
+        QTest::newRow("exit member") << 200 << QByteArray(R"({"a":1,"exit":"x"})") << true;
         QTest::newRow("space before colon") << 200 << QByteArray(R"({"exit" :"1.2.3.4"})") << false;
         QTest::newRow("space after colon") << 200 << QByteArray(R"({"exit": "1.2.3.4"})") << false;
-        QTest::newRow("number value") << 200 << QByteArray(R"({"exit":1})") << false;
         QTest::newRow("204") << 204 << QByteArray(R"({"exit":"1.2.3.4"})") << false;
         QTest::newRow("500") << 500 << QByteArray(R"({"exit":"1.2.3.4"})") << false;
         QTest::newRow("not UTF-8") << 200 << QByteArray("{\"exit\":\"\xff\xfe\"}") << false;

@@ -1,9 +1,6 @@
 #include "VpnRig.h"
 
-#include <QSignalSpy>
 #include <QTest>
-
-using namespace std::chrono_literals;
 
 namespace {
 const QString approveText = "Разрешите расширение Вемко в открывшемся окне настроек";
@@ -12,25 +9,30 @@ const QString approveText = "Разрешите расширение Вемко 
 // Activation of the tunnel component: approval, the settings locations, replaced requests.
 class TestVpnExtension : public QObject {
     Q_OBJECT
+
+    // A connect whose activation request the test answers itself.
+    static std::shared_ptr<bool> waitingConnect(VpnRig& rig, const QString& name) {
+        const auto submitted = rig.extensions.submissions.size() + 1;
+        auto done = startTracked(rig.vpn->connect(VpnRig::profile(name)));
+        rig.run([&] { return rig.extensions.submissions.size() == submitted; });
+        return done;
+    }
+
 private slots:
     void approvalKeepsConnectWaitingThenGoesOn() {
         VpnRig rig;
         rig.extensions.autoFinish = false;
-        rig.extensions.locations = {QUrl("settings://extensions?kind=network"),
-                                    QUrl("settings://login-items")};
+        rig.extensions.locations = {QUrl("settings://network"), QUrl("settings://login-items")};
         Vpn& vpn = rig.make();
-        const auto done = startTracked(vpn.connect(VpnRig::profile("Амстердам")));
-        QVERIFY(rig.run([&] { return rig.extensions.submissions.size() == 1; }));
+        const auto done = waitingConnect(rig, "Амстердам");
         rig.extensions.needsApproval();
         rig.settle();
-
         QVERIFY(vpn.needsApproval());
         QCOMPARE(vpn.error(), std::optional(approveText));
-        QCOMPARE(rig.desktop.opened, QList<QUrl>{QUrl("settings://extensions?kind=network")});
-        rig.advance(10min); // no time limit on the user's approval
+        QCOMPARE(rig.desktop.opened, QList<QUrl>{QUrl("settings://network")});
+        rig.advance(std::chrono::minutes(10)); // no time limit on the user's approval
         QVERIFY(!*done);
         QCOMPARE(vpn.status(), VpnStatus::Connecting);
-        QVERIFY(!rig.tunnels.saved());
 
         rig.extensions.finish();
         rig.settle();
@@ -39,17 +41,6 @@ private slots:
         QVERIFY(rig.run([&] { return *done; }));
         QCOMPARE(vpn.status(), VpnStatus::On);
         QVERIFY(!vpn.needsApproval());
-    }
-
-    void everyAttemptSubmitsAndFinishClearsTheMessage() {
-        VpnRig rig;
-        Vpn& vpn = rig.make();
-        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
-        vpn.requestNeedsUserApproval(vpn.tunnelBundleId());
-        QCOMPARE(vpn.error(), std::optional(approveText));
-        QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
-        QCOMPARE(rig.extensions.submissions.size(), 2);
-        QCOMPARE(vpn.error(), std::nullopt);
         QCOMPARE(vpn.actionForReplacingExtension(vpn.tunnelBundleId()),
                  ExtensionRequestDelegate::ReplacementAction::Replace);
     }
@@ -58,12 +49,11 @@ private slots:
         QTest::addColumn<QList<QUrl>>("locations");
         QTest::addColumn<bool>("accepts");
         QTest::addColumn<QList<QUrl>>("tried");
-        const QUrl first("settings://a"), second("settings://b");
+        const QUrl a("settings://a"), b("settings://b");
         QTest::newRow("none on Linux") << QList<QUrl>{} << true << QList<QUrl>{};
-        QTest::newRow("first accepted") << QList<QUrl>{first, second} << true << QList<QUrl>{first};
-        QTest::newRow("none accepted") << QList<QUrl>{first, second} << false << QList<QUrl>{first, second};
-        QTest::newRow("invalid skipped")
-            << QList<QUrl>{QUrl("http://[::1"), second} << true << QList<QUrl>{second};
+        QTest::newRow("first accepted") << QList<QUrl>{a, b} << true << QList<QUrl>{a};
+        QTest::newRow("none accepted") << QList<QUrl>{a, b} << false << QList<QUrl>{a, b};
+        QTest::newRow("invalid skipped") << QList<QUrl>{QUrl("http://[::1"), b} << true << QList<QUrl>{b};
     }
     void settingsLocations() {
         QFETCH(QList<QUrl>, locations);
@@ -81,14 +71,11 @@ private slots:
         VpnRig rig;
         rig.extensions.autoFinish = false;
         Vpn& vpn = rig.make();
-        const auto older = startTracked(vpn.connect(VpnRig::profile("Амстердам")));
-        QVERIFY(rig.run([&] { return rig.extensions.submissions.size() == 1; }));
+        const auto older = waitingConnect(rig, "Амстердам");
         QStringList names;
         QObject::connect(&vpn, &Vpn::profileNameChanged, &vpn, [&] { names.append(*vpn.profileName()); });
-        const auto newer = startTracked(vpn.connect(VpnRig::profile("Берлин")));
+        const auto newer = waitingConnect(rig, "Берлин");
         QVERIFY(rig.run([&] { return *older; }));
-        QCOMPARE(rig.extensions.submissions.size(), 2);
-
         rig.extensions.finish();
         QVERIFY(rig.run([&] { return *newer; }));
         QCOMPARE(rig.tunnels.connection()->startedServers, QStringList{"Берлин"});
@@ -96,20 +83,16 @@ private slots:
         QCOMPARE(vpn.status(), VpnStatus::On);
     }
 
-    void failedRequestFailsTheCandidate() {
+    // The request failed, but the user switched off before the run heard of it: no message.
+    void failureHeardAfterDisconnectWritesNothing() {
         VpnRig rig;
-        rig.extensions.failWith = "tunnel host is not executable";
+        rig.extensions.autoFinish = false;
         Vpn& vpn = rig.make();
-        vpn.setProfiles({VpnRig::profile("Европа 1"), VpnRig::profile("Европа авто")});
-        QStringList errors;
-        QObject::connect(&vpn, &Vpn::errorChanged, &vpn,
-                         [&] { errors.append(vpn.error().value_or("<none>")); });
-        QVERIFY(rig.run(vpn.connect(vpn.profiles().first())));
-        QCOMPARE(errors,
-                 (QStringList{
-                     "tunnel host is not executable",
-                     "Ни один сервер не пропустил трафик. Проверьте интернет или напишите в поддержку."}));
-        QVERIFY(!rig.tunnels.saved());
+        const auto done = waitingConnect(rig, "Амстердам");
+        vpn.requestDidFail(vpn.tunnelBundleId(), "Permission denied");
+        vpn.disconnect();
+        QVERIFY(rig.run([&] { return *done; }));
+        QCOMPARE(vpn.error(), std::nullopt);
     }
 
     // A run waiting for approval does not outlive its controller in a suspended state.
@@ -117,8 +100,7 @@ private slots:
         VpnRig rig;
         rig.extensions.autoFinish = false;
         rig.make();
-        const auto done = startTracked(rig.vpn->connect(VpnRig::profile("Амстердам")));
-        QVERIFY(rig.run([&] { return rig.extensions.submissions.size() == 1; }));
+        const auto done = waitingConnect(rig, "Амстердам");
         rig.vpn.reset();
         QVERIFY(rig.run([&] { return *done; }));
     }

@@ -116,23 +116,26 @@ private slots:
         QTest::addColumn<QString>("bundle");  // where the signed AppDir lies in the archive; none: 404
         QTest::addColumn<QString>("changed"); // a file written after signing
         QTest::addColumn<bool>("otherKey");
-        QTest::addColumn<bool>("truncated");
+        QTest::addColumn<QByteArray>("damage"); // "truncated", or "twice": "VERSIOM" renamed VERSION
         QTest::addColumn<QString>("text");
         const QString top = u"Vemko VPN.AppDir"_qs;
-        QTest::newRow("not found") << QString() << QString() << false << false << "сервер не отдал файл";
-        QTest::newRow("truncated archive") << top << QString() << false << true << damaged;
+        const QByteArray none;
+        QTest::newRow("not found") << QString() << QString() << false << none << "сервер не отдал файл";
+        QTest::newRow("truncated archive") << top << QString() << false << QByteArray("truncated") << damaged;
+        // unzip asks whether to replace the first copy: it must read "no answer", not wait for one
+        QTest::newRow("entry twice") << top << "/VERSIOM" << false << QByteArray("twice") << damaged;
         QTest::newRow("AppDir only nested deeper")
-            << "payload/" + top << QString() << false << false << damaged;
-        QTest::newRow("file added after signing") << top << "/usr/bin/helper" << false << false << notSigned;
+            << "payload/" + top << QString() << false << none << damaged;
+        QTest::newRow("file added after signing") << top << "/usr/bin/helper" << false << none << notSigned;
         QTest::newRow("file changed after signing")
-            << top << "/usr/bin/vemko-vpn" << false << false << notSigned;
-        QTest::newRow("signed by another key") << top << QString() << true << false << notSigned;
+            << top << "/usr/bin/vemko-vpn" << false << none << notSigned;
+        QTest::newRow("signed by another key") << top << QString() << true << none << notSigned;
     }
     void failuresKeepTheInstalledApp() {
         QFETCH(QString, bundle);
         QFETCH(QString, changed);
         QFETCH(bool, otherKey);
-        QFETCH(bool, truncated);
+        QFETCH(QByteArray, damage);
         QFETCH(QString, text);
         UpdaterFixture f;
         f.installOld();
@@ -141,8 +144,12 @@ private slots:
             const QString path = f.signedBundle(bundle, u"2.0"_qs, key);
             if (!changed.isEmpty())
                 writeFile(path + changed, "#!/bin/sh\necho evil\n", true);
-            const QByteArray archive = f.stagedArchive();
-            f.serveArchive(truncated ? archive.left(archive.size() / 2) : archive);
+            QByteArray archive = f.stagedArchive();
+            if (damage == "truncated")
+                archive.truncate(archive.size() / 2);
+            else if (damage == "twice")
+                archive.replace("VERSIOM", "VERSION");
+            f.serveArchive(archive);
         }
         QVERIFY(offerAndInstall(f));
         QCOMPARE(f.updater->progress(), -1);
@@ -152,6 +159,25 @@ private slots:
         QVERIFY(!QFile::exists(f.scriptPath()));
         QCOMPARE(f.installedVersion(), QByteArray("1.0"));
         QVERIFY(f.updater->hasAvailable()); // the user can try again
+    }
+
+    // The temporary files live in a folder only we can write: a link to elsewhere is refused before
+    // anything is fetched, a folder others may write into is closed up.
+    void temporaryFolderIsPrivate() {
+        UpdaterFixture f;
+        const QString elsewhere = f.dir.filePath(u"elsewhere"_qs);
+        QVERIFY(QDir().mkpath(elsewhere) && QDir(f.setup.tempDir).removeRecursively() &&
+                QFile::link(elsewhere, f.setup.tempDir));
+        QVERIFY(offerAndInstall(f));
+        QCOMPARE(f.updater->message(), std::optional(u"Не удалось обновиться: "_qs + f.setup.tempDir +
+                                                     u": not a private folder of this user"_qs));
+        QCOMPARE(f.archiveRequests(), 0);
+        QVERIFY(QDir(elsewhere).isEmpty());
+
+        QVERIFY(QFile::remove(f.setup.tempDir) && QDir().mkdir(f.setup.tempDir, QFile::Permissions(0x7777)));
+        QVERIFY(f.installNow());
+        QCOMPARE(f.archiveRequests(), 1);
+        QCOMPARE(QFile::permissions(f.setup.tempDir) & 0x0077, QFile::Permissions());
     }
 };
 
