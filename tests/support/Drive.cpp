@@ -40,10 +40,15 @@ bool otherThreadsAsleep() {
 void settle(std::chrono::milliseconds quiet) {
     QElapsedTimer calm;
     calm.start();
-    while (calm.elapsed() < quiet.count()) {
-        if (QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents) ||
-            !otherThreadsAsleep())
+    for (;;) {
+        // Threads first: a network thread that finishes after this look has posted its result to
+        // the main loop, which processEvents() below then handles and reports.
+        const bool busy = !otherThreadsAsleep() ||
+                          QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents);
+        if (busy)
             calm.restart();
+        else if (calm.elapsed() >= quiet.count())
+            return;
         else
             QThread::usleep(200);
     }
