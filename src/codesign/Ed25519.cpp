@@ -24,7 +24,7 @@ Pkey readKey(const QString& path, KeyKind kind) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw KeyError("cannot read key " + path.toStdString());
-    const QByteArray pem = file.read(64 * 1024);
+    const QByteArray pem = file.read(qint64{64} * 1024);
     std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.constData(), int(pem.size())));
     if (!bio)
         throw KeyError("out of memory");

@@ -43,7 +43,7 @@ Store::Store(Defaults& defaults, const DeviceFacts& facts, BundleInfo bundle)
 QString Store::hwid() const {
     if (auto stored = m_defaults.string(kHwid))
         return *stored;
-    const auto derived = sha256(QStringLiteral("vemko:") + m_facts.platformUuid());
+    auto derived = sha256(QStringLiteral("vemko:") + m_facts.platformUuid());
     m_defaults.setString(kHwid, derived);
     return derived;
 }

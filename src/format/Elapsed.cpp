@@ -11,7 +11,7 @@ QString clock(const std::optional<QDateTime>& since, const QDateTime& now) {
     const auto twoDigits = [](qint64 value) {
         return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
     };
-    const QString minutesAndSeconds =
+    QString minutesAndSeconds =
         twoDigits(seconds % 3600 / 60) + QLatin1Char(':') + twoDigits(seconds % 60);
     if (hours == 0)
         return minutesAndSeconds;

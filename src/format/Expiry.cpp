@@ -3,7 +3,7 @@
 
 namespace {
 
-constexpr qint64 msPerMinute = 60 * 1000;
+constexpr qint64 msPerMinute = qint64{60} * 1000;
 constexpr qint64 msPerHour = 60 * msPerMinute;
 constexpr qint64 msPerDay = 24 * msPerHour;
 

@@ -244,6 +244,6 @@ void AppModel::setError(std::optional<QString> value) {
 }
 
 void AppModel::setPendingOrder(std::optional<qint64> value) {
-    if (replace(m_pendingOrder, std::move(value)))
+    if (replace(m_pendingOrder, value))
         emit pendingOrderChanged();
 }

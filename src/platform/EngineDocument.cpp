@@ -15,7 +15,7 @@ QJsonObject adaptInbound(QJsonObject inbound) {
     if (!overrides.isArray())
         return inbound;
     QJsonArray kept;
-    for (const QJsonValue& protocol : overrides.toArray())
+    for (const auto protocol : overrides.toArray())
         if (!engineRefusesSniffing(protocol))
             kept.append(protocol);
     if (kept.size() == overrides.toArray().size())
@@ -32,7 +32,7 @@ QJsonObject adaptForEngine(QJsonObject document) {
     if (!inbounds.isArray())
         return document;
     QJsonArray adapted;
-    for (const QJsonValue& inbound : inbounds.toArray())
+    for (const auto inbound : inbounds.toArray())
         adapted.append(inbound.isObject() ? QJsonValue(adaptInbound(inbound.toObject())) : inbound);
     document.insert("inbounds", adapted);
     return document;

@@ -36,7 +36,7 @@ LinuxDeviceFacts::LinuxDeviceFacts(QStringList machineIdPaths, QString productNa
 
 QString LinuxDeviceFacts::platformUuid() const {
     for (const QString& path : m_machineIdPaths) {
-        const QString id = readText(path).value_or(QString()).trimmed();
+        QString id = readText(path).value_or(QString()).trimmed();
         if (!id.isEmpty())
             return id;
     }

@@ -82,7 +82,7 @@ std::optional<HostState> readState(const QString& runtimeDir) {
     QFile file(statusFile(runtimeDir));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    return HostState::fromJson(file.read(64 * 1024));
+    return HostState::fromJson(file.read(qint64{64} * 1024));
 }
 
 bool writeState(const QString& runtimeDir, const HostState& state) {

@@ -30,7 +30,7 @@ QString defaultRuntimeDir() {
 }
 
 QString defaultHostExecutable() {
-    const QString fromEnv = envPath("VEMKO_TUNNEL_HOST");
+    QString fromEnv = envPath("VEMKO_TUNNEL_HOST");
     if (!fromEnv.isEmpty())
         return fromEnv;
     return QCoreApplication::applicationDirPath() + QStringLiteral("/vemko-tunnel");

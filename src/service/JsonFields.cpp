@@ -18,7 +18,7 @@ void JsonFields::fail(const char* name, const QString& reason) const {
 }
 
 QJsonValue JsonFields::required(const char* name) const {
-    const auto value = m_object.value(QLatin1String(name));
+    auto value = m_object.value(QLatin1String(name));
     if (value.isUndefined())
         fail(name, QStringLiteral("missing"));
     if (value.isNull())

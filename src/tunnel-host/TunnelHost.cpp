@@ -28,7 +28,7 @@ constexpr int socksFastForMs = 1000;
 constexpr int socksSlowTickMs = 50;
 constexpr int socksGiveUpMs = 15000; // the engine opens its port in milliseconds; 15 s is lost
 constexpr int engineKillMs = 3000;
-constexpr qint64 logLimitBytes = 1024 * 1024; // the runtime folder is a small tmpfs
+constexpr qint64 logLimitBytes = qint64{1024} * 1024; // the runtime folder is a small tmpfs
 
 // "a > b > listen tcp 127.0.0.1:10808: bind: address already in use" → the innermost cause.
 QString shortReason(const QString& line) {
@@ -185,7 +185,7 @@ void TunnelHost::readEngineOutput() {
         if (explainsFailure(line))
             m_failureLine = line;
     }
-    if (m_partialLine.size() > 64 * 1024) // a runaway line without end: keep memory bounded
+    if (m_partialLine.size() > qsizetype{64} * 1024) // a runaway line without end: keep memory bounded
         m_partialLine.clear();
     // The engine reports "started" once its inbounds listen: look now, not at the next tick.
     if (!m_connected && m_socksTimer.isActive())

@@ -25,7 +25,7 @@ QByteArray readStdin() {
     QFile input;
     if (!input.open(stdin, QIODevice::ReadOnly))
         return {};
-    return input.read(16 * 1024 * 1024);
+    return input.read(qint64{16} * 1024 * 1024);
 }
 
 QByteArray readSaved(const QString& configFile) {

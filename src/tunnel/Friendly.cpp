@@ -4,7 +4,7 @@
 #include "tunnel/Texts.h"
 
 QString friendly(std::exception_ptr error) {
-    const QString message = describeError(std::move(error));
+    QString message = describeError(std::move(error));
     if (message.contains(QStringLiteral("permission"), Qt::CaseInsensitive) ||
         message.contains(QStringLiteral("denied"), Qt::CaseInsensitive))
         return tunnel_texts::allowConfiguration;

@@ -32,10 +32,10 @@ QNetworkProxy Vpn::tunnelSocksProxy() {
 
 Vpn::Vpn(TunnelSystem& tunnels, ExtensionManager& extensions, Store& store, Clock& clock, Desktop& desktop,
          QNetworkAccessManager& lookupNetwork, QString apiOrigin, QString ipinfoUrl, QObject* parent,
-         QNetworkProxy tunnelProxy)
+         const QNetworkProxy& tunnelProxy)
     : QObject(parent), m_tunnels(tunnels), m_extensions(extensions), m_store(store), m_clock(clock),
       m_desktop(desktop), m_lookupNetwork(lookupNetwork), m_apiOrigin(std::move(apiOrigin)),
-      m_ipinfoUrl(std::move(ipinfoUrl)), m_tunnelProxy(std::move(tunnelProxy)) {
+      m_ipinfoUrl(std::move(ipinfoUrl)), m_tunnelProxy(tunnelProxy) {
     // The tunnel is a SOCKS entry, not a system route: only through it does the lookup see the
     // tunnel's exit address rather than this machine's own.
     m_lookupNetwork.setProxy(m_tunnelProxy);

@@ -59,7 +59,7 @@ public:
     // the saved tunnel configuration.
     Vpn(TunnelSystem& tunnels, ExtensionManager& extensions, Store& store, Clock& clock, Desktop& desktop,
         QNetworkAccessManager& lookupNetwork, QString apiOrigin, QString ipinfoUrl = defaultIpinfoUrl(),
-        QObject* parent = nullptr, QNetworkProxy tunnelProxy = tunnelSocksProxy());
+        QObject* parent = nullptr, const QNetworkProxy& tunnelProxy = tunnelSocksProxy());
     ~Vpn() override;
 
     Status status() const { return m_status; }
