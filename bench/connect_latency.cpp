@@ -38,15 +38,6 @@ double median(std::vector<double> values) {
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-ServerProfile serverAt(const QString& name, quint16 port, const QString& uuid) {
-    const QJsonObject user{{"id", uuid}, {"alterId", 0}};
-    const QJsonObject vnext{{"address", "127.0.0.1"}, {"port", port}, {"users", QJsonArray{user}}};
-    const QJsonObject outbound{{"protocol", "vmess"},
-                               {"settings", QJsonObject{{"vnext", QJsonArray{vnext}}}}};
-    return ServerProfile{QUuid::createUuid(), name,
-                         QJsonObject{{"remarks", name}, {"outbounds", QJsonArray{outbound}}}};
-}
-
 // One GET through the SOCKS port; true when the probe's answer came back.
 QCoro::Task<bool> getOnce(QNetworkAccessManager* network, QUrl url) {
     QNetworkRequest request(url);

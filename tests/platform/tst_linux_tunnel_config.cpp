@@ -2,6 +2,7 @@
 #include "platform/LinuxTunnelSystem.h"
 #include "platform/PlatformError.h"
 #include "support/Drive.h"
+#include "support/FileChecks.h"
 
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -11,16 +12,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-int modeOf(const QString& path) {
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);

@@ -3,6 +3,8 @@
 // Real processes for the tunnel tests: a v2ray vmess server on loopback, a GET through the
 // tunnel's SOCKS port, and /proc look-ups for the processes left behind.
 
+#include "service/ServerProfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -141,6 +143,16 @@ inline bool processGone(qint64 pid) {
     const QByteArray line = stat.readAll();
     const qsizetype close = line.lastIndexOf(')');
     return close < 0 || line.mid(close + 2, 1) == "Z" || line.mid(close + 2, 1) == "X";
+}
+
+// A server entry as the configs document carries it: a vmess outbound to 127.0.0.1:`port`.
+inline ServerProfile serverAt(const QString& name, quint16 port, const QString& uuid) {
+    const QJsonObject user{{"id", uuid}, {"alterId", 0}};
+    const QJsonObject vnext{{"address", "127.0.0.1"}, {"port", port}, {"users", QJsonArray{user}}};
+    const QJsonObject outbound{{"protocol", "vmess"},
+                               {"settings", QJsonObject{{"vnext", QJsonArray{vnext}}}}};
+    return ServerProfile{QUuid::createUuid(), name,
+                         QJsonObject{{"remarks", name}, {"outbounds", QJsonArray{outbound}}}};
 }
 
 } // namespace engine_fixture

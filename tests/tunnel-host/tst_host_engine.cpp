@@ -3,6 +3,7 @@
 #include "platform/LinuxTunnelSystem.h"
 #include "platform/TunnelHostState.h"
 #include "support/Drive.h"
+#include "support/FileChecks.h"
 #include "support/TestService.h"
 
 #include <QStandardPaths>
@@ -13,20 +14,6 @@
 #include <unistd.h>
 
 using namespace engine_fixture;
-
-namespace {
-
-int modeOf(const QString& path) {
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 class HostEngineTest : public QObject {
     Q_OBJECT

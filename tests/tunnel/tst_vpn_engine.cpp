@@ -19,19 +19,7 @@
 using namespace engine_fixture;
 using namespace std::chrono_literals;
 
-namespace {
-
-// A server entry as the configs document carries it: a vmess outbound to 127.0.0.1:`port`.
-ServerProfile serverAt(const QString& name, quint16 port, const QString& uuid) {
-    const QJsonObject user{{"id", uuid}, {"alterId", 0}};
-    const QJsonObject vnext{{"address", "127.0.0.1"}, {"port", port}, {"users", QJsonArray{user}}};
-    const QJsonObject outbound{{"protocol", "vmess"},
-                               {"settings", QJsonObject{{"vnext", QJsonArray{vnext}}}}};
-    return ServerProfile{QUuid::createUuid(), name,
-                         QJsonObject{{"remarks", name}, {"outbounds", QJsonArray{outbound}}}};
-}
-
-} // namespace
+namespace {} // namespace
 
 class TestVpnEngine : public QObject {
     Q_OBJECT
