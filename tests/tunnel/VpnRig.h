@@ -56,24 +56,9 @@ struct VpnRig {
     // Lets queued work run without moving the clock: until nothing happened for `quiet`.
     static void settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(10)) { ::settle(quiet); }
 
-    // Like drive(), but before a long jump of virtual time (a pause or a time-out, not a status
-    // poll) real I/O gets a much longer quiet moment: a loopback reply handled by the network
-    // thread must not lose the race against the probe's or the lookup's time-out.
     bool run(const std::function<bool()>& done,
              std::chrono::milliseconds watchdog = std::chrono::seconds(30)) {
-        QElapsedTimer elapsed;
-        elapsed.start();
-        while (!done()) {
-            if (elapsed.elapsed() > watchdog.count())
-                return false;
-            settle(std::chrono::milliseconds(3));
-            const auto due = clock.nextDue();
-            if (due && clock.now().msecsTo(*due) >= 1000)
-                settle(std::chrono::milliseconds(60));
-            if (!done() && !clock.advanceToNext())
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-        }
-        return true;
+        return drive(done, &clock, watchdog);
     }
     bool run(QCoro::Task<> task) {
         const auto finished = startTracked(std::move(task));
