@@ -12,13 +12,10 @@
 #include "support/VirtualClock.h"
 #include "tunnel/Vpn.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
-#include <QThread>
 #include <QUuid>
 #include <memory>
 
