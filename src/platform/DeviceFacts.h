@@ -32,4 +32,5 @@ public:
 private:
     QStringList m_machineIdPaths;
     QString m_productNamePath;
+    QString m_osVersionText; // read once: neither the distribution nor the kernel changes under us
 };

@@ -32,7 +32,8 @@ LinuxDeviceFacts::LinuxDeviceFacts()
                        QStringLiteral("/sys/class/dmi/id/product_name")) {}
 
 LinuxDeviceFacts::LinuxDeviceFacts(QStringList machineIdPaths, QString productNamePath)
-    : m_machineIdPaths(std::move(machineIdPaths)), m_productNamePath(std::move(productNamePath)) {}
+    : m_machineIdPaths(std::move(machineIdPaths)), m_productNamePath(std::move(productNamePath)),
+      m_osVersionText(QSysInfo::prettyProductName() + QLatin1Char(' ') + QSysInfo::kernelVersion()) {}
 
 QString LinuxDeviceFacts::platformUuid() const {
     for (const QString& path : m_machineIdPaths) {
@@ -49,5 +50,5 @@ QString LinuxDeviceFacts::model() const {
 }
 
 QString LinuxDeviceFacts::osVersionText() const {
-    return QSysInfo::prettyProductName() + QLatin1Char(' ') + QSysInfo::kernelVersion();
+    return m_osVersionText;
 }
