@@ -17,12 +17,11 @@ bool value(const Referral& a, const Referral& b) {
 }
 
 bool value(const AppVersion& a, const AppVersion& b) {
-    return std::tie(a.version_code, a.version_name, a.url, a.notes) ==
-           std::tie(b.version_code, b.version_name, b.url, b.notes);
+    return sameVersion(a, b);
 }
 
 bool value(const ServerProfile& a, const ServerProfile& b) {
-    return a.name == b.name && a.config == b.config;
+    return sameServer(a, b);
 }
 
 } // namespace same

@@ -3,6 +3,7 @@
 #include "service/JsonFields.h"
 
 #include <QHashFunctions>
+#include <tuple>
 #include <utility>
 
 // Fields are read in the order the service documents them: the first failing one is reported.
@@ -154,4 +155,9 @@ size_t qHash(const StripeTier& tier, size_t seed) noexcept {
         return value == 0 ? 0.0 : value;
     };
     return qHashMulti(seed, tier.devices, normal(tier.monthly), normal(tier.yearly));
+}
+
+bool sameVersion(const AppVersion& a, const AppVersion& b) {
+    return std::tie(a.version_code, a.version_name, a.url, a.notes) ==
+           std::tie(b.version_code, b.version_name, b.url, b.notes);
 }

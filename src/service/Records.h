@@ -112,6 +112,9 @@ struct AppVersion {
     static AppVersion decode(const QJsonObject& json);
 };
 
+// Every field alike (the version record has no equality of its own).
+bool sameVersion(const AppVersion& a, const AppVersion& b);
+
 size_t qHash(const Device& device, size_t seed = 0) noexcept;
 size_t qHash(const Plan& plan, size_t seed = 0) noexcept;
 size_t qHash(const StripeTier& tier, size_t seed = 0) noexcept;

@@ -14,4 +14,12 @@ struct ServerProfile {
     bool operator==(const ServerProfile& other) const { return name == other.name; }
 };
 
-inline size_t qHash(const ServerProfile& profile, size_t seed = 0) noexcept { return qHash(profile.name, seed); }
+// Same server with the same settings: what decides whether a fresh list replaces the one in use
+// (equality by name alone would keep a server's old settings after they changed).
+inline bool sameServer(const ServerProfile& a, const ServerProfile& b) {
+    return a.name == b.name && a.config == b.config;
+}
+
+inline size_t qHash(const ServerProfile& profile, size_t seed = 0) noexcept {
+    return qHash(profile.name, seed);
+}

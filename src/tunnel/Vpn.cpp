@@ -61,12 +61,7 @@ bool Vpn::previewOnly() const {
 }
 
 void Vpn::setProfiles(const QList<ServerProfile>& profiles) {
-    // ServerProfile equality is by name only; a server whose settings changed under the same name
-    // must still replace the old entry, or fail-over would connect with the old settings.
-    const auto same = [](const ServerProfile& a, const ServerProfile& b) {
-        return a.name == b.name && a.config == b.config;
-    };
-    if (std::equal(m_profiles.cbegin(), m_profiles.cend(), profiles.cbegin(), profiles.cend(), same))
+    if (std::equal(m_profiles.cbegin(), m_profiles.cend(), profiles.cbegin(), profiles.cend(), sameServer))
         return;
     m_profiles = profiles;
     emit profilesChanged();

@@ -25,11 +25,6 @@ const QString archiveName = QStringLiteral("vemko-update.zip");
 const QString unpackName = QStringLiteral("vemko-update");
 const QString scriptName = QStringLiteral("vemko-update.sh");
 
-bool sameVersion(const AppVersion& a, const AppVersion& b) {
-    return a.version_code == b.version_code && a.version_name == b.version_name && a.url == b.url &&
-           a.notes == b.notes;
-}
-
 } // namespace
 
 QString UpdaterSetup::defaultInstallPath() {
