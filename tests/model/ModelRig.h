@@ -132,10 +132,7 @@ struct ModelRig {
     bool finish(QCoro::Task<> task) { return runTask(std::move(task), &clock); }
 
     // Lets queued work and pending replies run without moving the clock.
-    void settle() {
-        bool once = false;
-        drive([&] { return std::exchange(once, true); });
-    }
+    void settle() { ::settle(); }
 
     std::optional<QString> stored(const QString& key) const { return api.defaults.string(key); }
     std::optional<QString> token() const { return api.keychain.read(QStringLiteral("token")); }
