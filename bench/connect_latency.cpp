@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/config"));
     QString host = qEnvironmentVariable("VEMKO_TUNNEL_HOST");
     if (host.isEmpty())
-        host = QCoreApplication::applicationDirPath() + "/../src/tunnel-host/vemko-tunnel";
+        host = QCoreApplication::applicationDirPath() + "/../bin/vemko-tunnel";
     qputenv("VEMKO_TUNNEL_HOST", QFile::encodeName(host));
     if (portAccepts(10808)) {
         std::fprintf(stderr, "port 10808 is in use\n");

@@ -10,7 +10,7 @@
 namespace bundlekit {
 
 inline QString codesignPath() {
-    return qEnvironmentVariable("VEMKO_BUILD_DIR") + u"/src/codesign/vemko-codesign"_qs;
+    return qEnvironmentVariable("VEMKO_BUILD_DIR") + u"/bin/vemko-codesign"_qs;
 }
 
 // Runs a tool to its end (a watchdog of 30 s, never a timing assertion); its exit code, -1 when

@@ -63,7 +63,7 @@ class LinuxExtensionManagerTest : public QObject {
 
 private slots:
     void initTestCase() {
-        m_host = qEnvironmentVariable("VEMKO_BUILD_DIR") + "/src/tunnel-host/vemko-tunnel";
+        m_host = qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-tunnel";
         QVERIFY2(QFileInfo(m_host).isExecutable(), qPrintable(m_host));
     }
 

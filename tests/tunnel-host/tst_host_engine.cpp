@@ -45,7 +45,7 @@ private slots:
     void initTestCase() {
         if (QStandardPaths::findExecutable("v2ray").isEmpty())
             QSKIP("the v2ray engine is not installed");
-        const QString host = qEnvironmentVariable("VEMKO_BUILD_DIR") + "/src/tunnel-host/vemko-tunnel";
+        const QString host = qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-tunnel";
         QVERIFY2(QFileInfo(host).isExecutable(), qPrintable(host));
         QVERIFY(m_home.isValid());
         QDir(m_home.path()).mkpath("run");

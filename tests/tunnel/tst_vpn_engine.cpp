@@ -44,7 +44,7 @@ private slots:
     void initTestCase() {
         if (QStandardPaths::findExecutable("v2ray").isEmpty())
             QSKIP("the v2ray engine is not installed");
-        m_host = qEnvironmentVariable("VEMKO_BUILD_DIR") + "/src/tunnel-host/vemko-tunnel";
+        m_host = qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-tunnel";
         QVERIFY2(QFileInfo(m_host).isExecutable(), qPrintable(m_host));
         QVERIFY(m_home.isValid());
         QDir(m_home.path()).mkpath("run");
