@@ -1,7 +1,9 @@
 #include "TunnelHost.h"
 
+#include "EngineBinary.h"
 #include "SocksPort.h"
 #include "platform/EngineDocument.h"
+#include "platform/OwnFile.h"
 #include "platform/PlatformError.h"
 #include "platform/ReplaceFile.h"
 #include "platform/TunnelPaths.h"
@@ -111,8 +113,8 @@ void TunnelHost::takeOver() {
 }
 
 void TunnelHost::begin() {
-    const QByteArray logPath = QFile::encodeName(HostFiles::logFile(m_runtimeDir));
-    const int logFd = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Never through a link: the host would overwrite whatever it points at.
+    const int logFd = OwnFile::openForWriting(HostFiles::logFile(m_runtimeDir), O_WRONLY | O_TRUNC);
     if (logFd >= 0) {
         ::fchmod(logFd, 0600);
         m_log.open(logFd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
@@ -124,7 +126,21 @@ void TunnelHost::begin() {
         return end(QStringLiteral("the tunnel document is not a JSON object"), 2);
 
     // The engine first: its start-up is most of the connect time, the files below overlap with it.
-    const QString program = TunnelPaths::engineProgram();
+    const QString installed = TunnelPaths::engineProgram();
+    const QString cacheDir = TunnelPaths::defaultCacheDir();
+    EngineBinary::clearLeftovers(cacheDir);
+    const EngineBinary::Prepared engine = EngineBinary::prepare(installed, cacheDir);
+    if (!engine.error.isEmpty())
+        return end(engine.error, 2);
+    const QString program = engine.program;
+    if (!engine.assetDir.isEmpty()) {
+        // The copy looks for its data files (geoip.dat, ...) where the installed binary is.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!environment.contains(QStringLiteral("V2RAY_LOCATION_ASSET")) &&
+            !environment.contains(QStringLiteral("v2ray.location.asset")))
+            environment.insert(QStringLiteral("V2RAY_LOCATION_ASSET"), engine.assetDir);
+        m_engine.setProcessEnvironment(environment);
+    }
     m_socksSince.start();
     m_engine.start(program, {QStringLiteral("-config"), QStringLiteral("stdin:")});
     if (!m_engine.waitForStarted())
@@ -137,14 +153,17 @@ void TunnelHost::begin() {
         log(QStringLiteral("cannot write the pid file: %1").arg(error.description));
     }
     report(HostState::Phase::Connecting);
-    log(QStringLiteral("started engine %1").arg(program));
+    log(engine.assetDir.isEmpty()
+            ? QStringLiteral("started engine %1").arg(program)
+            : QStringLiteral("started engine %1 (capability-free copy of %2)").arg(program, installed));
     m_socksTimer.start();
 }
 
 void TunnelHost::checkSocks() {
     if (m_connected || m_stopping || m_engine.state() != QProcess::Running)
         return;
-    if (SocksPort::accepts() && SocksPort::listenedBy(m_engine.processId())) {
+    // From the kernel's socket table only: a test connection would be logged by the engine.
+    if (SocksPort::listenedBy(m_engine.processId())) {
         m_socksTimer.stop();
         m_connected = true;
         log(QStringLiteral("SOCKS inbound 127.0.0.1:%1 is up").arg(SocksPort::port));

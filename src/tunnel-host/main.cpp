@@ -7,6 +7,7 @@
 // The document holds server credentials: it never travels on the command line.
 #include "StopSignals.h"
 #include "TunnelHost.h"
+#include "platform/OwnFile.h"
 #include "platform/TunnelPaths.h"
 
 #include <QCommandLineParser>
@@ -29,10 +30,8 @@ QByteArray readStdin() {
 }
 
 QByteArray readSaved(const QString& configFile) {
-    QFile file(configFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QJsonObject saved = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonObject saved =
+        QJsonDocument::fromJson(OwnFile::read(configFile, qint64{32} << 20).value_or(QByteArray())).object();
     return saved.value("protocolConfiguration")
         .toObject()
         .value("providerConfiguration")
