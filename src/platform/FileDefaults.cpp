@@ -1,5 +1,6 @@
 #include "platform/Defaults.h"
 #include "platform/OwnFile.h"
+#include "platform/ProcessFiles.h"
 #include "platform/TunnelPaths.h"
 
 #include <QDateTime>
@@ -51,6 +52,7 @@ QString FileDefaults::defaultPath() {
 }
 
 FileDefaults::FileDefaults(QString path) : m_path(std::move(path)) {
+    ProcessFiles::removeLeftoverTemporaries(m_path);
     if (!QFileInfo::exists(m_path))
         return;
     if (auto loaded = readObject(m_path)) {

@@ -5,6 +5,7 @@
 #include "platform/EngineDocument.h"
 #include "platform/OwnFile.h"
 #include "platform/PlatformError.h"
+#include "platform/ProcessFiles.h"
 #include "platform/ReplaceFile.h"
 #include "platform/TunnelPaths.h"
 
@@ -113,6 +114,8 @@ void TunnelHost::takeOver() {
 }
 
 void TunnelHost::begin() {
+    ProcessFiles::removeLeftoverTemporaries(HostFiles::statusFile(m_runtimeDir));
+    ProcessFiles::removeLeftoverTemporaries(HostFiles::pidFile(m_runtimeDir));
     // Never through a link: the host would overwrite whatever it points at.
     const int logFd = OwnFile::openForWriting(HostFiles::logFile(m_runtimeDir), O_WRONLY | O_TRUNC);
     if (logFd >= 0) {
@@ -152,7 +155,8 @@ void TunnelHost::begin() {
     } catch (const PlatformError& error) {
         log(QStringLiteral("cannot write the pid file: %1").arg(error.description));
     }
-    report(HostState::Phase::Connecting);
+    if (!report(HostState::Phase::Connecting))
+        return;
     log(engine.assetDir.isEmpty()
             ? QStringLiteral("started engine %1").arg(program)
             : QStringLiteral("started engine %1 (capability-free copy of %2)").arg(program, installed));
@@ -167,11 +171,7 @@ void TunnelHost::checkSocks() {
         m_socksTimer.stop();
         m_connected = true;
         log(QStringLiteral("SOCKS inbound 127.0.0.1:%1 is up").arg(SocksPort::port));
-        HostState state;
-        state.phase = HostState::Phase::Connected;
-        state.pid = getpid();
-        state.connectedDate = QDateTime::currentDateTimeUtc();
-        HostFiles::writeState(m_runtimeDir, state);
+        report(HostState::Phase::Connected, {}, QDateTime::currentDateTimeUtc());
         return;
     }
     const qint64 waited = m_socksSince.elapsed();
@@ -253,13 +253,26 @@ void TunnelHost::stop() {
     m_killTimer.start();
 }
 
-void TunnelHost::report(HostState::Phase phase, const QString& reason) {
+// A tunnel the app cannot see must not run: when the state cannot be written (a full runtime
+// folder, say), the engine stops and the host ends with the reason.
+bool TunnelHost::report(HostState::Phase phase, const QString& reason,
+                        std::optional<QDateTime> connectedDate) {
     HostState state;
     state.phase = phase;
     state.pid = getpid();
     state.reason = reason;
-    if (!HostFiles::writeState(m_runtimeDir, state))
-        log(QStringLiteral("cannot write the status file"));
+    state.connectedDate = connectedDate;
+    try {
+        replaceFile(HostFiles::statusFile(m_runtimeDir), state.toJson());
+        return true;
+    } catch (const PlatformError& error) {
+        const QString failure = QStringLiteral("cannot write the status file: %1").arg(error.description);
+        if (phase == HostState::Phase::Disconnected)
+            log(failure);
+        else
+            end(failure, 4);
+        return false;
+    }
 }
 
 void TunnelHost::end(const QString& reason, int exitCode) {

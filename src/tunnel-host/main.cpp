@@ -8,6 +8,7 @@
 #include "StopSignals.h"
 #include "TunnelHost.h"
 #include "platform/OwnFile.h"
+#include "platform/ProcessFiles.h"
 #include "platform/TunnelPaths.h"
 
 #include <QCommandLineParser>
@@ -46,6 +47,7 @@ QByteArray readSaved(const QString& configFile) {
 int main(int argc, char* argv[]) {
     // Our own session: a terminal's Ctrl-C or the app's process group never reaches the tunnel.
     ::setsid();
+    ProcessFiles::ignoreFileSizeSignal();
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption runtimeDir("runtime-dir", "State folder.", "dir",

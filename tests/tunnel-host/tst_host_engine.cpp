@@ -254,6 +254,48 @@ private slots:
         QVERIFY(readAll(HostFiles::logFile(runtimeDir())).contains(reason.toUtf8()));
     }
 
+    // Traps in the runtime folder: a FIFO as the status and the lock file would hang the app, a
+    // link as the log would have the host overwrite its target. None of them is followed.
+    void runtimeFolderTrapsAreNotFollowed() {
+        QDir().mkpath(runtimeDir());
+        const QString victim = m_home.path() + "/victim";
+        QFile file(victim);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep me") == 7);
+        file.close();
+        for (const QString& name : {HostFiles::statusFile(runtimeDir()), HostFiles::lockFile(runtimeDir()),
+                                    HostFiles::logFile(runtimeDir())})
+            QFile::remove(name);
+        QCOMPARE(::mkfifo(QFile::encodeName(HostFiles::statusFile(runtimeDir())).constData(), 0600), 0);
+        QCOMPARE(::mkfifo(QFile::encodeName(HostFiles::lockFile(runtimeDir())).constData(), 0600), 0);
+        QVERIFY(QFile::link(victim, HostFiles::logFile(runtimeDir())));
+        LinuxTunnelSystem fresh; // reads the status at once: a FIFO must not block it
+        QCOMPARE(fresh.connection().status(), TunnelStatus::Disconnected);
+        QVERIFY(!HostFiles::hostRunning(runtimeDir()));
+
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QCOMPARE(readAll(victim), QByteArray("keep me"));
+        QVERIFY(!QFileInfo(HostFiles::logFile(runtimeDir())).isSymLink());
+        connection().stop();
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 10000);
+    }
+
+    // A host that cannot write its state (a full runtime folder reads the same) runs no tunnel
+    // the app cannot see: it stops the engine and ends with the reason in its log.
+    void hostThatCannotWriteItsStateEnds() {
+        QDir().mkpath(runtimeDir());
+        QFile::remove(HostFiles::statusFile(runtimeDir()));
+        QVERIFY(QDir().mkpath(HostFiles::statusFile(runtimeDir()) + "/occupied"));
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()) &&
+                                     connection().status() == TunnelStatus::Disconnected,
+                                 10000);
+        QVERIFY(!m_seen.contains(TunnelStatus::Connected));
+        QVERIFY(readAll(HostFiles::logFile(runtimeDir())).contains("cannot write the status file"));
+        QTRY_VERIFY(!portAccepts(10808));
+        QVERIFY(QDir(HostFiles::statusFile(runtimeDir())).removeRecursively());
+    }
+
     // A second start replaces the running host; without options it runs the saved document.
     void secondStartReplacesTheFirstHost() {
         saveAndStart(text(clientDocument(*m_server)));
