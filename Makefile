@@ -15,8 +15,9 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
 
+# The demo stack (reference service, demo servers) and the app pointed at it; see README "Running".
 run: build
-	@echo "vemko-vpn will start from $(abspath $(BUILD))/src/vemko-vpn (the window arrives with the GUI work)"
+	./scripts/demo-stack $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
