@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUuid>
@@ -19,10 +20,14 @@
 
 namespace demo {
 
+// A free port below the ephemeral range (32768 and up): a port that some connection holds as its
+// own end, even in TIME-WAIT, makes v2ray's bind fail.
 inline quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+    for (;;) {
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::LocalHost, quint16(20000 + QRandomGenerator::global()->bounded(12000))))
+            return probe.serverPort();
+    }
 }
 
 inline bool accepts(quint16 port) {

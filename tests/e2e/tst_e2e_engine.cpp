@@ -100,6 +100,11 @@ private slots:
         const ServerProfile dead = model().profiles().first();
         model().select(dead);
         QVERIFY(runTask(vpn().connect(dead), nullptr, 120s));
+        if (vpn().status() != Vpn::Status::On) {
+            QFile log(m_runtime + u"/vemko-tunnel.log"_qs);
+            if (log.open(QIODevice::ReadOnly))
+                qWarning("tunnel host log:\n%s", log.readAll().constData());
+        }
         QVERIFY2(vpn().status() == Vpn::Status::On, qPrintable(vpn().error().value_or(u"not on"_qs)));
         QCOMPARE(vpn().profileName(), u"Европа авто"_qs);
         // The exit lookup goes through the tunnel and leaves from that server's own address.
