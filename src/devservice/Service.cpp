@@ -86,10 +86,17 @@ bool Service::bindDevice(qint64 account, const QHttpServerRequest& request) {
     const QString hwid = header("X-Hwid");
     if (hwid.isEmpty())
         return false;
-    if (m_db.one(QStringLiteral("SELECT 1 FROM devices WHERE account = ? AND hwid = ?"), {account, hwid})) {
-        m_db.run(QStringLiteral(
-                     "UPDATE devices SET model = ?, os = ?, version = ? WHERE account = ? AND hwid = ?"),
-                 {header("X-Device-Model"), header("X-Device-Os"), header("X-Ver-Os"), account, hwid});
+    QSqlQuery known =
+        m_db.run(QStringLiteral("SELECT model, os, version FROM devices WHERE account = ? AND hwid = ?"),
+                 {account, hwid});
+    if (known.next()) {
+        const QString model = header("X-Device-Model"), os = header("X-Device-Os"),
+                      version = header("X-Ver-Os");
+        if (known.value(0).toString() != model || known.value(1).toString() != os ||
+            known.value(2).toString() != version)
+            m_db.run(QStringLiteral(
+                         "UPDATE devices SET model = ?, os = ?, version = ? WHERE account = ? AND hwid = ?"),
+                     {model, os, version, account, hwid});
         return true;
     }
     const qint64 used = m_db.one(QStringLiteral("SELECT COUNT(*) FROM devices WHERE account = ?"), {account})
