@@ -25,7 +25,8 @@ namespace demo {
 inline quint16 freePort() {
     for (;;) {
         QTcpServer probe;
-        if (probe.listen(QHostAddress::LocalHost, quint16(20000 + QRandomGenerator::global()->bounded(12000))))
+        if (probe.listen(QHostAddress::LocalHost,
+                         quint16(20000 + QRandomGenerator::global()->bounded(12000))))
             return probe.serverPort();
     }
 }

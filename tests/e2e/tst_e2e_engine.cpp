@@ -59,7 +59,8 @@ private slots:
         for (const char* tool : {"v2ray", "dbus-run-session", "gnome-keyring-daemon"})
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 QSKIP(qPrintable(u"%1 is not installed"_qs.arg(QString::fromLatin1(tool))));
-        QVERIFY2(!demo::accepts(10808), "port 10808 is in use by something else");
+        if (!qEnvironmentVariableIsSet("VEMKO_E2E_NO_ENGINE"))
+            QVERIFY2(!demo::accepts(10808), "port 10808 is in use by something else");
         const QString bin = qEnvironmentVariable("VEMKO_BUILD_DIR") + u"/bin"_qs;
         m_stack = std::make_unique<demo::Stack>(m_folder.path());
         QVERIFY2(m_stack->start(bin + u"/vemko-devservice"_qs), qPrintable(m_stack->failure()));
@@ -97,6 +98,8 @@ private slots:
     }
 
     void connectFallsOverFromTheDeadServer() {
+        if (qEnvironmentVariableIsSet("VEMKO_E2E_NO_ENGINE"))
+            QSKIP("the engine part runs in the root run for now");
         const ServerProfile dead = model().profiles().first();
         model().select(dead);
         QVERIFY(runTask(vpn().connect(dead), nullptr, 120s));
@@ -122,7 +125,8 @@ private slots:
         QCOMPARE(moment(model().me()), expiry);
         QCOMPARE(model().me()->devices_used, 1);
         QCOMPARE(model().profiles().size(), 4);
-        QCOMPARE(vpn().status(), Vpn::Status::On);
+        if (!qEnvironmentVariableIsSet("VEMKO_E2E_NO_ENGINE"))
+            QCOMPARE(vpn().status(), Vpn::Status::On);
     }
 
     void payForAPlanOnTheCheckoutPage() {
@@ -194,7 +198,8 @@ private slots:
         m_stack.reset();
         QTRY_VERIFY_WITH_TIMEOUT(engine_fixture::childProcesses(QCoreApplication::applicationPid()).isEmpty(),
                                  20000);
-        QTRY_VERIFY_WITH_TIMEOUT(!demo::accepts(10808), 20000);
+        if (!qEnvironmentVariableIsSet("VEMKO_E2E_NO_ENGINE"))
+            QTRY_VERIFY_WITH_TIMEOUT(!demo::accepts(10808), 20000);
     }
 };
 
