@@ -6,7 +6,6 @@
 #include "platform/Defaults.h"
 #include "platform/Desktop.h"
 #include "platform/DeviceFacts.h"
-#include "platform/FallbackSecureStore.h"
 #include "platform/LinuxExtensionManager.h"
 #include "platform/LinuxTunnelSystem.h"
 #include "platform/SecureStore.h"
@@ -17,8 +16,8 @@
 #include <QNetworkAccessManager>
 
 // The running application's objects on Linux, built once, in dependency order: the settings file,
-// the device facts, the Secret Service (or its file fallback), the service client, the tunnel, the updater
-// and the model. The GUI's main() and the command line each own one (after their Q*Application) and drive the
+// the device facts, the Secret Service, the service client, the tunnel, the updater and the model.
+// The GUI's main() and the command line each own one (after their Q*Application) and drive the
 // same controllers through it.
 class AppCore {
 public:
@@ -37,7 +36,6 @@ private:
     FileDefaults m_defaults;
     LinuxDeviceFacts m_facts;
     LibsecretStore m_secrets;
-    FallbackSecureStore m_secureStore; // the Secret Service, or a private file where there is none
     Store m_store;
     Keychain m_keychain;
     QNetworkAccessManager m_network;       // the service and update downloads
