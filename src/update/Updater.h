@@ -82,6 +82,8 @@ signals:
     void availableChanged();
     void progressChanged();
     void messageChanged();
+    // A check could not reach the service (the screens stay silent; the command line says so).
+    void checkFailed(const QString& description);
 
 private:
     QCoro::Task<QString> download(QUrl url);
