@@ -217,6 +217,22 @@ private slots:
         QCOMPARE(result.err, object.value(u"error"_qs).toString() + u'\n');
     }
 
+    // The shipped bash completion offers the cached server names, quoted for the shell.
+    void bashCompletion() {
+        QProcess bash;
+        prepare(bash);
+        QProcessEnvironment env = bash.processEnvironment();
+        env.insert(u"PATH"_qs, QFileInfo(program()).absolutePath() + u':' + env.value(u"PATH"_qs));
+        bash.setProcessEnvironment(env);
+        bash.setProgram(u"bash"_qs);
+        bash.setArguments({u"-c"_qs, uR"(source "$1"; COMP_WORDS=(vemkoctl "$2" "$3"); COMP_CWORD=2; _vemkoctl;
+                                        printf '%s\n' "${COMPREPLY[@]}")"_qs,
+                           u"bash"_qs, QStringLiteral(VEMKO_SOURCE_DIR "/data/vemkoctl.bash-completion"),
+                           u"connect"_qs, u"Ев"_qs});
+        bash.start();
+        QCOMPARE(finish(bash).out, u"Европа\\ авто\n"_qs);
+    }
+
     // Ctrl-C during a wait ends it at once with the shell's status for an interrupt.
     void interruptEndsAWait() {
         m_service->on(
