@@ -2,10 +2,12 @@
 
 #include "cli/Cli.h"
 #include "cli/Console.h"
+#include "device/Store.h"
 #include "format/Format.h"
 #include "model/AppModel.h"
 #include "model/StatusLine.h"
 #include "platform/Clock.h"
+#include "platform/Defaults.h"
 #include "tunnel/Vpn.h"
 
 #include <QJsonArray>
@@ -80,7 +82,12 @@ QCoro::Task<int> Cli::status(const Invocation& in) {
         co_await waitUntil([this] { return m_c.vpn.exit().has_value(); }, exitLookupWait);
 
     const VpnStatus state = m_c.vpn.status();
-    const QString line = statusLine(state, m_c.vpn.profileName(), m_c.model.me());
+    // Only a connect names the server, and the one that brought this tunnel up ran in another
+    // process: the server it proved is the last good one.
+    std::optional<QString> server = m_c.vpn.profileName();
+    if (!server && state == VpnStatus::On)
+        server = m_c.store.d().string(QStringLiteral("lastGood"));
+    const QString line = statusLine(state, server, m_c.model.me());
     const auto since = m_c.vpn.since();
     const auto me = m_c.model.me();
     QJsonObject facts{{"status", statusWord(state)},

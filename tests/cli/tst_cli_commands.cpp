@@ -39,6 +39,12 @@ void prepare(CliRig& rig, const QString& scenario) {
         service.on("GET", "/api/v1/app/version", ScriptedReply::empty(503));
         service.on("GET", "/api/v1/auth/tg/poll", refusal(410, u"Ссылка для входа устарела"_qs));
     }
+    if (scenario == u"tunnel on") {
+        // Brought up by an earlier process: this one only sees the running tunnel.
+        rig.tunnels.preload();
+        rig.tunnels.connection()->setStatus(TunnelStatus::Connected);
+        rig.api.defaults.setString(u"lastGood"_qs, u"Рига"_qs);
+    }
     if (scenario == u"newer build")
         service.on("GET", "/api/v1/app/version", version(CliRig::build + 1));
 }
@@ -60,6 +66,9 @@ private slots:
         const QString none;
         QTest::newRow("status off, subscribed")
             << "active" << QStringList{"status"} << none << 0 << "Отключено" << none;
+        QTest::newRow("status on, from another process")
+            << "tunnel on" << QStringList{"status"} << none << 0
+            << "Подключено · Рига\nПодключено: 00:00\nАдрес выхода: Riga · 5.6.7.8" << none;
         QTest::newRow("status signed out")
             << "signed out" << QStringList{"status"} << none << 0 << "Подписка не активна" << none;
         QTest::newRow("account") << "active" << QStringList{"account"} << none << 0

@@ -225,7 +225,8 @@ private slots:
         env.insert(u"PATH"_qs, QFileInfo(program()).absolutePath() + u':' + env.value(u"PATH"_qs));
         bash.setProcessEnvironment(env);
         bash.setProgram(u"bash"_qs);
-        bash.setArguments({u"-c"_qs, uR"(source "$1"; COMP_WORDS=(vemkoctl "$2" "$3"); COMP_CWORD=2; _vemkoctl;
+        bash.setArguments({u"-c"_qs,
+                           uR"(source "$1"; COMP_WORDS=(vemkoctl "$2" "$3"); COMP_CWORD=2; _vemkoctl;
                                         printf '%s\n' "${COMPREPLY[@]}")"_qs,
                            u"bash"_qs, QStringLiteral(VEMKO_SOURCE_DIR "/data/vemkoctl.bash-completion"),
                            u"connect"_qs, u"Ев"_qs});
