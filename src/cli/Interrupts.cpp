@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 #include <csignal>
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
