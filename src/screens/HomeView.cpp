@@ -49,6 +49,7 @@ HomeView::HomeView(AppModel& model, Vpn& vpn, Clock& clock, QWidget* parent)
     outer->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // focus goes to the controls; the area follows it
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);

@@ -31,6 +31,8 @@ bool MenuBarView::subscribed() const {
 
 void MenuBarView::rebuild() {
     m_menu->clear();
+    // clear() keeps submenus alive as children: the old server list goes explicitly.
+    delete m_servers;
     const auto named = [this](QAction* action, const char* name) {
         action->setObjectName(QString::fromLatin1(name));
         return action;
@@ -67,7 +69,7 @@ void MenuBarView::rebuild() {
 
     const QList<ServerProfile> profiles = m_model.profiles();
     if (!profiles.isEmpty()) {
-        QMenu* servers = m_menu->addMenu(QStringLiteral("Сервер"));
+        QMenu* servers = m_servers = m_menu->addMenu(QStringLiteral("Сервер"));
         servers->setObjectName(QStringLiteral("serverMenu"));
         servers->menuAction()->setObjectName(QStringLiteral("serverMenuAction"));
         for (const ServerProfile& profile : profiles) {

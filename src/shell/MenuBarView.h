@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QMenu>
 #include <QObject>
+#include <QPointer>
 #include <functional>
 
 class AppModel;
@@ -31,4 +33,5 @@ private:
     std::function<void()> m_openWindow;
     std::function<void()> m_quit;
     QMenu* m_menu;
+    QPointer<QMenu> m_servers;
 };
