@@ -2,9 +2,12 @@
 
 #include "KeyActivation.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QFile>
 #include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QStyle>
 #include <QSvgRenderer>
 #include <QWidget>
@@ -63,6 +66,25 @@ bool animationsEnabled(const QWidget* widget) {
     const QStyle* style = widget ? widget->style() : QApplication::style();
     return style->styleHint(QStyle::SH_Widget_Animate, nullptr, widget) != 0 &&
            style->styleHint(QStyle::SH_Widget_Animation_Duration, nullptr, widget) >= 1;
+}
+
+void makeBordered(QPushButton* button) {
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QStringLiteral(
+        "QPushButton { border: 1px solid rgba(29, 29, 31, 46); border-radius: 8px; padding: 5px 14px;"
+        " background: white; color: #1d1d1f; }"
+        "QPushButton:hover { background: #f5f5f7; }"
+        "QPushButton:pressed { background: #e8e8ed; }"
+        "QPushButton:focus { border: 2px solid rgba(15, 159, 138, 204); padding: 4px 13px; }"
+        "QPushButton:disabled { color: rgba(29, 29, 31, 100); }"));
+}
+
+void makeQuietScrolling(QAbstractScrollArea* area) {
+    area->verticalScrollBar()->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { width: 8px; background: transparent; margin: 2px; }"
+        "QScrollBar::handle:vertical { background: rgba(0, 0, 0, 50); border-radius: 2px; min-height: 32px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
 }
 
 void applyLook(QApplication& app) {

@@ -6,7 +6,9 @@
 #include <QPixmap>
 #include <QString>
 
+class QAbstractScrollArea;
 class QApplication;
+class QPushButton;
 class QWidget;
 
 // The look every screen shares: the brand colour, the text colours, fonts by pixel size, the
@@ -32,6 +34,12 @@ QIcon symbolIcon(const QString& name, const QColor& color);
 // False when the style asks for no animations (SH_Widget_Animate off or a zero duration): views
 // then show their resting state.
 bool animationsEnabled(const QWidget* widget);
+
+// A plain bordered button in the app's look (rounded, light, brand outline when focused).
+void makeBordered(QPushButton* button);
+
+// A thin, quiet scroll bar for a scrolling screen.
+void makeQuietScrolling(QAbstractScrollArea* area);
 
 // The app's fixed light look: Fusion, the window and text colours, the system font at 13 px.
 void applyLook(QApplication& app);

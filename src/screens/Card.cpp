@@ -25,7 +25,7 @@ void Card::paintEvent(QPaintEvent*) {
     painter.setPen(Qt::NoPen);
     for (int step = 6; step >= 1; --step) {
         const qreal grow = step;
-        painter.setBrush(QColor(0, 0, 0, 15 / step + 1));
+        painter.setBrush(QColor(0, 0, 0, 8 / step + 1));
         painter.drawRoundedRect(panel.translated(0, 2).adjusted(-grow, -grow, grow, grow), radius + grow,
                                 radius + grow);
     }

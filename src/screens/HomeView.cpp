@@ -50,6 +50,7 @@ HomeView::HomeView(AppModel& model, Vpn& vpn, Clock& clock, QWidget* parent)
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setFocusPolicy(Qt::NoFocus); // focus goes to the controls; the area follows it
+    Brand::makeQuietScrolling(scroll);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);
@@ -82,6 +83,7 @@ HomeView::HomeView(AppModel& model, Vpn& vpn, Clock& clock, QWidget* parent)
     m_approvalCard->body()->addWidget(approval);
     auto* settings = new QPushButton(QStringLiteral("Открыть настройки ещё раз"), m_approvalCard);
     settings->setObjectName(QStringLiteral("openSettingsButton"));
+    Brand::makeBordered(settings);
     connect(settings, &QPushButton::clicked, this, [this] { m_vpn.openExtensionSettings(); });
     m_approvalCard->body()->addWidget(settings, 0, Qt::AlignLeft);
     column->addWidget(m_approvalCard);
@@ -118,6 +120,7 @@ HomeView::HomeView(AppModel& model, Vpn& vpn, Clock& clock, QWidget* parent)
     m_detail->setPalette(grey);
     m_trial = new QPushButton(QStringLiteral("Пробный день"), subscription);
     m_trial->setObjectName(QStringLiteral("trialButton"));
+    Brand::makeBordered(m_trial);
     connect(m_trial, &QPushButton::clicked, this, [this] { startMainTask(m_model.takeTrial()); });
     subscription->body()->addWidget(m_headline);
     subscription->body()->addWidget(m_detail);

@@ -9,8 +9,8 @@
 #include <numbers>
 
 namespace {
-constexpr int side = 168;
-constexpr double circle = 104;
+constexpr int side = 150;
+constexpr double circle = 100;
 constexpr double ringCycle = 1.8;
 constexpr double hoverScale = 1.04;
 constexpr double response = 0.25;
@@ -115,7 +115,7 @@ void PowerButton::paintEvent(QPaintEvent*) {
     if (m_status != VpnStatus::Off) {
         for (int ring = 0; ring < 2; ++ring) {
             const double progress = std::fmod(m_rings->seconds() / ringCycle + ring * 0.5, 1.0);
-            const double r = radius * (1.0 + 0.55 * progress);
+            const double r = radius * (1.0 + 0.45 * progress);
             painter.setBrush(Qt::NoBrush);
             painter.setPen(QPen(Brand::tinted(Qt::white, 0.55 * (1.0 - progress)), 2));
             painter.drawEllipse(centre, r, r);
