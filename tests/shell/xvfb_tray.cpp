@@ -17,8 +17,8 @@
 #include <QMutex>
 #include <QSemaphore>
 #include <QSystemTrayIcon>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 class FakeWatcher : public QObject {
     Q_OBJECT
@@ -67,10 +67,11 @@ protected:
     void run() override {
         QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "tray-host");
         FakeWatcher host;
-        registered = bus.registerObject("/StatusNotifierWatcher", &host,
-                                        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
-                                            QDBusConnection::ExportAllSignals) &&
-                     bus.registerService("org.kde.StatusNotifierWatcher");
+        registered =
+            bus.registerObject("/StatusNotifierWatcher", &host,
+                               QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
+                                   QDBusConnection::ExportAllSignals) &&
+            bus.registerService("org.kde.StatusNotifierWatcher");
         watcher = &host;
         ready.release();
         exec();
