@@ -27,6 +27,8 @@ private slots:
 
     void writtenWhenMissingOrPointingElsewhere() {
         QTemporaryDir data;
+        // xdg-mime, where installed, records the handler under the config folder: a private one.
+        qputenv("XDG_CONFIG_HOME", data.filePath("config").toUtf8());
         const QString path = data.filePath("applications/vemko-vpn.desktop");
         QVERIFY(DesktopEntry::install("/opt/a/vemko-vpn", data.path()));
         QFile entry(path);
