@@ -13,11 +13,16 @@ private slots:
     void execQuotesEveryPath_data() {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("quoted");
-        QTest::newRow("plain") << "/usr/bin/vemko-vpn" << R"("/usr/bin/vemko-vpn")";
-        QTest::newRow("space") << "/opt/Vemko VPN.AppDir/AppRun" << R"("/opt/Vemko VPN.AppDir/AppRun")";
-        QTest::newRow("quote and dollar") << R"(/tmp/a"b$c/x)" << R"("/tmp/a\\"b\\$c/x")";
-        QTest::newRow("percent") << "/tmp/100%/x" << R"("/tmp/100%%/x")";
-        QTest::newRow("backslash and backtick") << R"(/tmp/a\b`c)" << R"("/tmp/a\\\\b\\`c")";
+        QTest::newRow("plain") << "/usr/bin/vemko-vpn"
+                               << "\"/usr/bin/vemko-vpn\"";
+        QTest::newRow("space") << "/opt/Vemko VPN.AppDir/AppRun"
+                               << "\"/opt/Vemko VPN.AppDir/AppRun\"";
+        QTest::newRow("quote and dollar") << "/tmp/a\"b$c/x"
+                                          << "\"/tmp/a\\\\\"b\\\\$c/x\"";
+        QTest::newRow("percent") << "/tmp/100%/x"
+                                 << "\"/tmp/100%%/x\"";
+        QTest::newRow("backslash and backtick") << "/tmp/a\\b`c"
+                                                << "\"/tmp/a\\\\\\\\b\\\\`c\"";
     }
     void execQuotesEveryPath() {
         QFETCH(QString, program);
@@ -35,8 +40,9 @@ private slots:
         QVERIFY(entry.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(entry.readAll());
         entry.close();
-        for (const char* line : {"Name=Vemko VPN\n", "Exec=\"/opt/a/vemko-vpn\" -- %u\n",
-                                 "MimeType=x-scheme-handler/vemko;\n", "StartupWMClass=vemko-vpn\n", "Icon=vemko-vpn\n"})
+        for (const char* line :
+             {"Name=Vemko VPN\n", "Exec=\"/opt/a/vemko-vpn\" -- %u\n", "MimeType=x-scheme-handler/vemko;\n",
+              "StartupWMClass=vemko-vpn\n", "Icon=vemko-vpn\n"})
             QVERIFY2(text.contains(QString::fromUtf8(line)), line);
         QVERIFY(QFile::exists(data.filePath("icons/hicolor/256x256/apps/vemko-vpn.png")));
         QVERIFY(!DesktopEntry::install("/opt/a/vemko-vpn", data.path())); // already right: left alone
