@@ -1,7 +1,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run clean
+.PHONY: deps configure build test run screenshots clean
 
 deps:
 	./scripts/install-deps
@@ -18,6 +18,11 @@ test: build
 # The demo stack (reference service, demo servers) and the app pointed at it; see README "Running".
 run: build
 	./scripts/demo-stack $(BUILD)
+
+# The pictures the README shows: offscreen, fixed fonts, scale 1, UTC; the same files every time.
+screenshots: build
+	env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_FONT_DPI QT_QPA_PLATFORM=offscreen \
+		LANG=C.UTF-8 TZ=UTC $(BUILD)/tests/vemko-screenshots docs/screenshots
 
 clean:
 	rm -rf $(BUILD)

@@ -49,6 +49,10 @@ public:
     AppModel(Api& api, Store& store, Keychain& keychain, Vpn& vpn, Clock& clock, QObject* parent = nullptr);
     ~AppModel() override;
 
+    // The running application's model, set once by main(); only main() and the shell reach it.
+    static AppModel& shared();
+    static void setShared(AppModel& model);
+
     bool signedIn() const { return m_signedIn; }
     bool busy() const { return m_busy; }
     std::optional<Me> me() const { return m_me; }

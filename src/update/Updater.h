@@ -54,6 +54,10 @@ public:
             UpdaterSetup setup = UpdaterSetup::defaults(), QObject* parent = nullptr);
     ~Updater() override;
 
+    // The running application's updater, set once by main(); only main() and the shell reach it.
+    static Updater& shared();
+    static void setShared(Updater& updater);
+
     // The newer version found by the last check that found one; never cleared.
     std::optional<AppVersion> available() const { return m_available; }
     bool hasAvailable() const { return m_available.has_value(); }
