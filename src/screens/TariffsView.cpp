@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 

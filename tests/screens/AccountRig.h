@@ -30,7 +30,8 @@ struct AccountRig : ModelRig {
     // null field removes that member);
     // `plans` (when given) is the whole plans document.
     AppModel& signedIn(const QJsonObject& fields = {}, const QJsonObject& plans = {}) {
-        serveAccount();
+        if (!served)
+            serveAccount();
         QJsonObject account{{"email", "u@example.com"},
                             {"active", true},
                             {"expire_at", "2026-03-01T00:00:00Z"},
@@ -54,6 +55,12 @@ struct AccountRig : ModelRig {
         finish(model->load());
         service().clearRequests();
         return *model;
+    }
+
+    // The plain account's routes now, so that a test can replace some before signing in.
+    void serve() {
+        serveAccount();
+        served = true;
     }
 
     ScreenContext context() {
@@ -84,6 +91,7 @@ struct AccountRig : ModelRig {
     }
     bool shown(const QString& name) const { return find<QWidget>(name)->isVisibleTo(view.get()); }
 
+    bool served = false;
     QTemporaryDir temp;
     UpdaterSetup setup;
     std::unique_ptr<Updater> updater;

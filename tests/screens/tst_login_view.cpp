@@ -90,9 +90,11 @@ private slots:
     // Both buttons wait while a flow runs; the Telegram button needs no fields at all.
     void telegramWithEmptyFields() {
         LoginRig rig;
-        rig.service().on("POST", "/api/v1/auth/tg/start",
-                         ok(R"({"key":"k1","url":"https://t.me/vemko_bot?start=k1"})"));
-        rig.service().on("GET", "/api/v1/auth/tg/poll", ok(R"({"status":"pending"})"));
+        rig.service().on(
+            "POST", "/api/v1/auth/tg/start",
+            ScriptedReply::json(200, QJsonObject{{"key", "k1"}, {"url", "https://t.me/vemko_bot?start=k1"}}));
+        rig.service().on("GET", "/api/v1/auth/tg/poll",
+                         ScriptedReply::json(200, QJsonObject{{"status", "pending"}}));
         rig.type("u@x", "12345678");
         rig.find<QLineEdit>("emailField")->clear();
         rig.find<QLineEdit>("passwordField")->clear();

@@ -80,10 +80,17 @@ private slots:
     // Fixed nouns whatever the numbers; the link is copied, not the code.
     void referral() {
         MoreRig rig;
-        rig.service().on(
-            "GET", "/api/v1/referral",
-            ok(R"({"code":"VEMKO-42","link":"https://vemko.app/r/VEMKO-42","invited":12,"paid":5,)"
-               R"("days":31,"days_invite":2,"days_paid":7,"days_friend":5})"));
+        const QString link = "https://vemko.app/r/VEMKO-42";
+        rig.serve();
+        rig.service().on("GET", "/api/v1/referral",
+                         ScriptedReply::json(200, QJsonObject{{"code", "VEMKO-42"},
+                                                              {"link", link},
+                                                              {"invited", 12},
+                                                              {"paid", 5},
+                                                              {"days", 31},
+                                                              {"days_invite", 2},
+                                                              {"days_paid", 7},
+                                                              {"days_friend", 5}}));
         rig.open();
         QCOMPARE(rig.text("referralBadge"), "+7 дней бесплатно");
         QCOMPARE(rig.text("referralText"),
@@ -93,7 +100,7 @@ private slots:
         QCOMPARE((QStringList{rig.text("statInvited"), rig.text("statPaid"), rig.text("statDays")}),
                  (QStringList{"12", "5", "31"}));
         rig.click("copyLinkButton");
-        QCOMPARE(rig.desktop.copied, QStringList{"https://vemko.app/r/VEMKO-42"});
+        QCOMPARE(rig.desktop.copied, QStringList{link});
         rig.click("supportButton");
         QCOMPARE(rig.desktop.opened, QList<QUrl>{QUrl("https://t.me/vemko_support")});
     }
@@ -110,8 +117,9 @@ private slots:
         QFETCH(bool, accepted);
         MoreRig rig;
         rig.service().on("POST", "/api/v1/promo",
-                         accepted ? ok(R"({"ok":true,"message":"+7 дней"})")
-                                  : refusal(400, "Нет такого кода"));
+                         accepted
+                             ? ScriptedReply::json(200, QJsonObject{{"ok", true}, {"message", "+7 дней"}})
+                             : refusal(400, "Нет такого кода"));
         rig.open({{"promo_available", true}});
         QVERIFY(!rig.find<QPushButton>("promoButton")->isEnabled());
         QTest::keyClicks(rig.find<QLineEdit>("promoField"), code);

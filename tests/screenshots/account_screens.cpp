@@ -136,6 +136,7 @@ int main(int argc, char** argv) {
     shoot("devices-empty", Tab::Devices, [](AccountRig& rig) { rig.signedIn({{"devices_used", 0}}); });
 
     const auto account = [](AccountRig& rig) {
+        rig.serve();
         rig.service().on("GET", "/api/v1/referral",
                          ok(R"({"code":"VEMKO-4F2K","link":"https://vemko.app/r/VEMKO-4F2K","invited":12,)"
                             R"("paid":5,"days":59,"days_invite":2,"days_paid":7,"days_friend":1})"));
