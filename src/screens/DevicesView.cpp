@@ -31,14 +31,14 @@ DevicesView::DevicesView(AppModel& model, QString localHwid, QWidget* parent)
     QVBoxLayout* column = scrollColumn(this);
     QWidget* content = column->parentWidget();
     m_header = new ScreenHeader(QStringLiteral("Устройства"), {}, content);
-    column->addWidget(m_header);
+    addInset(column, m_header);
     column->addSpacing(6);
     m_cards = new QVBoxLayout;
     m_cards->setSpacing(0);
     column->addLayout(m_cards);
     m_empty = screenLabel(content, QStringLiteral("devicesEmpty"), 13, QFont::Normal, Brand::secondaryText());
     m_empty->setText(QStringLiteral("Пока ни одного устройства"));
-    column->addWidget(m_empty);
+    addInset(column, m_empty);
     column->addStretch(1);
 
     refresh();

@@ -20,6 +20,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -70,6 +71,27 @@ QString prominentStyle() {
         .arg(Brand::brand().name(), Brand::brand().darker(115).name(), Brand::brand().darker(150).name());
 }
 
+// White text on a capsule of the brand colour.
+class Badge : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return QLabel::sizeHint() + QSize(18, 6); }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Brand::brand());
+        const QRectF area = rect();
+        painter.drawRoundedRect(area, area.height() / 2, area.height() / 2);
+        painter.setPen(Qt::white);
+        painter.setFont(font());
+        painter.drawText(rect(), Qt::AlignCenter, text());
+    }
+};
+
 } // namespace
 
 MoreView::MoreView(AppModel& model, Updater& updater, Store& store, Desktop& desktop, LoginItem& loginItem,
@@ -81,7 +103,7 @@ MoreView::MoreView(AppModel& model, Updater& updater, Store& store, Desktop& des
     QWidget* content = column->parentWidget();
     column->setSpacing(0);
     m_header = new ScreenHeader(QStringLiteral("Ещё"), {}, content);
-    column->addWidget(m_header);
+    addInset(column, m_header);
     column->addSpacing(10);
 
     column->addWidget(m_referral = makeReferralCard(content));
@@ -137,11 +159,9 @@ Card* MoreView::makeReferralCard(QWidget* content) {
     title->setWordWrap(false);
     top->addWidget(title);
     top->addStretch(1);
-    m_badge = screenLabel(card, QStringLiteral("referralBadge"), 11, QFont::DemiBold);
-    m_badge->setWordWrap(false);
-    m_badge->setStyleSheet(
-        QStringLiteral("QLabel { color: white; background: %1; border-radius: 10px; padding: 3px 9px; }")
-            .arg(Brand::brand().name()));
+    m_badge = new Badge(card);
+    m_badge->setObjectName(QStringLiteral("referralBadge"));
+    m_badge->setFont(Brand::font(11, QFont::DemiBold));
     top->addWidget(m_badge, 0, Qt::AlignVCenter);
     card->body()->addLayout(top);
 

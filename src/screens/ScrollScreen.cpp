@@ -16,8 +16,15 @@ QVBoxLayout* scrollColumn(QWidget* screen) {
     auto* content = new QWidget(scroll);
     content->setAutoFillBackground(false);
     auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(20, 16, 20, 16);
+    column->setContentsMargins(14, 16, 14, 16);
     column->setSpacing(8);
     scroll->setWidget(content);
     return column;
+}
+
+void addInset(QVBoxLayout* column, QWidget* widget) {
+    auto* inset = new QVBoxLayout;
+    inset->setContentsMargins(6, 0, 6, 0);
+    inset->addWidget(widget);
+    column->addLayout(inset);
 }

@@ -4,6 +4,7 @@
 #include "Card.h"
 #include "Label2.h"
 #include "ScreenText.h"
+#include "ScrollScreen.h"
 #include "Segmented.h"
 #include "model/AppModel.h"
 #include "model/Tariffs.h"
@@ -26,10 +27,10 @@ StripeSection::StripeSection(AppModel& model, Desktop& desktop, const QString& a
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(8);
-    column->addWidget(new Label2(QStringLiteral("Карта любой страны (кроме РФ)"), this));
+    addInset(column, new Label2(QStringLiteral("Карта любой страны (кроме РФ)"), this));
     m_billing->setObjectName(QStringLiteral("billingControl"));
     m_billing->setValue(0);
-    column->addWidget(m_billing);
+    addInset(column, m_billing);
     m_tiers->setSpacing(0);
     column->addLayout(m_tiers);
     QLabel* footnote =
@@ -37,7 +38,7 @@ StripeSection::StripeSection(AppModel& model, Desktop& desktop, const QString& a
     footnote->setText(
         QStringLiteral("Подписка продлевается автоматически, отменить можно в любой момент в кабинете на ") +
         QUrl(apiOrigin).host() + u'.');
-    column->addWidget(footnote);
+    addInset(column, footnote);
 
     connect(m_billing, &Segmented::chosen, this, [this](int value) {
         m_yearly = value == 1;

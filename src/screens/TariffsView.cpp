@@ -45,7 +45,7 @@ TariffsView::TariffsView(AppModel& model, Desktop& desktop, const QString& apiOr
     QWidget* content = column->parentWidget();
     auto* header = new ScreenHeader(QStringLiteral("Тариф и оплата"),
                                     QStringLiteral("платите только за нужное число устройств"), content);
-    column->addWidget(header);
+    addInset(column, header);
     column->addSpacing(6);
 
     m_stripe = new StripeSection(m_model, m_desktop, apiOrigin, content);
@@ -53,19 +53,19 @@ TariffsView::TariffsView(AppModel& model, Desktop& desktop, const QString& apiOr
     m_oneOffCaption = new Label2(QStringLiteral("Разовая оплата в рублях или криптовалютой"), content);
     m_oneOffCaption->setObjectName(QStringLiteral("oneOffCaption"));
     column->addSpacing(4);
-    column->addWidget(m_oneOffCaption);
+    addInset(column, m_oneOffCaption);
 
-    column->addWidget(new Label2(QStringLiteral("Сколько устройств"), content));
+    addInset(column, new Label2(QStringLiteral("Сколько устройств"), content));
     m_control = new Segmented(deviceLabels(), deviceValues(), content);
     m_control->setObjectName(QStringLiteral("devicesControl"));
-    column->addWidget(m_control);
+    addInset(column, m_control);
     m_plans = new QVBoxLayout;
     m_plans->setSpacing(0);
     column->addLayout(m_plans);
     QLabel* footnote =
         screenLabel(content, QStringLiteral("plansFootnote"), 11, QFont::Normal, Brand::secondaryText());
     footnote->setText(QStringLiteral("Дни прибавляются к текущей подписке, автосписаний нет."));
-    column->addWidget(footnote);
+    addInset(column, footnote);
     column->addStretch(1);
 
     connect(m_control, &Segmented::chosen, this, [this](int value) {

@@ -15,6 +15,8 @@
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <cstdio>
 
 namespace {
@@ -34,9 +36,14 @@ public:
     }
 };
 
-void save(QWidget& widget, const QString& name) {
+// With `bottom`, the shown screen scrolled to its end first.
+void save(QWidget& widget, const QString& name, bool bottom = false) {
     settle();
     QApplication::processEvents();
+    if (bottom)
+        for (QScrollArea* scroll : widget.findChildren<QScrollArea*>())
+            if (scroll->isVisible())
+                scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
     for (GlowMascot* mascot : widget.findChildren<GlowMascot*>())
         mascot->phase()->setSeconds(0.65);
     const QString path = QDir(outDir).filePath(name + QStringLiteral(".png"));
@@ -164,11 +171,11 @@ int main(int argc, char** argv) {
         settle();
         QObject::connect(rig.updater.get(), &Updater::progressChanged, &window, [&] {
             if (rig.updater->progress() == 60)
-                save(window, "more-updating");
+                save(window, "more-updating", true);
         });
         window.findChild<QPushButton*>("installButton")->click();
         drive([&] { return rig.updater->hasMessage(); }, &rig.clock);
-        save(window, "more-update-failed");
+        save(window, "more-update-failed", true);
     }
     return failures == 0 ? 0 : 1;
 }
