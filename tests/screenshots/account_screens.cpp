@@ -7,13 +7,12 @@
 #include "screens/AccountRig.h"
 #include "screens/Brand.h"
 #include "screens/GlowMascot.h"
-#include "screens/KeyActivation.h"
 #include "screens/Phase.h"
+#include "screens/UiRig.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -23,18 +22,6 @@ namespace {
 
 QString outDir;
 int failures = 0;
-
-// Animations off: every view at its resting state.
-class StillStyle : public QProxyStyle {
-public:
-    StillStyle() : QProxyStyle(QStringLiteral("Fusion")) {}
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* data) const override {
-        if (hint == SH_Widget_Animate || hint == SH_Widget_Animation_Duration)
-            return 0;
-        return QProxyStyle::styleHint(hint, option, widget, data);
-    }
-};
 
 // With `bottom`, the shown screen scrolled to its end first.
 void save(QWidget& widget, const QString& name, bool bottom = false) {
@@ -106,8 +93,7 @@ int main(int argc, char** argv) {
     outDir = app.arguments()[1];
     QDir().mkpath(outDir);
     Brand::applyLook(app);
-    QApplication::setStyle(new StillStyle);
-    installKeyActivation(app);
+    stillStyle();
 
     shoot("signin", Tab::Home, signedOut);
     shoot("signin-create-error", Tab::Home, signedOut, [](AccountRig& rig, MainWindow& window) {
