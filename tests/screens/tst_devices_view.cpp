@@ -68,6 +68,7 @@ private slots:
         QVERIFY(!rig.shown("devicesEmpty"));
         for (Card* card : rig.cards())
             QCOMPARE(card->findChild<QPushButton*>("unbindButton")->text(), "Отвязать");
+        QCOMPARE(misnamedControls(rig.view.get()), QStringList());
     }
 
     void unbind() {
