@@ -60,6 +60,7 @@ QPushButton* button(QWidget* parent, const QString& name, const QString& text) {
     auto* pushButton = new QPushButton(text, parent);
     pushButton->setObjectName(name);
     pushButton->setCursor(Qt::PointingHandCursor);
+    pushButton->setMinimumWidth(pushButton->sizeHint().width() + 14);
     return pushButton;
 }
 

@@ -88,6 +88,7 @@ void StripeSection::rebuild() {
         auto* subscribe = new QPushButton(
             trial > 0 ? QStringLiteral("Попробовать бесплатно") : QStringLiteral("Подписаться"), card);
         subscribe->setObjectName(QStringLiteral("subscribeButton"));
+        subscribe->setMinimumWidth(subscribe->sizeHint().width() + 14); // room around the longer title
         const qint64 count = tier.devices;
         connect(subscribe, &QPushButton::clicked, this, [this, count] {
             startMainTask(m_model.subscribeStripe(count,
