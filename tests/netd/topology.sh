@@ -84,7 +84,7 @@ table inet leakwatch {
 }
 NFT
     for a in 2 3; do
-        sed "s/@ADDRESS@/10.202.0.$a/" "$HERE/vpn-server.json" >"$W/vpn-server-$a.json"
+        sed "s/@ADDRESS@/10.202.0.$a/g" "$HERE/vpn-server.json" >"$W/vpn-server-$a.json"
         bg "vpn-$a" vemko-t-vpn v2ray -config "$W/vpn-server-$a.json"
     done
     for i in $(seq 1 100); do # bounded wait for every listener (10 s)
