@@ -131,7 +131,14 @@ bool Supervisor::start(const State& state, const EngineUser& user, const std::st
     // Taken here and inherited: the supervisor holds it from its first instruction.
     const int lock =
         ::open(state.path("supervisor.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    // Bounded: the app may hold a shared lock for an instant to see whether a supervisor runs.
+    bool locked = false;
+    for (int attempt = 0; lock >= 0 && !locked && attempt < 100; ++attempt) {
+        locked = ::flock(lock, LOCK_EX | LOCK_NB) == 0;
+        if (!locked)
+            std::this_thread::sleep_for(20ms);
+    }
+    if (!locked) {
         if (lock >= 0)
             ::close(lock);
         return false;

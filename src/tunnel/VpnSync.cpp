@@ -16,8 +16,12 @@ void Vpn::syncStatus() {
     TunnelConnection* connection = m_manager ? m_manager->connection() : nullptr;
     if (!connection) {
         setStatus(Status::Off);
+        setBlocked(false);
         return;
     }
+    setBlocked(connection->blocked());
+    if (connection->awaitingApproval())
+        setNeedsApproval(true);
     switch (vpnStatusFor(connection->status())) {
     case Status::Connecting:
         setStatus(Status::Connecting);
