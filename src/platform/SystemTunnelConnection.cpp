@@ -18,16 +18,17 @@ constexpr int pollMs = 250;
 // pkexec answering later than this is showing the administrator prompt.
 constexpr int approvalDelayMs = 700;
 
-// Exit codes of pkexec and of the helper.
-constexpr int pkexecNotAuthorized = 126;
-constexpr int pkexecFailed = 127;
+// Exit codes of pkexec (the prompt dismissed; not authorized or no prompt possible) and the helper.
+constexpr int pkexecDismissed = 126;
+constexpr int pkexecNotAuthorized = 127;
 constexpr int helperRefusedDocument = 3;
 
 namespace texts {
-const QString notAuthorized = QStringLiteral(
-    "Доступ к настройкам сети не получен: туннель для всей системы не включён. Ничего не изменено.");
-const QString noAdministrator = QStringLiteral(
-    "Не удалось получить права администратора: нет окна подтверждения (агента polkit) или пароль не принят");
+const QString dismissed =
+    QStringLiteral("Подтверждение отменено: туннель для всей системы не включён. Ничего не изменено.");
+const QString notAuthorized =
+    QStringLiteral("Нет прав на туннель для всей системы: polkit отказал или пароль "
+                   "не принят. Ничего не изменено.");
 const QString documentRefused = QStringLiteral("Помощник vemko-netd отклонил настройки сервера");
 const QString helperFailed = QStringLiteral("Помощник vemko-netd не смог %1 туннель: %2");
 const QString notStarted = QStringLiteral("Не удалось запустить помощник vemko-netd (%1)");
@@ -154,10 +155,10 @@ void SystemTunnelConnection::helperFinished(QProcess* process, const QString& ve
     const int code = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
     if (!started)
         m_failure = texts::notStarted.arg(process->errorString());
+    else if (code == pkexecDismissed)
+        m_failure = texts::dismissed;
     else if (code == pkexecNotAuthorized)
         m_failure = texts::notAuthorized;
-    else if (code == pkexecFailed)
-        m_failure = texts::noAdministrator;
     else if (code == helperRefusedDocument)
         m_failure = texts::documentRefused;
     else if (code != 0)

@@ -76,7 +76,7 @@ private slots:
     // A refused administrator prompt is a clear error and changes nothing.
     void aRefusedPromptIsAClearError() {
         QTemporaryDir home;
-        // pkexec's "not authorized" exit status, from a stand-in that asks nobody.
+        // pkexec's "prompt dismissed" exit status, from a stand-in that asks nobody.
         SystemTunnelConnection connection(QStringList{"sh", "-c", "cat >/dev/null; exit 126", "netd"},
                                           home.filePath("tunnel.json"));
         connection.start(QJsonObject{{"config", QString::fromUtf8(clientDocument())}});
