@@ -151,6 +151,7 @@ private:
     std::optional<QString> m_exit;
     bool m_needsApproval = false;
     bool m_blocked = false;
+    bool m_promptShown = false; // needsApproval set for the connection's administrator prompt
     QList<ServerProfile> m_profiles;
 
     std::shared_ptr<TunnelManager> m_manager;

@@ -20,8 +20,11 @@ void Vpn::syncStatus() {
         return;
     }
     setBlocked(connection->blocked());
-    if (connection->awaitingApproval())
-        setNeedsApproval(true);
+    // The administrator prompt: shown while it waits, gone once it is answered either way.
+    if (connection->awaitingApproval() != m_promptShown) {
+        m_promptShown = connection->awaitingApproval();
+        setNeedsApproval(m_promptShown);
+    }
     switch (vpnStatusFor(connection->status())) {
     case Status::Connecting:
         setStatus(Status::Connecting);

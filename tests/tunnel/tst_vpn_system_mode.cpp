@@ -77,11 +77,15 @@ private slots:
     void aRefusedPromptIsAClearError() {
         QTemporaryDir home;
         // pkexec's "prompt dismissed" exit status, from a stand-in that asks nobody.
-        SystemTunnelConnection connection(QStringList{"sh", "-c", "cat >/dev/null; exit 126", "netd"},
-                                          home.filePath("tunnel.json"));
+        // It answers late, as a person at the prompt does: meanwhile the connection waits for approval.
+        SystemTunnelConnection connection(
+            QStringList{"sh", "-c", "cat >/dev/null; sleep 2; exit 126", "netd"},
+            home.filePath("tunnel.json"));
         connection.start(QJsonObject{{"config", QString::fromUtf8(clientDocument())}});
         QCOMPARE(connection.status(), TunnelStatus::Connecting);
+        QTRY_VERIFY_WITH_TIMEOUT(connection.awaitingApproval(), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(connection.status(), TunnelStatus::Disconnected, 20000);
+        QVERIFY(!connection.awaitingApproval());
         QVERIFY(connection.failure().has_value());
         QVERIFY2(connection.failure()->contains("Ничего не изменено"), qPrintable(*connection.failure()));
         QVERIFY(run({"nft", "list", "table", "inet", "vemko"}, {}, std::nullopt).exitCode != 0);
