@@ -10,6 +10,11 @@
 
 namespace {
 
+// JSON written with single quotes, readable inside C++ strings.
+QByteArray json(const char* text) {
+    return QByteArray(text).replace('\'', '"');
+}
+
 const QByteArray header =
     "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
 
@@ -19,9 +24,9 @@ QJsonObject built(const QByteArray& caller) {
     return text ? QJsonDocument::fromJson(QByteArray::fromStdString(*text)).object() : QJsonObject();
 }
 
-const QByteArray minimal =
-    R"({"inbounds":[{"tag":"socks","listen":"127.0.0.1","port":10808,"protocol":"socks"}],
-    "outbounds":[{"protocol":"vmess"}],"log":{"access":"/etc/passwd"},"api":{"tag":"api"}})";
+const QByteArray minimal = json("{'inbounds':[{'tag':'socks','listen':'127.0.0.1','port':10808,"
+                                 "'protocol':'socks'}],'outbounds':[{'protocol':'vmess'}],"
+                                 "'log':{'access':'/etc/passwd'},'api':{'tag':'api'}}");
 
 } // namespace
 
@@ -80,10 +85,9 @@ private slots:
     void capturedDnsGoesToTheDocumentsResolver_data() {
         QTest::addColumn<QByteArray>("dns");
         QTest::addColumn<QString>("resolver");
-        QTest::newRow("first IPv4 server")
-            << QByteArray(R"({"servers":["localhost","9.9.9.9"]})") << "9.9.9.9";
-        QTest::newRow("server object") << QByteArray(R"({"servers":[{"address":"8.8.4.4"}]})") << "8.8.4.4";
-        QTest::newRow("only names") << QByteArray(R"({"servers":["https://dns.example/q"]})") << "1.1.1.1";
+        QTest::newRow("first IPv4 server") << json("{'servers':['localhost','9.9.9.9']}") << "9.9.9.9";
+        QTest::newRow("server object") << json("{'servers':[{'address':'8.8.4.4'}]}") << "8.8.4.4";
+        QTest::newRow("only names") << json("{'servers':['https://dns.example/q']}") << "1.1.1.1";
         QTest::newRow("none") << QByteArray("null") << "1.1.1.1";
     }
     void capturedDnsGoesToTheDocumentsResolver() {
@@ -105,11 +109,10 @@ private slots:
     void refusesWhatWouldOpenOrBreakTheEngine_data() {
         QTest::addColumn<QByteArray>("caller");
         QTest::newRow("takes the redirect port")
-            << QByteArray(R"({"inbounds":[{"listen":"127.0.0.1","port":12346}],"outbounds":[{}]})");
-        QTest::newRow("listens on ::")
-            << QByteArray(R"({"inbounds":[{"listen":"::","port":1}],"outbounds":[{}]})");
-        QTest::newRow("no outbound") << QByteArray(R"({"inbounds":[]})");
-        QTest::newRow("inbounds not a list") << QByteArray(R"({"inbounds":{},"outbounds":[{}]})");
+            << json("{'inbounds':[{'listen':'127.0.0.1','port':12346}],'outbounds':[{}]}");
+        QTest::newRow("listens on ::") << json("{'inbounds':[{'listen':'::','port':1}],'outbounds':[{}]}");
+        QTest::newRow("no outbound") << json("{'inbounds':[]}");
+        QTest::newRow("inbounds not a list") << json("{'inbounds':{},'outbounds':[{}]}");
         QTest::newRow("a list, not an object") << QByteArray("[]");
     }
     void refusesWhatWouldOpenOrBreakTheEngine() {
