@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QThread>
 #include <csignal>
+#include <sys/stat.h>
 
 using NetnsTopology::Result;
 using NetnsTopology::run;
@@ -105,6 +106,10 @@ private slots:
             QFile::remove("/run/dbus/system_bus_socket");
             QFile::remove("/run/dbus/pid");
         }
+        // The helper's state folder for that namespace goes with it.
+        struct stat info {};
+        if (::stat(QFile::encodeName("/run/netns/" + ns).constData(), &info) == 0)
+            QDir(QStringLiteral("/run/vemko-netd/net-%1").arg(info.st_ino)).removeRecursively();
         host({"ip", "netns", "del", ns});
         host({"userdel", allowed});
         host({"userdel", refused});
