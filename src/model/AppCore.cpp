@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/ProcessFiles.h"
 
+#include <QNetworkProxy>
 #include <QRegularExpression>
 
 namespace {
@@ -14,12 +15,6 @@ QString secretService() {
     return word.match(profile).hasMatch() ? QStringLiteral("app.vemko.vpn.") + profile
                                           : QStringLiteral("app.vemko.vpn");
 }
-
-} // namespace
-
-#include <QNetworkProxy>
-
-namespace {
 
 // The tunnel service reads the mode the user chose before the tunnel controller first loads.
 LinuxTunnelSystem& followingMode(LinuxTunnelSystem& tunnels, Store& store) {
@@ -38,9 +33,7 @@ QNetworkAccessManager& direct(QNetworkAccessManager& network) {
 
 AppCore::AppCore()
     : m_secrets(secretService()), m_store(m_defaults, m_facts), m_keychain(m_secrets),
-      m_api(m_network, m_store, m_keychain),
-      m_vpn(m_tunnels, m_extensions, m_store, Clock::system(), m_desktop, m_tunnelNetwork, m_api.origin()),
-    : m_store(m_defaults, m_facts), m_keychain(m_secrets), m_api(direct(m_network), m_store, m_keychain),
+      m_api(direct(m_network), m_store, m_keychain),
       m_vpn(followingMode(m_tunnels, m_store), m_extensions, m_store, Clock::system(), m_desktop,
             m_tunnelNetwork, m_api.origin()),
       m_updater(m_api, m_store, m_desktop, m_network),

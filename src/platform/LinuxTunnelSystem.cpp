@@ -8,7 +8,6 @@ LinuxTunnelSystem::LinuxTunnelSystem(QString hostExecutable, QString configFile,
                                      QObject* parent)
     : TunnelSystem(parent), m_configFile(configFile),
       m_connection(std::move(hostExecutable), std::move(configFile), std::move(runtimeDir)) {
-    connect(&m_connection, &TunnelConnection::statusChanged, this, &TunnelSystem::statusChanged);
     ProcessFiles::removeLeftoverTemporaries(m_configFile);
     // The desktop-proxy connection follows the host's and tells the same changes.
     connect(&m_desktopProxy, &TunnelConnection::statusChanged, this, &TunnelSystem::statusChanged);
