@@ -88,7 +88,7 @@ TunnelMode Store::tunnelMode() const {
     if (const auto stored = m_defaults.string(QStringLiteral("tunnel_mode")))
         if (const auto mode = tunnel_mode::parse(*stored))
             return *mode;
-    return tunnel_mode::fallback(SystemTunnelConnection::helperInstalled());
+    return tunnel_mode::fallback(SystemTunnelConnection::helperInstalled(), tunnel_mode::desktopSession());
 }
 
 void Store::setTunnelMode(TunnelMode mode) {

@@ -26,7 +26,7 @@ public:
     bool autoConnect() const;
     bool autoUpdate() const;
     // "tunnel_mode": the stored mode; without one (or with an unknown text), the whole system when
-    // the privileged helper is installed, else the desktop's proxy.
+    // the privileged helper is installed, else as tunnel_mode::fallback picks.
     TunnelMode tunnelMode() const;
     void setTunnelMode(TunnelMode mode);
 

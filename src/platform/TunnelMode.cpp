@@ -19,6 +19,12 @@ std::optional<TunnelMode> tunnel_mode::parse(const QString& text) {
     return std::nullopt;
 }
 
-TunnelMode tunnel_mode::fallback(bool helperInstalled) {
-    return helperInstalled ? TunnelMode::System : TunnelMode::DesktopProxy;
+TunnelMode tunnel_mode::fallback(bool helperInstalled, bool desktopSession) {
+    if (helperInstalled)
+        return TunnelMode::System;
+    return desktopSession ? TunnelMode::DesktopProxy : TunnelMode::Socks;
+}
+
+bool tunnel_mode::desktopSession() {
+    return !qEnvironmentVariable("XDG_CURRENT_DESKTOP").trimmed().isEmpty();
 }

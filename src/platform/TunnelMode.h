@@ -13,6 +13,10 @@ enum class TunnelMode { System, DesktopProxy, Socks };
 namespace tunnel_mode {
 QString name(TunnelMode mode);                        // "system" | "desktop_proxy" | "socks"
 std::optional<TunnelMode> parse(const QString& text); // nothing for any other text
-// With the privileged helper installed, the whole system; without it, the desktop's proxy.
-TunnelMode fallback(bool helperInstalled);
+// With the privileged helper installed, the whole system; without it, the desktop's proxy when a
+// desktop session is there to follow it, else the SOCKS entry alone (a server over SSH, a bare
+// window manager: nothing reads a desktop proxy there, and setting one would only fail the connect).
+TunnelMode fallback(bool helperInstalled, bool desktopSession);
+// A desktop whose proxy settings programs follow: XDG_CURRENT_DESKTOP names one.
+bool desktopSession();
 } // namespace tunnel_mode

@@ -3,6 +3,7 @@
 // backup kept across a crash and recovered, and no session bus reported instead of ignored.
 #include "platform/DesktopProxy.h"
 #include "platform/PlatformError.h"
+#include "platform/TunnelMode.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -104,6 +105,15 @@ private slots:
         QVERIFY(refused);
         QCOMPARE(get("org.gnome.system.proxy", "mode"), QStringLiteral("'none'"));
         QVERIFY(!QFile::exists(proxy.gnomeBackup()));
+    }
+
+    // Without a stored mode: the desktop's proxy only where a desktop follows it, so a connect
+    // over SSH or from a bare session carries the SOCKS entry instead of failing.
+    void theDefaultModeFollowsWhatTheMachineHas() {
+        QCOMPARE(tunnel_mode::fallback(true, false), TunnelMode::System);
+        QCOMPARE(tunnel_mode::fallback(true, true), TunnelMode::System);
+        QCOMPARE(tunnel_mode::fallback(false, true), TunnelMode::DesktopProxy);
+        QCOMPARE(tunnel_mode::fallback(false, false), TunnelMode::Socks);
     }
 
 private:
