@@ -103,6 +103,12 @@ int appChild() {
         drive([&] { return rig.tunnel().status() == VpnStatus::On; }, &rig.clock);
         rig.tunnel().disconnect();
         drive([&] { return rig.tunnel().status() == VpnStatus::Off; }, &rig.clock);
+        // What the fakes record of each cycle is the rig's memory, not the app's.
+        if (FakeTunnelConnection* connection = rig.tunnels.connection()) {
+            connection->starts.clear();
+            connection->startedServers.clear();
+        }
+        rig.service().clearRequests();
     }
     settle();
     report("rss_cycles", rssMb());

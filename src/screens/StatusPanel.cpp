@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QLinearGradient>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
@@ -14,7 +15,7 @@
 
 StatusPanel::StatusPanel(QWidget* parent)
     : QWidget(parent), m_power(new PowerButton(this)), m_title(new QLabel(this)),
-      m_subtitle(new QLabel(this)), m_drift(new Phase(this, 20, [this] { update(); })) {
+      m_subtitle(new QLabel(this)), m_drift(new Phase(this, 10, [this] { update(); })) {
     setObjectName(QStringLiteral("statusPanel"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     auto* column = new QVBoxLayout(this);
@@ -68,14 +69,33 @@ void StatusPanel::hideEvent(QHideEvent* event) {
     m_drift->stop();
 }
 
-void StatusPanel::paintEvent(QPaintEvent*) {
+void StatusPanel::paintEvent(QPaintEvent* event) {
+    const double seconds = m_drift->seconds();
+    const qreal ratio = devicePixelRatioF();
+    if (m_background.isNull() || m_backgroundSeconds != seconds || m_backgroundColors != m_colors ||
+        m_background.devicePixelRatio() != ratio || m_background.size() != (QSizeF(size()) * ratio).toSize()) {
+        m_background = background(seconds);
+        m_backgroundSeconds = seconds;
+        m_backgroundColors = m_colors;
+    }
     QPainter painter(this);
+    const QRect area = event->rect();
+    painter.drawPixmap(area, m_background,
+                       QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+}
+
+QPixmap StatusPanel::background(double seconds) const {
+    const qreal ratio = devicePixelRatioF();
+    QPixmap picture((QSizeF(size()) * ratio).toSize());
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), 26, 26);
     painter.setClipPath(shape);
 
-    const auto [from, to] = gradientLine(m_drift->seconds());
+    const auto [from, to] = gradientLine(seconds);
     const QSizeF size = QSizeF(this->size());
     QLinearGradient gradient(QPointF(from.x() * size.width(), from.y() * size.height()),
                              QPointF(to.x() * size.width(), to.y() * size.height()));
@@ -88,4 +108,5 @@ void StatusPanel::paintEvent(QPaintEvent*) {
     glow.setColorAt(0.0, Brand::tinted(Qt::white, 0.18));
     glow.setColorAt(1.0, Brand::tinted(Qt::white, 0.0));
     painter.fillRect(rect(), glow);
+    return picture;
 }
