@@ -90,8 +90,9 @@ private slots:
             return;
         }
         QVERIFY2(process.exitCode() == 0, qPrintable(stderrText));
-        QCOMPARE(filesUnder(root + "/usr"), (QStringList{"/libexec/vemko-vpn/vemko-netd",
-                                                         "/share/polkit-1/actions/app.vemko.vpn.netd.policy"}));
+        QCOMPARE(filesUnder(root + "/usr"),
+                 (QStringList{"/libexec/vemko-vpn/vemko-netd",
+                              "/share/polkit-1/actions/app.vemko.vpn.netd.policy"}));
         const QFileInfo helper(root + "/usr/libexec/vemko-vpn/vemko-netd");
         QCOMPARE(helper.ownerId(), 0u);
         QCOMPARE(helper.groupId(), 0u);
@@ -102,8 +103,8 @@ private slots:
         QFile passwd(root + "/etc/passwd");
         QVERIFY(passwd.open(QIODevice::ReadOnly));
         const QList<QByteArray> users = passwd.readAll().split('\n');
-        QCOMPARE(std::count_if(users.begin(), users.end(),
-                               [](const QByteArray& line) { return line.startsWith("vemko-engine:"); }),
+        QCOMPARE(int(std::count_if(users.begin(), users.end(),
+                                   [](const QByteArray& line) { return line.startsWith("vemko-engine:"); })),
                  1);
     }
 };

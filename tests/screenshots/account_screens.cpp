@@ -4,12 +4,12 @@
 
 #include "MainWindow.h"
 #include "RootView.h"
+#include "platform/TunnelMode.h"
 #include "screens/AccountRig.h"
 #include "screens/Brand.h"
 #include "screens/GlowMascot.h"
 #include "screens/Phase.h"
 #include "screens/UiRig.h"
-#include "platform/TunnelMode.h"
 
 #include <QApplication>
 #include <QDir>
@@ -164,12 +164,13 @@ int main(int argc, char** argv) {
     shoot("more-mode-system", Tab::More, modes(TunnelMode::System, true), behaviour);
     shoot("more-mode-desktop-proxy", Tab::More, modes(TunnelMode::DesktopProxy, false), behaviour);
     shoot("more-mode-socks", Tab::More, modes(TunnelMode::Socks, true), behaviour);
-    shoot("more-helper-refused", Tab::More, modes(TunnelMode::Socks, false), [&](AccountRig& rig, MainWindow& window) {
-        behaviour(rig, window);
-        window.findChild<QAbstractButton*>("mode_system")->click();
-        drive([&] { return !rig.helper->running(); }, &rig.clock);
-        behaviour(rig, window);
-    });
+    shoot("more-helper-refused", Tab::More, modes(TunnelMode::Socks, false),
+          [&](AccountRig& rig, MainWindow& window) {
+              behaviour(rig, window);
+              window.findChild<QAbstractButton*>("mode_system")->click();
+              drive([&] { return !rig.helper->running(); }, &rig.clock);
+              behaviour(rig, window);
+          });
     {
         // The installation stops at 60 % while the archive is unpacked: the picture is taken there.
         AccountRig rig;
