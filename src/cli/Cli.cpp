@@ -50,6 +50,8 @@ QCoro::Task<int> Cli::run(Invocation in) {
         co_return co_await connect(in);
     if (c == QLatin1String("disconnect"))
         co_return co_await disconnect(in);
+    if (c == QLatin1String("mode"))
+        co_return co_await mode(in);
     if (c == QLatin1String("trial"))
         co_return co_await trial(in);
     if (c == QLatin1String("promo"))

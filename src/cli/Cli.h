@@ -52,6 +52,7 @@ private:
     QCoro::Task<int> select(const Invocation& in);
     QCoro::Task<int> connect(const Invocation& in);
     QCoro::Task<int> disconnect(const Invocation& in);
+    QCoro::Task<int> mode(const Invocation& in);
     QCoro::Task<int> trial(const Invocation& in);
     QCoro::Task<int> promo(const Invocation& in);
     QCoro::Task<int> devices(const Invocation& in);

@@ -1,4 +1,4 @@
-// The tunnel and the server list: status, servers, select, connect, disconnect.
+// The tunnel and the server list: status, servers, select, connect, disconnect, mode.
 
 #include "cli/Cli.h"
 #include "cli/Console.h"
@@ -8,6 +8,8 @@
 #include "model/StatusLine.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
+#include "platform/SystemTunnelConnection.h"
+#include "tunnel/Texts.h"
 #include "tunnel/Vpn.h"
 
 #include <QJsonArray>
@@ -241,4 +243,24 @@ QCoro::Task<int> Cli::disconnect(const Invocation& in) {
     m_c.vpn.disconnect();
     co_return report(in, true, {{"status", statusWord(m_c.vpn.status())}},
                      {QStringLiteral("Туннель отключён")});
+}
+
+// The mode alone is shown or stored: the next connection follows it, a running tunnel stays as it is.
+QCoro::Task<int> Cli::mode(const Invocation& in) {
+    co_await m_c.vpn.load();
+    if (!in.words.isEmpty())
+        m_c.vpn.setTunnelMode(in.words.first());
+    const QString mode = m_c.vpn.tunnelMode();
+    QStringList lines;
+    for (const tunnel_mode_texts::Choice& choice : tunnel_mode_texts::choices)
+        if (choice.mode == mode)
+            lines = QStringList{QStringLiteral("Режим: %1 (%2)").arg(choice.title, mode), choice.covers};
+    if (!in.words.isEmpty() && m_c.vpn.status() != VpnStatus::Off)
+        lines.append(QStringLiteral("Режим сменится при следующем подключении"));
+    const bool helper = SystemTunnelConnection::helperInstalled();
+    std::optional<QString> warning;
+    if (mode == QLatin1String("system") && !helper)
+        warning = QStringLiteral("Помощник vemko-netd не установлен: установите его на экране «Ещё» "
+                                 "в окне Вемко VPN, иначе подключение не начнётся");
+    co_return report(in, true, {{"mode", mode}, {"helper_installed", helper}}, lines, warning);
 }

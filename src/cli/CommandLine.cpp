@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "platform/BundleInfo.h"
+#include "platform/TunnelMode.h"
 
 namespace {
 
@@ -93,6 +94,15 @@ const QList<CommandSpec>& specs() {
          -1,
          {}},
         {"disconnect", "disconnect", "отключиться", "Останавливает туннель.", 0, 0, {}},
+        {"mode",
+         "mode [system|desktop_proxy|socks]",
+         "режим туннеля",
+         "Без аргумента печатает режим: system — весь трафик через VPN (нужен помощник\n"
+         "vemko-netd), desktop_proxy — через системный прокси, socks — только SOCKS-прокси\n"
+         "127.0.0.1:10808. С аргументом выбирает режим; он действует со следующего подключения.",
+         0,
+         1,
+         {}},
         {"trial",
          "trial",
          "включить пробный день",
@@ -299,6 +309,9 @@ std::variant<Invocation, Immediate> parseCommandLine(const QStringList& argument
     if (command == QLatin1String("update") && invocation.words.first() != QLatin1String("check") &&
         invocation.words.first() != QLatin1String("install"))
         return usageError(QStringLiteral("update check или update install"), command);
+    if (command == QLatin1String("mode") && !invocation.words.isEmpty() &&
+        !tunnel_mode::parse(invocation.words.first()))
+        return usageError(QStringLiteral("режим: system, desktop_proxy или socks"), command);
     if (command == QLatin1String("pay") && invocation.words[1] != QLatin1String("sbp") &&
         invocation.words[1] != QLatin1String("crypto"))
         return usageError(QStringLiteral("способ оплаты: sbp или crypto"), command);

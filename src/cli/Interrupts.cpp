@@ -1,8 +1,8 @@
 #include "cli/Interrupts.h"
 
 #include <QSocketNotifier>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 

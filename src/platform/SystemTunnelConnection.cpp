@@ -135,6 +135,7 @@ void SystemTunnelConnection::runHelper(const QString& verb, const QByteArray& in
     process->setProgram(m_command.first());
     process->setArguments(m_command.mid(1) << verb);
     process->setProcessChannelMode(QProcess::SeparateChannels);
+    process->setProperty("input", input);
     connect(process, &QProcess::finished, this, [this, process, verb] { helperFinished(process, verb); });
     connect(process, &QProcess::errorOccurred, this, [this, process, verb](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
@@ -148,12 +149,29 @@ void SystemTunnelConnection::runHelper(const QString& verb, const QByteArray& in
     refresh();
 }
 
+// pkexec still waits for the password while it runs as the user: it can be ended, and the same verb
+// asked again. Once it runs the helper as root the signal is refused, and the helper's answer stands.
+void SystemTunnelConnection::askAgain() {
+    if (!m_helper || !m_awaitingApproval)
+        return;
+    m_askingAgain = true;
+    m_helper->terminate();
+}
+
 void SystemTunnelConnection::helperFinished(QProcess* process, const QString& verb) {
     if (process != m_helper)
         return;
     const bool started = process->error() != QProcess::FailedToStart;
     const int code = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
-    if (!started)
+    bool reasking = false;
+    if (std::exchange(m_askingAgain, false) && started && process->exitStatus() == QProcess::CrashExit) {
+        // Withdrawn on purpose: the same verb asks again, unless a later one was asked for meanwhile.
+        if (m_pendingVerb.isEmpty()) {
+            reasking = true;
+            m_pendingVerb = verb;
+            process->setProperty("pendingInput", process->property("input"));
+        }
+    } else if (!started)
         m_failure = texts::notStarted.arg(process->errorString());
     else if (code == pkexecDismissed)
         m_failure = texts::dismissed;
@@ -173,6 +191,7 @@ void SystemTunnelConnection::helperFinished(QProcess* process, const QString& ve
     m_awaitingApproval = false;
     if (!pending.isEmpty())
         runHelper(pending, pendingInput);
+    m_awaitingApproval = reasking; // the fresh prompt is up at once: the approval card stays
     refresh();
     emit statusChanged();
 }

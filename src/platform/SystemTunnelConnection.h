@@ -32,6 +32,7 @@ public:
     void start(const QJsonObject& options) override;
     void stop() override;
     bool awaitingApproval() const override { return m_awaitingApproval; }
+    void askAgain() override;
     bool blocked() const override { return m_blocked; }
     std::optional<QString> failure() const override { return m_failure; }
 
@@ -52,6 +53,7 @@ private:
     TunnelStatus m_status = TunnelStatus::Disconnected;
     std::optional<QDateTime> m_connectedDate;
     bool m_awaitingApproval = false;
+    bool m_askingAgain = false; // the waiting pkexec was ended on purpose: its verb runs again
     bool m_blocked = false;
     std::optional<QString> m_failure;
 };

@@ -33,6 +33,9 @@ public:
     virtual void stop() = 0;
     // The system waits for the user to allow the change (an administrator prompt).
     virtual bool awaitingApproval() const { return false; }
+    // Asks the user again while awaitingApproval(): the prompt lost behind windows is withdrawn and
+    // a fresh one shown.
+    virtual void askAgain() {}
     // The tunnel is gone while it should be up, and the system refuses all traffic until the
     // user disconnects or it comes up again (the kill switch holds).
     virtual bool blocked() const { return false; }

@@ -12,6 +12,7 @@
 #include "format/Format.h"
 #include "model/AppModel.h"
 #include "platform/MainTask.h"
+#include "tunnel/Texts.h"
 #include "tunnel/Vpn.h"
 
 #include <QLabel>
@@ -135,7 +136,7 @@ HomeView::HomeView(AppModel& model, Vpn& vpn, Clock& clock, QWidget* parent)
     for (auto signal : {&AppModel::meChanged, &AppModel::selectedChanged, &AppModel::deviceLimitChanged})
         connect(&m_model, signal, this, &HomeView::refresh);
     for (auto signal : {&Vpn::statusChanged, &Vpn::profileNameChanged, &Vpn::errorChanged, &Vpn::sinceChanged,
-                        &Vpn::exitChanged, &Vpn::needsApprovalChanged})
+                        &Vpn::exitChanged, &Vpn::needsApprovalChanged, &Vpn::blockedChanged})
         connect(&m_vpn, signal, this, &HomeView::refresh);
 }
 
@@ -191,8 +192,12 @@ void HomeView::refresh() {
         QStringLiteral("Занято %1 из %2. Отвяжите лишнее устройство или возьмите тариф побольше.")
             .arg(me ? me->devices_used : 0)
             .arg(me ? me->devices_limit : 0));
-    m_errorCard->setVisible(m_vpn.error().has_value());
-    m_errorText->setText(m_vpn.error().value_or(QString()));
+    // While the kill switch holds, that is what the user must know first.
+    const bool blocked = m_vpn.blocked();
+    m_errorCard->setVisible(blocked || m_vpn.error().has_value());
+    m_errorCard->findChild<Label2*>()->setCaption(blocked ? QStringLiteral("Интернет заблокирован")
+                                                          : QStringLiteral("Не удалось подключиться"));
+    m_errorText->setText(blocked ? tunnel_texts::killSwitch : m_vpn.error().value_or(QString()));
 
     const auto selected = m_model.selected();
     for (ServerRow* row : std::as_const(m_serverRows))

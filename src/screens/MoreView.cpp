@@ -11,10 +11,14 @@
 #include "model/OpenableUrl.h"
 #include "platform/Defaults.h"
 #include "platform/Desktop.h"
+#include "platform/HelperInstaller.h"
 #include "platform/LoginItem.h"
 #include "platform/MainTask.h"
+#include "tunnel/Texts.h"
+#include "tunnel/Vpn.h"
 #include "update/Updater.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -24,12 +28,19 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace {
 
 const QString telegramBot = QStringLiteral("https://t.me/vemko_bot");
 const QString loginItemFailed = QStringLiteral("Не удалось изменить автозапуск");
+const QString systemMode = QStringLiteral("system");
+const QString helperMissing = QStringLiteral("Нужен помощник vemko-netd: он ставится один раз, с паролем "
+                                             "администратора, когда вы выберете этот режим");
+const QString helperInstalling =
+    QStringLiteral("Устанавливаю помощник vemko-netd — подтвердите паролем администратора…");
 
 QString number(qint64 n) {
     return QString::asprintf("%lld", static_cast<long long>(n));
@@ -150,6 +161,98 @@ QCheckBox* MoreView::addBehaviourSwitch(const QString& name, const QString& text
     m_behaviour->body()->addWidget(box);
     m_switches.append({box, std::move(read)});
     return box;
+}
+
+void MoreView::addTunnelModeChoice(Vpn& vpn, HelperInstaller& installer) {
+    m_vpn = &vpn;
+    m_installer = &installer;
+    auto* choice = new QWidget(m_behaviour);
+    choice->setObjectName(QStringLiteral("tunnelModeChoice"));
+    auto* column = new QVBoxLayout(choice);
+    column->setContentsMargins(0, 0, 0, 6);
+    column->setSpacing(2);
+    QLabel* title = screenLabel(choice, QStringLiteral("tunnelModeTitle"), 13, QFont::DemiBold);
+    title->setText(QStringLiteral("Что идёт через VPN"));
+    column->addWidget(title);
+    m_modes = new QButtonGroup(choice);
+    for (const tunnel_mode_texts::Choice& mode : tunnel_mode_texts::choices) {
+        auto* radio = new QRadioButton(mode.title, choice);
+        radio->setObjectName(QStringLiteral("mode_") + mode.mode);
+        radio->setProperty("mode", mode.mode);
+        radio->setAccessibleName(mode.title);
+        radio->setAccessibleDescription(mode.covers);
+        m_modes->addButton(radio);
+        column->addWidget(radio);
+        // The line saying what the mode covers sits under its title, aligned with the text.
+        QLabel* covers = screenLabel(choice, QStringLiteral("covers_") + mode.mode, 11, QFont::Normal,
+                                     Brand::secondaryText());
+        covers->setText(mode.covers);
+        covers->setContentsMargins(
+            radio->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, radio) +
+                radio->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, radio),
+            0, 0, 4);
+        column->addWidget(covers);
+        if (mode.mode != systemMode)
+            continue;
+        m_helperNote =
+            screenLabel(choice, QStringLiteral("helperNote"), 11, QFont::Normal, Brand::secondaryText());
+        m_helperNote->setText(helperMissing);
+        m_helperNote->setContentsMargins(covers->contentsMargins());
+        column->addWidget(m_helperNote);
+        m_helperProgress = new QWidget(choice);
+        m_helperProgress->setObjectName(QStringLiteral("helperProgress"));
+        auto* progressColumn = new QVBoxLayout(m_helperProgress);
+        progressColumn->setContentsMargins(covers->contentsMargins());
+        auto* bar = new QProgressBar(m_helperProgress);
+        bar->setRange(0, 0); // how long the administrator takes is not known
+        bar->setTextVisible(false);
+        bar->setMaximumHeight(6);
+        bar->setAccessibleName(QStringLiteral("Установка помощника"));
+        QLabel* progressText = screenLabel(m_helperProgress, QStringLiteral("helperProgressText"), 11,
+                                           QFont::Normal, Brand::secondaryText());
+        progressText->setText(helperInstalling);
+        progressColumn->addWidget(bar);
+        progressColumn->addWidget(progressText);
+        column->addWidget(m_helperProgress);
+        m_helperError = screenLabel(choice, QStringLiteral("helperError"), 11, QFont::Normal, failureRed());
+        m_helperError->setContentsMargins(covers->contentsMargins());
+        column->addWidget(m_helperError);
+    }
+    m_behaviour->body()->insertWidget(1, choice); // under the caption, above the switches
+    connect(m_modes, &QButtonGroup::buttonClicked, this,
+            [this](QAbstractButton* button) { chooseTunnelMode(button->property("mode").toString()); });
+    connect(m_vpn, &Vpn::tunnelModeChanged, this, &MoreView::refreshTunnelMode);
+    connect(m_installer, &HelperInstaller::changed, this, [this] {
+        // A finished install of the helper completes the choice that asked for it.
+        if (!m_installer->running() && !m_installer->failure() && m_installer->installed())
+            m_vpn->setTunnelMode(systemMode);
+        refreshTunnelMode();
+    });
+    refreshTunnelMode();
+}
+
+void MoreView::chooseTunnelMode(const QString& mode) {
+    if (mode == systemMode && !m_installer->installed())
+        m_installer->install(); // the mode follows once the helper is there
+    else
+        m_vpn->setTunnelMode(mode);
+    refreshTunnelMode();
+}
+
+void MoreView::refreshTunnelMode() {
+    if (!m_vpn)
+        return;
+    const QString current = m_vpn->tunnelMode();
+    const bool installing = m_installer->running();
+    for (QAbstractButton* button : m_modes->buttons()) {
+        button->setChecked(button->property("mode").toString() == current);
+        button->setEnabled(!installing);
+    }
+    const bool installed = m_installer->installed();
+    m_helperNote->setVisible(!installed && !installing);
+    m_helperProgress->setVisible(installing);
+    m_helperError->setVisible(m_installer->failure().has_value());
+    m_helperError->setText(m_installer->failure().value_or(QString()));
 }
 
 Card* MoreView::makeReferralCard(QWidget* content) {
@@ -332,6 +435,7 @@ void MoreView::refresh() {
 
     for (const Switch& item : m_switches)
         item.box->setChecked(item.read());
+    refreshTunnelMode();
 
     const bool available = m_updater.hasAvailable();
     const int progress = m_updater.progress();

@@ -16,6 +16,10 @@ class QPushButton;
 class ScreenHeader;
 class Store;
 class Updater;
+class HelperInstaller;
+class QButtonGroup;
+class QRadioButton;
+class Vpn;
 
 // The last tab: referral programme, promo code, behaviour switches, help links and the
 // application's own version with its update controls.
@@ -30,6 +34,11 @@ public:
     QCheckBox* addBehaviourSwitch(const QString& name, const QString& text, std::function<bool()> read,
                                   std::function<void(bool)> write);
 
+    // The choice of what the tunnel carries (Vpn::tunnelMode), at the top of the behaviour card.
+    // Choosing the whole system without the helper installs it first through `installer`; the
+    // mode changes only once the helper is in place.
+    void addTunnelModeChoice(Vpn& vpn, HelperInstaller& installer);
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -39,6 +48,8 @@ private:
     Card* makeHelpCard(QWidget* content);
     Card* makeApplicationCard(QWidget* content);
     void refresh();
+    void refreshTunnelMode();
+    void chooseTunnelMode(const QString& mode);
     void submitPromo();
 
     AppModel& m_model;
@@ -53,6 +64,13 @@ private:
         std::function<bool()> read;
     };
     QList<Switch> m_switches;
+
+    Vpn* m_vpn = nullptr;
+    HelperInstaller* m_installer = nullptr;
+    QButtonGroup* m_modes = nullptr;
+    QLabel* m_helperNote = nullptr;
+    QWidget* m_helperProgress = nullptr;
+    QLabel* m_helperError = nullptr;
 
     ScreenHeader* m_header;
     Card* m_referral;

@@ -6,6 +6,7 @@
 #include "MoreView.h"
 #include "TariffsView.h"
 #include "device/Store.h"
+#include "platform/HelperInstaller.h"
 #include "platform/LoginItem.h"
 #include "service/Api.h"
 
@@ -33,6 +34,13 @@ QWidget* makeDevicesScreen(const ScreenContext& context, QWidget* parent) {
 
 QWidget* makeMoreScreen(const ScreenContext& context, QWidget* parent) {
     LoginItem& loginItem = context.loginItem ? *context.loginItem : XdgLoginItem::forThisApp();
-    return new MoreView(context.model, context.updater, context.store, context.desktop, loginItem,
-                        origin(context), parent);
+    auto* view = new MoreView(context.model, context.updater, context.store, context.desktop, loginItem,
+                              origin(context), parent);
+    view->addTunnelModeChoice(context.vpn,
+                              context.helperInstaller
+                                  ? *context.helperInstaller
+                                  : *new HelperInstaller({QStringLiteral("/usr/bin/pkexec")},
+                                                         HelperInstaller::bundledFolder(),
+                                                         HelperInstaller::defaultInstalled(), view));
+    return view;
 }

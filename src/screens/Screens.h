@@ -5,6 +5,7 @@
 class AppModel;
 class Clock;
 class Desktop;
+class HelperInstaller;
 class LoginItem;
 class QWidget;
 class Store;
@@ -21,6 +22,8 @@ struct ScreenContext {
     Clock& clock;
     // Start at login; none: the running executable's XDG autostart entry.
     LoginItem* loginItem = nullptr;
+    // Installs the system-wide tunnel's helper; none: one over pkexec and the app's own files.
+    HelperInstaller* helperInstaller = nullptr;
     // The service's address (the card footnote, the account page); empty: the built-in one.
     QString apiOrigin = {};
 };

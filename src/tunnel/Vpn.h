@@ -96,7 +96,8 @@ public:
     QCoro::Task<> connect(ServerProfile profile);
     // Stops the tunnel without waiting for the platform; forgets "was_connected".
     void disconnect();
-    // Opens the first system settings location that approves the tunnel component.
+    // Opens the first system settings location that approves the tunnel component; while the
+    // system-wide tunnel waits for the administrator prompt, shows that prompt again.
     void openExtensionSettings();
 
     // ExtensionRequestDelegate

@@ -1,5 +1,6 @@
 #include "platform/Desktop.h"
 #include "platform/PlatformError.h"
+#include "platform/TunnelManager.h"
 #include "tunnel/Run.h"
 #include "tunnel/Texts.h"
 #include "tunnel/Vpn.h"
@@ -40,6 +41,12 @@ void Vpn::requestDidFail(const QString&, const QString& error) {
 }
 
 void Vpn::openExtensionSettings() {
+    // The system-wide tunnel's administrator prompt: shown afresh.
+    if (TunnelConnection* connection = m_manager ? m_manager->connection() : nullptr;
+        connection && m_promptShown) {
+        connection->askAgain();
+        return;
+    }
     for (const QUrl& location : m_extensions.settingsLocations())
         if (location.isValid() && m_desktop.openUrl(location))
             return;

@@ -96,6 +96,15 @@ private slots:
                                           << "Подписка не активна";
         QTest::newRow("disconnect") << "active" << QStringList{"disconnect"} << none << 0
                                     << "Туннель отключён" << none;
+        QTest::newRow("mode socks") << "active" << QStringList{"mode", "socks"} << none << 0
+                                    << "Режим: Только SOCKS-прокси 127.0.0.1:10808 (socks)" << none;
+        QTest::newRow("mode while connected")
+            << "tunnel on" << QStringList{"mode", "desktop_proxy"} << none << 0
+            << "Режим: Через системный прокси (desktop_proxy)\nПрограммы, которые следуют настройкам прокси "
+               "GNOME или KDE; без прав администратора\nРежим сменится при следующем подключении"
+            << none;
+        QTest::newRow("usage: unknown mode") << "active" << QStringList{"mode", "vpn"} << none << 2 << ""
+                                             << "режим: system, desktop_proxy или socks";
         QTest::newRow("login") << "active" << QStringList{"login", " u@example.com"} << "secret" << 0
                                << "Вход выполнен" << none;
         QTest::newRow("login refused")
@@ -197,6 +206,15 @@ private slots:
             QCOMPARE(rig.run({"disconnect"}), 0);
             QCOMPARE(rig.tunnel().status(), VpnStatus::Off);
             QCOMPARE(rig.api.defaults.boolean(u"was_connected"_qs), false);
+        }
+        {
+            // The mode is stored for the window and read back by the next command.
+            CliRig rig;
+            prepare(rig, u"signed out"_qs);
+            QCOMPARE(rig.run({"mode", "desktop_proxy"}), 0);
+            QCOMPARE(rig.stored(u"tunnel_mode"_qs), u"desktop_proxy"_qs);
+            QCOMPARE(rig.run({"mode", "--json"}), 0);
+            QVERIFY(rig.console.outLines.last().contains(uR"("mode":"desktop_proxy")"_qs));
         }
         {
             CliRig rig;

@@ -2,6 +2,7 @@
 // process shows (exit statuses, the password on standard input or from a terminal without echo,
 // one JSON object on standard output, Ctrl-C).
 
+#include "cli/CommandLine.h"
 #include "support/TestService.h"
 
 #include <QDir>
@@ -217,8 +218,19 @@ private slots:
         QCOMPARE(result.err, object.value(u"error"_qs).toString() + u'\n');
     }
 
-    // The shipped bash completion offers the cached server names, quoted for the shell.
+    // The shipped bash completion: the cached server names quoted for the shell, a command's fixed
+    // words, and every command of the help.
+    void bashCompletion_data() {
+        QTest::addColumn<QStringList>("words"); // after "vemkoctl"; the last one is being completed
+        QTest::addColumn<QString>("offered");
+        QTest::newRow("server names") << QStringList{"connect", "Ев"} << "Европа\\ авто\n";
+        QTest::newRow("modes") << QStringList{"mode", "s"} << "system\nsocks\n";
+        QTest::newRow("commands") << QStringList{""}
+                                  << commandNames().join(u'\n') + "\n--json\n--help\n--version\n";
+    }
     void bashCompletion() {
+        QFETCH(QStringList, words);
+        QFETCH(QString, offered);
         QProcess bash;
         prepare(bash);
         QProcessEnvironment env = bash.processEnvironment();
@@ -226,13 +238,13 @@ private slots:
         env.insert(u"LC_ALL"_qs, u"C.UTF-8"_qs); // bash quotes Cyrillic as $'\320…' in a C locale
         bash.setProcessEnvironment(env);
         bash.setProgram(u"bash"_qs);
-        bash.setArguments({u"-c"_qs,
-                           uR"(source "$1"; COMP_WORDS=(vemkoctl "$2" "$3"); COMP_CWORD=2; _vemkoctl;
-                                        printf '%s\n' "${COMPREPLY[@]}")"_qs,
-                           u"bash"_qs, QStringLiteral(VEMKO_SOURCE_DIR "/data/vemkoctl.bash-completion"),
-                           u"connect"_qs, u"Ев"_qs});
+        bash.setArguments(
+            QStringList{u"-c"_qs, uR"(source "$1"; shift; COMP_WORDS=(vemkoctl "$@"); COMP_CWORD=$#;
+                                          _vemkoctl; printf '%s\n' "${COMPREPLY[@]}")"_qs,
+                        u"bash"_qs, QStringLiteral(VEMKO_SOURCE_DIR "/data/vemkoctl.bash-completion")}
+            << words);
         bash.start();
-        QCOMPARE(finish(bash).out, u"Европа\\ авто\n"_qs);
+        QCOMPARE(finish(bash).out, offered);
     }
 
     // Ctrl-C during a wait ends it at once with the shell's status for an interrupt.

@@ -4,12 +4,15 @@
 // files live in a temporary folder, and a fake login item.
 
 #include "model/ModelRig.h"
+#include "platform/HelperInstaller.h"
 #include "screens/Screens.h"
 #include "support/FakeLoginItem.h"
 #include "update/Updater.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -67,8 +70,26 @@ struct AccountRig : ModelRig {
         ScreenContext context{*model, tunnel(), *updater, api.store, desktop, clock};
         context.loginItem = &loginItem;
         context.apiOrigin = service().origin();
+        context.helperInstaller = &helperInstaller();
         return context;
     }
+
+    // Installs nothing as root: `elevate` stands in for pkexec (it gets "/bin/sh STEP FOLDER"), and
+    // the helper counts as installed with `helperPresent` or once the stand-in made `helperMark()`.
+    HelperInstaller& helperInstaller() {
+        if (!helper) {
+            const QString bundle = temp.filePath(QStringLiteral("bundle"));
+            QDir().mkpath(bundle);
+            for (const QString& name : HelperInstaller::files()) {
+                QFile file(QDir(bundle).filePath(name));
+                file.open(QIODevice::WriteOnly);
+            }
+            helper = std::make_unique<HelperInstaller>(
+                elevate, bundle, [this] { return helperPresent || QFile::exists(helperMark()); });
+        }
+        return *helper;
+    }
+    QString helperMark() const { return temp.filePath(QStringLiteral("helper-installed")); }
 
     // Takes `made`, sized as the window's screen area, and shows it.
     QWidget* show(QWidget* made) {
@@ -96,6 +117,9 @@ struct AccountRig : ModelRig {
     UpdaterSetup setup;
     std::unique_ptr<Updater> updater;
     FakeLoginItem loginItem;
+    QStringList elevate{QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("exit 126")};
+    bool helperPresent = false;
+    std::unique_ptr<HelperInstaller> helper;
     std::unique_ptr<QWidget> view; // goes before the controllers
 };
 

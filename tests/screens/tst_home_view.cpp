@@ -1,7 +1,9 @@
 // The home screen over the real model and tunnel controller: texts per state, cards, the power
 // button, server rows, and its timers only while shown.
 
+#include "Card.h"
 #include "HomeView.h"
+#include "Label2.h"
 #include "Phase.h"
 #include "PowerButton.h"
 #include "ServerRow.h"
@@ -191,6 +193,33 @@ private slots:
         QCOMPARE(rig.text("approvalText"),
                  QString("Подтвердите доступ Vemko VPN к сети в системном окне запроса "
                          "пароля. Окно уже открыто."));
+    }
+
+    // The system-wide tunnel: the kill switch on the error card, the administrator prompt asked
+    // again from the approval card (no settings page opens for it).
+    void killSwitchAndPromptAgain() {
+        HomeRig rig;
+        rig.account(true);
+        rig.tunnels.preload();
+        FakeTunnelConnection& connection = *rig.tunnels.connection();
+        connection.setStatus(TunnelStatus::Connected);
+        rig.finish(rig.tunnel().load());
+        QVERIFY(!rig.shown("errorCard"));
+        connection.holdsKillSwitch = true;
+        connection.setStatus(TunnelStatus::Reasserting);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.shown("errorCard"), 20000);
+        QCOMPARE(rig.text("errorText"), QString("Туннель оборвался — интернет заблокирован, пока вы не "
+                                                "отключите VPN или он не переподключится"));
+        QCOMPARE(rig.view().findChild<Card*>("errorCard")->findChild<Label2*>()->accessibleName(),
+                 QString("Интернет заблокирован"));
+        connection.holdsKillSwitch = false;
+        connection.awaiting = true;
+        connection.setStatus(TunnelStatus::Connecting);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.shown("approvalCard"), 20000);
+        QVERIFY(!rig.shown("errorCard"));
+        QTest::mouseClick(child<QPushButton>(&rig.view(), "openSettingsButton"), Qt::LeftButton);
+        QCOMPARE(connection.asksAgain, 1);
+        QCOMPARE(rig.desktop.opened, QList<QUrl>());
     }
 
     void everyControlSaysWhatItShows() {

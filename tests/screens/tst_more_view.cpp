@@ -4,6 +4,7 @@
 #include "AccountRig.h"
 #include "MoreView.h"
 #include "ScreenHeader.h"
+#include "platform/TunnelMode.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -63,6 +64,83 @@ private slots:
         QCOMPARE(rig.shown("promoCard"), promo);
         QVERIFY(rig.shown("referralCard"));
         QCOMPARE(misnamedControls(rig.view.get()), QStringList());
+    }
+
+    // The tunnel mode, bound to the controller both ways; the whole system installs the helper
+    // first, through the stand-in for pkexec, and changes the mode only once it is in place.
+    void tunnelMode_data() {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<QString>("elevate"); // the stand-in's script
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("mode");  // what holds afterwards
+        QTest::addColumn<QString>("error"); // "" : none shown
+        const QString none;
+        QTest::newRow("socks") << false << none << "socks"
+                               << "socks" << none;
+        QTest::newRow("system, helper there") << true << none << "system"
+                                              << "system" << none;
+        QTest::newRow("system, installed now") << false << R"(test -f "$3/vemko-netd" && touch "$0")"
+                                               << "system"
+                                               << "system" << none;
+        QTest::newRow("system, prompt dismissed") << false << "exit 126"
+                                                  << "system"
+                                                  << "desktop_proxy"
+                                                  << "Установка помощника отменена. Ничего не изменено.";
+        QTest::newRow("system, not authorized") << false << "exit 127"
+                                                << "system"
+                                                << "desktop_proxy"
+                                                << "Нет прав администратора";
+        QTest::newRow("system, the step failed")
+            << false << "echo 'vemko-netd-install: cannot write to /usr/libexec/vemko-vpn' >&2; exit 1"
+            << "system"
+            << "desktop_proxy"
+            << "Не удалось установить помощник vemko-netd: cannot write to /usr/libexec/vemko-vpn. "
+               "Ничего не изменено.";
+        QTest::newRow("system, done but not there") << false << "exit 0"
+                                                    << "system"
+                                                    << "desktop_proxy"
+                                                    << "помощник vemko-netd не появился";
+    }
+    void tunnelMode() {
+        QFETCH(bool, present);
+        QFETCH(QString, elevate);
+        QFETCH(QString, chosen);
+        QFETCH(QString, mode);
+        QFETCH(QString, error);
+        MoreRig rig;
+        rig.helperPresent = present;
+        rig.elevate = {"sh", "-c", elevate, rig.helperMark()};
+        rig.api.store.setTunnelMode(TunnelMode::DesktopProxy);
+        rig.open();
+        QVERIFY(rig.find<QAbstractButton>("mode_desktop_proxy")->isChecked());
+        QCOMPARE(rig.shown("helperNote"), !present);
+        QCOMPARE(rig.text("covers_socks"), QString("Только программы, в которых этот прокси указан вручную"));
+
+        rig.find<QAbstractButton>("mode_" + chosen)->click(); // below the fold: no mouse reaches it
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.helper->running(), 20000);
+        QCOMPARE(rig.tunnel().tunnelMode(), mode);
+        QVERIFY(rig.find<QAbstractButton>("mode_" + mode)->isChecked());
+        QCOMPARE(rig.shown("helperError"), !error.isEmpty());
+        QVERIFY2(rig.text("helperError").contains(error), qPrintable(rig.text("helperError")));
+        QVERIFY(!rig.shown("helperProgress"));
+        QCOMPARE(rig.shown("helperNote"), mode != "system" && !present);
+        QCOMPARE(misnamedControls(rig.view.get()), QStringList());
+
+        // Set elsewhere (vemkoctl, another window): the choice follows.
+        rig.tunnel().setTunnelMode("socks");
+        QVERIFY(rig.find<QAbstractButton>("mode_socks")->isChecked());
+    }
+
+    // While the administrator prompt is up the choice waits, with progress shown.
+    void installShowsProgress() {
+        MoreRig rig;
+        rig.elevate = {"sh", "-c", "sleep 1; exit 126"};
+        rig.open();
+        rig.find<QAbstractButton>("mode_system")->click();
+        QVERIFY(rig.shown("helperProgress"));
+        QVERIFY(!rig.find<QAbstractButton>("mode_socks")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.shown("helperProgress"), 20000);
+        QVERIFY(rig.find<QAbstractButton>("mode_socks")->isEnabled());
     }
 
     void signedOut() {

@@ -4,6 +4,7 @@
 
 #include "MainWindow.h"
 #include "RootView.h"
+#include "platform/TunnelMode.h"
 #include "screens/AccountRig.h"
 #include "screens/Brand.h"
 #include "screens/GlowMascot.h"
@@ -146,6 +147,30 @@ int main(int argc, char** argv) {
         rig.finish(rig.updater->check(false));
     };
     shoot("more", Tab::More, account);
+    // The tunnel mode: each one chosen, with and without the helper, and a refused install.
+    const auto modes = [&](TunnelMode mode, bool helper) {
+        return [=](AccountRig& rig) {
+            account(rig);
+            rig.helperPresent = helper;
+            rig.api.store.setTunnelMode(mode);
+        };
+    };
+    const auto behaviour = [](AccountRig&, MainWindow& window) {
+        if (auto* card = window.findChild<QWidget*>("behaviourCard"))
+            for (QScrollArea* scroll : window.findChildren<QScrollArea*>())
+                if (scroll->isVisible())
+                    scroll->ensureWidgetVisible(card, 0, 0);
+    };
+    shoot("more-mode-system", Tab::More, modes(TunnelMode::System, true), behaviour);
+    shoot("more-mode-desktop-proxy", Tab::More, modes(TunnelMode::DesktopProxy, false), behaviour);
+    shoot("more-mode-socks", Tab::More, modes(TunnelMode::Socks, true), behaviour);
+    shoot("more-helper-refused", Tab::More, modes(TunnelMode::Socks, false),
+          [&](AccountRig& rig, MainWindow& window) {
+              behaviour(rig, window);
+              window.findChild<QAbstractButton*>("mode_system")->click();
+              drive([&] { return !rig.helper->running(); }, &rig.clock);
+              behaviour(rig, window);
+          });
     {
         // The installation stops at 60 % while the archive is unpacked: the picture is taken there.
         AccountRig rig;

@@ -100,6 +100,16 @@ int main(int argc, char** argv) {
             rig.extensions.failWith = QStringLiteral("Не найден vemko-tunnel: переустановите Vemko VPN");
             rig.finish(rig.tunnel().connect(*rig.model->selected()));
         });
+    shoot(
+        "home-kill-switch", [](UiRig& rig) { rig.account(true, 44, servers); },
+        [](UiRig& rig, MainWindow&) {
+            // The system-wide tunnel lost its engine: everything stays refused.
+            startMainTask(rig.tunnel().connect(*rig.model->selected()));
+            drive([&] { return rig.tunnel().exit().has_value(); }, &rig.clock);
+            rig.tunnels.connection()->holdsKillSwitch = true;
+            rig.tunnels.connection()->setStatus(TunnelStatus::Reasserting);
+            settle();
+        });
     shoot("home-no-subscription", [](UiRig& rig) { rig.account(false, 0, {}, true); });
 
     {

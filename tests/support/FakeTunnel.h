@@ -25,6 +25,13 @@ public:
 
     // Moves to `status` now (connected dates it with the clock unless the script says not to).
     void setStatus(TunnelStatus status);
+    bool awaitingApproval() const override { return awaiting; }
+    bool blocked() const override { return holdsKillSwitch; }
+    void askAgain() override { ++asksAgain; }
+
+    bool awaiting = false;        // an administrator prompt is up
+    bool holdsKillSwitch = false; // set before a setStatus that reports it
+    int asksAgain = 0;
 
     QList<QJsonObject> starts;  // the options of every start
     QStringList startedServers; // the saved server name at every start

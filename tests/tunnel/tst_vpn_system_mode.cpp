@@ -30,6 +30,11 @@ ServerProfile server(const QString& name, const QString& address) {
                          QJsonDocument::fromJson(clientDocument(address)).object()};
 }
 
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 qint64 enginePid() {
     QFile file(helperStateFolder() + "/engine.pid");
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
@@ -78,12 +83,18 @@ private slots:
         QTemporaryDir home;
         // pkexec's "prompt dismissed" exit status, from a stand-in that asks nobody.
         // It answers late, as a person at the prompt does: meanwhile the connection waits for approval.
+        const QString starts = home.filePath("starts");
         SystemTunnelConnection connection(
-            QStringList{"sh", "-c", "cat >/dev/null; sleep 2; exit 126", "netd"},
+            QStringList{"sh", "-c", "cat >/dev/null; echo \"$1\" >>\"$0\"; sleep 2; exit 126", starts},
             home.filePath("tunnel.json"));
         connection.start(QJsonObject{{"config", QString::fromUtf8(clientDocument())}});
         QCOMPARE(connection.status(), TunnelStatus::Connecting);
         QTRY_VERIFY_WITH_TIMEOUT(connection.awaitingApproval(), 20000);
+        // Asked again: the waiting prompt is withdrawn and the same verb asks afresh, no error.
+        connection.askAgain();
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(starts), QByteArray("up\nup\n"), 20000);
+        QVERIFY(connection.awaitingApproval());
+        QCOMPARE(connection.failure(), std::nullopt);
         QTRY_COMPARE_WITH_TIMEOUT(connection.status(), TunnelStatus::Disconnected, 20000);
         QVERIFY(!connection.awaitingApproval());
         QVERIFY(connection.failure().has_value());
