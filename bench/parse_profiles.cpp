@@ -1,8 +1,8 @@
 // Api::parseProfiles against a bare QJsonDocument::fromJson of the same document, for documents of
 // 100, 1,000 and 10,000 server configurations.
 
+#include "GeneratedConfigs.h"
 #include "service/Api.h"
-#include "support/GeneratedConfigs.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -22,7 +22,7 @@ private slots:
         const QString bin = qEnvironmentVariable("VEMKO_BUILD_DIR") + u"/bin"_qs;
 
         V2rayServer server;
-        QTRY_VERIFY_WITH_TIMEOUT(server.ready(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(server.ready(), 20000);
         const ServerProfile live = serverAt(u"Европа авто"_qs, server.port(), server.uuid());
         TestService service;
         const auto json = [](const char* body) {
@@ -65,7 +65,7 @@ private slots:
         QVERIFY2(out.contains(u"Адрес выхода: Loopback · 127.0.0.1\n"_qs), qPrintable(out));
         QVERIFY2(out.endsWith(u"Туннель отключён\n"_qs), qPrintable(out));
         QCOMPARE(service.requests("GET", "/api/v1/ip").size(), 1); // the probe went through the tunnel
-        QTRY_VERIFY_WITH_TIMEOUT(!portAccepts(10808), 10000);      // and nothing is left running
+        QTRY_VERIFY_WITH_TIMEOUT(!portAccepts(10808), 20000);      // and nothing is left running
     }
 };
 

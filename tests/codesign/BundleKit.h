@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/FileChecks.h"
+
 // Test helpers for update bundles: key pairs, AppDirs with a marker-writing AppRun, signing
 // with the real vemko-codesign, ZIP archives made with the zip tool.
 
@@ -41,16 +43,9 @@ inline KeyPair makeKeyPair(const QString& dir, const QString& name) {
     return pair;
 }
 
-inline bool writeFile(const QString& path, const QByteArray& content, bool executable = false) {
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly) &&
-           file.write(content) == content.size() &&
-           (!executable || file.setPermissions(file.permissions() | QFile::ExeOwner | QFile::ExeOther));
-}
-
+// The shared file helpers under this kit's older name.
 inline QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readAll(path);
 }
 
 inline QByteArray shellWord(QString text) {
@@ -74,7 +69,7 @@ inline void makeBundle(const QString& path, const QString& version, const QStrin
 inline QByteArray zipFolder(const QString& folder, const QString& archive) {
     QFile::remove(archive);
     run(u"zip"_qs, {u"-qry"_qs, archive, u"."_qs}, folder);
-    return readFile(archive);
+    return readAll(archive);
 }
 
 } // namespace bundlekit

@@ -5,37 +5,21 @@
 // traffic from their own loopback addresses. A dead entry (nothing listens) and a placeholder
 // ("0.0.0.0") complete the configs document.
 
+#include "tunnel-host/EngineFixture.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRandomGenerator>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QUuid>
 #include <memory>
 #include <vector>
 
 namespace demo {
 
-// A free port below the ephemeral range (32768 and up): a port that some connection holds as its
-// own end, even in TIME-WAIT, makes v2ray's bind fail.
-inline quint16 freePort() {
-    for (;;) {
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::LocalHost,
-                         quint16(20000 + QRandomGenerator::global()->bounded(12000))))
-            return probe.serverPort();
-    }
-}
-
-inline bool accepts(quint16 port) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(200);
-}
+using engine_fixture::freePort;
 
 struct Server {
     QString name;
@@ -113,7 +97,8 @@ public:
 
     bool serversReady() const {
         for (const Server& server : m_servers)
-            if (server.engine && (server.engine->state() != QProcess::Running || !accepts(server.port)))
+            if (server.engine &&
+                (server.engine->state() != QProcess::Running || !engine_fixture::portAccepts(server.port)))
                 return false;
         return true;
     }
@@ -130,7 +115,7 @@ private:
         m_service->start(m_binary, {u"--port"_qs, QString::number(port), u"--data"_qs,
                                     m_folder + u"/service"_qs, u"--demo-servers"_qs, serversFile()});
         // The first line is the port it listens on.
-        while (!m_service->canReadLine() && m_service->waitForReadyRead(10000)) {
+        while (!m_service->canReadLine() && m_service->waitForReadyRead(30000)) {
         }
         m_port = quint16(m_service->readLine().trimmed().toUInt());
         if (m_port == 0)

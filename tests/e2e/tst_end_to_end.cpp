@@ -24,7 +24,7 @@ int pressButton(const QUrl& url, const QByteArray& form = {}) {
     request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
     QNetworkReply* reply = network.post(request, form);
     QSignalSpy finished(reply, &QNetworkReply::finished);
-    finished.wait(15000);
+    finished.wait(30000);
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     reply->deleteLater();
     return status;
@@ -59,7 +59,7 @@ private slots:
         for (const char* tool : {"v2ray", "dbus-run-session", "gnome-keyring-daemon"})
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 QSKIP(qPrintable(u"%1 is not installed"_qs.arg(QString::fromLatin1(tool))));
-        QVERIFY2(!demo::accepts(10808), "port 10808 is in use by something else");
+        QVERIFY2(!engine_fixture::portAccepts(10808), "port 10808 is in use by something else");
         const QString bin = qEnvironmentVariable("VEMKO_BUILD_DIR") + u"/bin"_qs;
         m_stack = std::make_unique<demo::Stack>(m_folder.path());
         QVERIFY2(m_stack->start(bin + u"/vemko-devservice"_qs), qPrintable(m_stack->failure()));
@@ -194,7 +194,7 @@ private slots:
         m_stack.reset();
         QTRY_VERIFY_WITH_TIMEOUT(engine_fixture::childProcesses(QCoreApplication::applicationPid()).isEmpty(),
                                  20000);
-        QTRY_VERIFY_WITH_TIMEOUT(!demo::accepts(10808), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!engine_fixture::portAccepts(10808), 20000);
     }
 };
 

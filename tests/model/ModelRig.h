@@ -147,16 +147,6 @@ struct ModelRig {
     std::unique_ptr<AppModel> model; // last: goes first
 };
 
-// Starts `task` in the background; the flag turns true once it has ended.
-inline std::shared_ptr<bool> spawn(QCoro::Task<> task) {
-    auto done = std::make_shared<bool>(false);
-    startMainTask([](QCoro::Task<> body, std::shared_ptr<bool> flag) -> QCoro::Task<> {
-        co_await std::move(body);
-        *flag = true;
-    }(std::move(task), done));
-    return done;
-}
-
 inline QStringList names(const QList<ServerProfile>& profiles) {
     QStringList result;
     for (const ServerProfile& profile : profiles)

@@ -52,22 +52,19 @@ private slots:
         QTest::addColumn<qint64>("price");
         QTest::addColumn<QString>("term");
         QTest::addColumn<QString>("line");
-        QTest::newRow("month") << qint64(30) << qint64(299) << "30 дней"
-                               << "299 ₽ · 299 ₽ за месяц";
-        QTest::newRow("year, truncated") << qint64(365) << qint64(2990) << "365 дней"
-                                         << "2990 ₽ · 245 ₽ за месяц";
-        QTest::newRow("quarter") << qint64(90) << qint64(1000) << "90 дней"
-                                 << "1000 ₽ · 333 ₽ за месяц";
-        QTest::newRow("one day") << qint64(1) << qint64(10) << "1 день"
-                                 << "10 ₽ · 300 ₽ за месяц";
-        QTest::newRow("22 days") << qint64(22) << qint64(0) << "22 дня"
-                                 << "0 ₽ · 0 ₽ за месяц";
-        QTest::newRow("no days: no monthly figure") << qint64(0) << qint64(100) << "0 дней"
-                                                    << "100 ₽";
-        QTest::newRow("huge price clamps")
-            << qint64(1) << std::numeric_limits<qint64>::max() << "1 день"
-            << QString::number(std::numeric_limits<qint64>::max()) + " ₽ · " +
-                   QString::number(std::numeric_limits<qint64>::max() / 30 * 30) + " ₽ за месяц";
+        const auto row = [](const char* tag, qint64 days, qint64 price, const char* term,
+                            const QString& line) {
+            QTest::newRow(tag) << days << price << QString(term) << line;
+        };
+        row("month", 30, 299, "30 дней", "299 ₽ · 299 ₽ за месяц");
+        row("year, truncated", 365, 2990, "365 дней", "2990 ₽ · 245 ₽ за месяц");
+        row("quarter", 90, 1000, "90 дней", "1000 ₽ · 333 ₽ за месяц");
+        row("one day", 1, 10, "1 день", "10 ₽ · 300 ₽ за месяц");
+        row("22 days", 22, 0, "22 дня", "0 ₽ · 0 ₽ за месяц");
+        row("no days: no monthly figure", 0, 100, "0 дней", "100 ₽");
+        constexpr qint64 huge = std::numeric_limits<qint64>::max();
+        row("huge price clamps", 1, huge, "1 день",
+            QString::number(huge) + " ₽ · " + QString::number(huge / 30 * 30) + " ₽ за месяц");
     }
     void priceLine() {
         QFETCH(qint64, days);

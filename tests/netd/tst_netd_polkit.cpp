@@ -37,8 +37,8 @@ Result pkexecAs(const QString& user, const QStringList& arguments) {
 }
 
 bool systemBusUp() {
-    return host({"dbus-send", "--system", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                 "org.freedesktop.DBus.GetId"})
+    return host({"dbus-send", "--system", "--print-reply", "--dest=org.freedesktop.DBus",
+                 "/org/freedesktop/DBus", "org.freedesktop.DBus.GetId"})
                .exitCode == 0;
 }
 
@@ -102,7 +102,7 @@ private slots:
         }
         if (m_bus > 0) {
             ::kill(pid_t(m_bus), SIGTERM);
-            QTRY_VERIFY_WITH_TIMEOUT(!systemBusUp(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!systemBusUp(), 20000);
             QFile::remove("/run/dbus/system_bus_socket");
             QFile::remove("/run/dbus/pid");
         }

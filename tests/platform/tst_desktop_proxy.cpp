@@ -17,7 +17,7 @@ constexpr char insideMarker[] = "VEMKO_TEST_PRIVATE_DCONF";
 QString gsettings(const QStringList& arguments) {
     QProcess process;
     process.start("gsettings", arguments);
-    process.waitForFinished(10000);
+    process.waitForFinished(30000);
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
@@ -32,7 +32,7 @@ void set(const QString& schema, const QString& key, const QString& value) {
 QString dump() {
     QProcess process;
     process.start("dconf", {"dump", "/system/proxy/"});
-    process.waitForFinished(10000);
+    process.waitForFinished(30000);
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 

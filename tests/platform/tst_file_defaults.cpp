@@ -1,34 +1,11 @@
 #include "platform/Defaults.h"
+#include "support/FileChecks.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
 #include <limits>
-#include <sys/resource.h>
-#include <sys/stat.h>
-
-namespace {
-
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly) &&
-           file.write(bytes) == bytes.size();
-}
-
-// The mode bits as the kernel has them (Qt's permissions add the "user" flags for our own files).
-int mode(const QString& path) {
-    struct stat info {};
-    return stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
-}
-
-} // namespace
 
 class TestFileDefaults : public QObject {
     Q_OBJECT
@@ -54,12 +31,12 @@ private slots:
             FileDefaults defaults(path());
             QVERIFY(!QFile::exists(path())); // nothing is written before the first value
             defaults.setString(u"email"_qs, u"юзер@почта.рф \"quoted\"\n"_qs);
-            QCOMPARE(mode(path()), 0600);
-            QCOMPARE(mode(folder()), 0700);
+            QCOMPARE(modeOf(path()), 0600);
+            QCOMPARE(modeOf(folder()), 0700);
             // A file someone made world-readable is owner-only again after the next write.
             QVERIFY(QFile::setPermissions(path(), QFile::permissions(path()) | QFile::ReadOther));
             defaults.setBoolean(u"was_connected"_qs, true);
-            QCOMPARE(mode(path()), 0600);
+            QCOMPARE(modeOf(path()), 0600);
             defaults.setString(u"auto_connect"_qs, u"false"_qs); // text, not a Boolean
             defaults.setInteger(u"min"_qs, std::numeric_limits<qint64>::min());
             defaults.setInteger(u"odd"_qs, beyondDouble);
@@ -106,7 +83,7 @@ private slots:
         QVERIFY(writeFile(path(), "second bad"));
         FileDefaults{path()};
         QCOMPARE(QDir(folder()).entryList({u"defaults.json.corrupt-*"_qs}).size(), 2);
-        QCOMPARE(contents(folder() + u'/' + names[0]), bad);
+        QCOMPARE(readAll(folder() + u'/' + names[0]), bad);
     }
 
     // A bad file that cannot be moved aside (here: its copy's name is too long) is never
@@ -117,7 +94,7 @@ private slots:
         FileDefaults defaults(longPath);
         defaults.setString(u"hwid"_qs, u"fresh"_qs);
         QCOMPARE(defaults.string(u"hwid"_qs), u"fresh"_qs);
-        QCOMPARE(contents(longPath), QByteArray("{ bad"));
+        QCOMPARE(readAll(longPath), QByteArray("{ bad"));
         QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 
@@ -126,18 +103,13 @@ private slots:
     void failedWriteKeepsOldFile() {
         FileDefaults defaults(path());
         defaults.setString(u"email"_qs, u"old@example.com"_qs);
-        const QByteArray before = contents(path());
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit lowered = saved;
-        lowered.rlim_cur = 4096;
-        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-        setrlimit(RLIMIT_FSIZE, &lowered);
-        defaults.setString(u"configs"_qs, QString(64 * 1024, u'x'));
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, handler);
+        const QByteArray before = readAll(path());
+        {
+            const FileSizeLimit limit(4096);
+            defaults.setString(u"configs"_qs, QString(64 * 1024, u'x'));
+        }
 
-        QCOMPARE(contents(path()), before);
+        QCOMPARE(readAll(path()), before);
         QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList{u"defaults.json"_qs});
         defaults.setString(u"email"_qs, u"new@example.com"_qs);
         const FileDefaults reopened(path());

@@ -7,17 +7,8 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
-#include <sys/resource.h>
-#include <sys/stat.h>
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 void fill(TunnelManager& manager, const QString& document, const QString& server) {
     manager.protocolConfiguration = TunnelProtocol{
@@ -25,26 +16,6 @@ void fill(TunnelManager& manager, const QString& document, const QString& server
     manager.localizedDescription = "Vemko VPN";
     manager.isEnabled = true;
 }
-
-// Makes writes beyond `bytes` fail (EFBIG) for as long as it lives; works for root too.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        ::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    sighandler_t m_oldHandler;
-};
 
 } // namespace
 
@@ -105,15 +76,14 @@ private slots:
         QVERIFY(runTask(second->load()));
         QCOMPARE(second->protocolConfiguration->serverAddress, "B");
 
-        writeFile(configFile(), "{broken");
+        QVERIFY(writeFile(configFile(), "{broken"));
         QVERIFY_THROWS_EXCEPTION(PlatformError, runTask(second->load()));
         QFile::remove(configFile());
         QVERIFY_THROWS_EXCEPTION(PlatformError, runTask(second->load()));
     }
 
     void saveTightensAnOpenFile() {
-        QDir().mkpath(QFileInfo(configFile()).path());
-        writeFile(configFile(), "{}");
+        QVERIFY(writeFile(configFile(), "{}"));
         QFile::setPermissions(configFile(),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
         auto manager = m_system->create();
@@ -155,14 +125,12 @@ private slots:
     }
     void unreadableFilesLoadAsNothing() {
         QFETCH(QByteArray, content);
-        QDir().mkpath(QFileInfo(configFile()).path());
-        writeFile(configFile(), content);
+        QVERIFY(writeFile(configFile(), content));
         QVERIFY(loadAll().empty());
     }
 
     void oddMembersReadAsEmpty() {
-        QDir().mkpath(QFileInfo(configFile()).path());
-        writeFile(configFile(), R"({"protocolConfiguration":"text","localizedDescription":5})");
+        QVERIFY(writeFile(configFile(), R"({"protocolConfiguration":"text","localizedDescription":5})"));
         const auto loaded = loadAll();
         QCOMPARE(loaded.size(), size_t(1));
         QVERIFY(!loaded.front()->protocolConfiguration);

@@ -2,6 +2,7 @@
 
 #include "platform/LoginItem.h"
 #include "platform/PlatformError.h"
+#include "support/FileChecks.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,13 +12,6 @@
 namespace {
 
 const QString exe = QStringLiteral("/opt/Vemko VPN.AppDir/vemko \"vpn\"");
-
-void write(const QString& path, const QByteArray& text) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
 
 } // namespace
 
@@ -32,9 +26,7 @@ private slots:
         item.setEnabled(false); // nothing to remove
         item.setEnabled(true);
         QVERIFY(item.enabled());
-        QFile file(item.path());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
+        const QString text = QString::fromUtf8(readAll(item.path()));
         QVERIFY(text.contains(R"(Exec="/opt/Vemko VPN.AppDir/vemko \\"vpn\\"" --hidden)"));
         QVERIFY(text.startsWith("[Desktop Entry]\n"));
         item.setEnabled(true); // again: still one entry, still ours
@@ -67,7 +59,7 @@ private slots:
             text.clear();
         else if (!edit.isEmpty())
             text.replace(edit.section("=>", 0, 0), edit.section("=>", 1));
-        write(item.path(), text.toUtf8());
+        QVERIFY(writeFile(item.path(), text.toUtf8()));
         QCOMPARE(item.enabled(), enabled);
     }
 
@@ -76,13 +68,13 @@ private slots:
     void failures() {
         QTemporaryDir home;
         XdgLoginItem blocked(exe, home.path());
-        write(blocked.path() + "/keep", "x");
+        QVERIFY(writeFile(blocked.path() + "/keep", "x"));
         QVERIFY_THROWS_EXCEPTION(PlatformError, blocked.setEnabled(false));
         QVERIFY_THROWS_EXCEPTION(PlatformError, blocked.setEnabled(true));
         QVERIFY(QFile::exists(blocked.path() + "/keep"));
         QVERIFY(!blocked.enabled());
 
-        write(home.filePath("file"), "x");
+        QVERIFY(writeFile(home.filePath("file"), "x"));
         XdgLoginItem noFolder(exe, home.filePath("file"));
         QVERIFY_THROWS_EXCEPTION(PlatformError, noFolder.setEnabled(true));
     }

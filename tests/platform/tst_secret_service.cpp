@@ -4,58 +4,17 @@
 // clang-format on
 
 #include "platform/SecureStore.h"
+#include "support/PrivateSession.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
-// Runs against a real Secret Service: gnome-keyring in a private D-Bus session with a throw-away
-// home, so the user's own keyring is never touched.
+// Runs against a real Secret Service (see support/PrivateSession.h), as the ordinary user when
+// started as root.
 
 namespace {
-
-constexpr char insideMarker[] = "VEMKO_TEST_PRIVATE_KEYRING";
-
-// $1 is the throw-away home; the rest is the command to run inside. The keyring password goes
-// through a pipe from a shell builtin, never onto a command line.
-constexpr char sessionScript[] = R"sh(
-home=$1; shift
-export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
-       XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$home/run"
-mkdir -m 0700 "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR" || exit 90
-printf '%s\n' throwaway-keyring-password \
-    | gnome-keyring-daemon --unlock --components=secrets > "$home/keyring.env" || exit 91
-while IFS= read -r line; do
-    case $line in *=*) export "$line" ;; esac
-done < "$home/keyring.env"
-# The daemon claims its bus name a moment after its launcher returns: wait up to 10 s for it.
-for _ in $(seq 100); do
-    daemon=$(dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.GetConnectionUnixProcessID string:org.freedesktop.secrets 2>/dev/null \
-        | sed -n 's/.*uint32 \([0-9][0-9]*\).*/\1/p')
-    [ -n "$daemon" ] && break || sleep 0.1
-done
-[ -n "$daemon" ] || { echo "gnome-keyring-daemon did not register on the private bus" >&2; exit 92; }
-"$@"
-status=$?
-# The daemon would also leave with the bus; stopping it here leaves nothing behind either way.
-kill "$daemon" 2>/dev/null
-exit $status
-)sh";
-
-// Re-runs this test binary inside the private session; its exit code is the test's result.
-int runInPrivateSession(const QStringList& arguments) {
-    QTemporaryDir home;
-    qputenv(insideMarker, "1");
-    const int status = QProcess::execute(
-        u"dbus-run-session"_qs,
-        QStringList{u"--"_qs, u"sh"_qs, u"-c"_qs, QString::fromLatin1(sessionScript), u"sh"_qs, home.path()} +
-            arguments);
-    return home.isValid() && status >= 0 ? status : 1;
-}
 
 // The stored form of the app's items, written out independently of the code under test.
 const SecretSchema schema = [] {
@@ -134,8 +93,8 @@ int main(int argc, char** argv) {
     for (const auto& tool : {u"dbus-run-session"_qs, u"gnome-keyring-daemon"_qs, u"dbus-send"_qs})
         if (QStandardPaths::findExecutable(tool).isEmpty())
             missing << tool;
-    if (qEnvironmentVariableIsEmpty(insideMarker) && missing.isEmpty())
-        return runInPrivateSession(QStringList{app.applicationFilePath()} + app.arguments().mid(1));
+    if (!private_session::inside() && missing.isEmpty())
+        return private_session::rerunInside(argc, argv);
     TestSecretService test(missing.isEmpty() ? QString()
                                              : u"the Secret Service test needs "_qs + missing.join(u", ") +
                                                    u" (not installed)"_qs);

@@ -45,22 +45,19 @@ private slots:
         QTest::addColumn<QString>("email");
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("enabled");
-        QTest::newRow("no @") << "user.example.com"
-                              << "longenough1" << false;
-        QTest::newRow("7 latin") << "u@x"
-                                 << "1234567" << false;
-        QTest::newRow("8 latin") << "u@x"
-                                 << "12345678" << true;
-        QTest::newRow("8 cyrillic") << "u@x"
-                                    << "пароль12" << true;
-        QTest::newRow("7 cyrillic") << "u@x"
-                                    << "парольй" << false;
+        const auto row = [](const char* tag, const char* email, const QString& password, bool enabled) {
+            QTest::newRow(tag) << QString(email) << password << enabled;
+        };
+        row("no @", "user.example.com", "longenough1", false);
+        row("7 latin", "u@x", "1234567", false);
+        row("8 latin", "u@x", "12345678", true);
+        row("8 cyrillic", "u@x", "пароль12", true);
+        row("7 cyrillic", "u@x", "парольй", false);
         // Each is several UTF-16 units but one character to a reader.
-        QTest::newRow("8 emoji with tone") << "u@x" << repeated("👍🏽", 8) << true;
-        QTest::newRow("7 emoji with tone") << "u@x" << repeated("👍🏽", 7) << false;
-        QTest::newRow("7 combined letters") << "u@x" << repeated("е\u0308", 7) << false;
-        QTest::newRow("spaces count") << "@"
-                                      << "        " << true;
+        row("8 emoji with tone", "u@x", repeated("👍🏽", 8), true);
+        row("7 emoji with tone", "u@x", repeated("👍🏽", 7), false);
+        row("7 combined letters", "u@x", repeated("е\u0308", 7), false);
+        row("spaces count", "@", "        ", true);
     }
     void enableRule() {
         QFETCH(QString, email);

@@ -104,10 +104,8 @@ private slots:
         row("code without error", 400, R"({"code":"device_limit"})", {}, u"device_limit"_s);
         row("numeric code", 400, R"({"error":"Нет","code":7})", u"Нет"_s, {});
         row("numeric error", 400, R"({"error":5})", {}, {});
-        row("null error", 400, R"({"error":null})", {}, {});
         row("json array", 400, R"([{"error":"x"}])", {}, {});
         row("html page", 502, "<html>Bad gateway</html>", {}, {});
-        row("empty body", 500, {}, {}, {});
         row("3xx not followed", 302, {}, {}, {});
         row("407 from the service", 407, {}, {}, {});
     }
@@ -205,8 +203,6 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::newRow("endless body, 1 MB limit")
             << 64 * 1024 << 0 << qint64(1 << 20) << int(QNetworkReply::ProtocolFailure);
-        QTest::newRow("endless body, 32 MB limit")
-            << 256 * 1024 << 0 << qint64(32 << 20) << int(QNetworkReply::ProtocolFailure);
         QTest::newRow("a byte every 50 ms") << 1 << 50 << qint64(1 << 20) << int(QNetworkReply::TimeoutError);
     }
     void repliesAreBounded() {
@@ -237,6 +233,9 @@ private slots:
         ApiFixture f;
         QCOMPARE(Call{}.replyLimit, qint64(1) << 20);
         QCOMPARE(Transport{}.deadline, std::chrono::milliseconds(120'000));
+        // A request without any answer gives up after 30 s.
+        const Transport transport{&f.network, &f.store, &f.keychain, f.service.origin()};
+        QCOMPARE(transport.build(Call{"GET", u"/api/v1/me"_s, true, {}}).transferTimeout(), 30'000);
         // The configs document may be larger than any other record.
         const QByteArray large = "[" + QByteArray(3 << 20, ' ') + "]";
         f.signIn();
@@ -244,12 +243,6 @@ private slots:
         QCOMPARE(runTask(f.api.configs())->size(), large.size());
         f.service.on("GET", "/api/v1/plans", ScriptedReply::text(200, large, "application/json"));
         QVERIFY(errorOf<TransportError>(f.api.plans()));
-    }
-
-    void requestsGiveUpAfterThirtySeconds() {
-        ApiFixture f;
-        const Transport transport{&f.network, &f.store, &f.keychain, f.service.origin()};
-        QCOMPARE(transport.build(Call{"GET", u"/api/v1/me"_s, true, {}}).transferTimeout(), 30'000);
     }
 
     void defaultOriginFollowsTheEnvironment() {

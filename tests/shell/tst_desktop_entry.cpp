@@ -13,16 +13,14 @@ private slots:
     void execQuotesEveryPath_data() {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("quoted");
-        QTest::newRow("plain") << "/usr/bin/vemko-vpn"
-                               << "\"/usr/bin/vemko-vpn\"";
-        QTest::newRow("space") << "/opt/Vemko VPN.AppDir/AppRun"
-                               << "\"/opt/Vemko VPN.AppDir/AppRun\"";
-        QTest::newRow("quote and dollar") << "/tmp/a\"b$c/x"
-                                          << "\"/tmp/a\\\\\"b\\\\$c/x\"";
-        QTest::newRow("percent") << "/tmp/100%/x"
-                                 << "\"/tmp/100%%/x\"";
-        QTest::newRow("backslash and backtick") << "/tmp/a\\b`c"
-                                                << "\"/tmp/a\\\\\\\\b\\\\`c\"";
+        const auto row = [](const char* tag, const char* program, const char* quoted) {
+            QTest::newRow(tag) << QString(program) << QString(quoted);
+        };
+        row("plain", "/usr/bin/vemko-vpn", "\"/usr/bin/vemko-vpn\"");
+        row("space", "/opt/Vemko VPN.AppDir/AppRun", "\"/opt/Vemko VPN.AppDir/AppRun\"");
+        row("quote and dollar", "/tmp/a\"b$c/x", "\"/tmp/a\\\\\"b\\\\$c/x\"");
+        row("percent", "/tmp/100%/x", "\"/tmp/100%%/x\"");
+        row("backslash and backtick", "/tmp/a\\b`c", "\"/tmp/a\\\\\\\\b\\\\`c\"");
     }
     void execQuotesEveryPath() {
         QFETCH(QString, program);

@@ -58,7 +58,7 @@ private slots:
         // Garbage on the socket is dropped without harm.
         QLocalSocket junk;
         junk.connectToServer(first.socketPath());
-        QVERIFY(junk.waitForConnected(5000));
+        QVERIFY(junk.waitForConnected(20000));
         junk.write("\x7f\xff\xff\xffjunk");
         junk.flush();
         QTRY_COMPARE_WITH_TIMEOUT(junk.state(), QLocalSocket::UnconnectedState, 20000);

@@ -1,5 +1,7 @@
 #include "support/Drive.h"
 
+#include "platform/MainTask.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDir>
@@ -86,4 +88,13 @@ bool runTask(QCoro::Task<> task, VirtualClock* clock, std::chrono::milliseconds 
     if (error)
         std::rethrow_exception(error);
     return finished;
+}
+
+std::shared_ptr<bool> spawn(QCoro::Task<> task) {
+    auto done = std::make_shared<bool>(false);
+    startMainTask([](QCoro::Task<> body, std::shared_ptr<bool> flag) -> QCoro::Task<> {
+        co_await std::move(body);
+        *flag = true;
+    }(std::move(task), done));
+    return done;
 }

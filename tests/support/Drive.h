@@ -5,6 +5,7 @@
 #include <QCoroTask>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // Runs the event loop (and, when given, the virtual clock) until `done` holds.
@@ -17,6 +18,9 @@ bool drive(const std::function<bool()>& done, VirtualClock* clock = nullptr,
 // Lets real work finish without moving virtual time: returns once the main loop had nothing to do
 // for `quiet` and no other thread of the process (Qt's network thread) was runnable meanwhile.
 void settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(3));
+
+// Starts `task` on the main loop without waiting; the flag turns true once it has ended.
+std::shared_ptr<bool> spawn(QCoro::Task<> task);
 
 // Runs a task to its end under drive(); the result, or nothing when the watchdog expired.
 // Exceptions thrown by the task are rethrown here.

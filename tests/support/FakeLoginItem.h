@@ -8,7 +8,6 @@ class FakeLoginItem final : public LoginItem {
 public:
     bool enabled() const override { return on; }
     void setEnabled(bool value) override {
-        ++writes;
         if (failWrites)
             throw PlatformError(QStringLiteral("read-only"));
         on = value;
@@ -16,5 +15,4 @@ public:
 
     bool on = false;
     bool failWrites = false;
-    int writes = 0;
 };

@@ -13,7 +13,6 @@ public:
         return found == items.end() ? std::nullopt : std::optional<QString>(*found);
     }
     bool write(const QString& account, const QString& value) override {
-        ++writes;
         if (refuseWrites)
             return false;
         items.insert(account, value);
@@ -23,5 +22,4 @@ public:
 
     QMap<QString, QString> items;
     bool refuseWrites = false;
-    int writes = 0;
 };

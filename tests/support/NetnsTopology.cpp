@@ -1,7 +1,6 @@
 #include "support/NetnsTopology.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,8 +29,6 @@ Result run(const QStringList& command, const QByteArray& input, std::optional<QS
     if (ns)
         full = QStringList{"ip", "netns", "exec", *ns} + command;
     QProcess process;
-    QElapsedTimer clock;
-    clock.start();
     process.start(full.first(), full.mid(1));
     Result result;
     if (!process.waitForStarted(timeoutMs))
@@ -43,7 +40,6 @@ Result run(const QStringList& command, const QByteArray& input, std::optional<QS
         process.waitForFinished();
         return result;
     }
-    result.elapsedMs = clock.elapsed();
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();

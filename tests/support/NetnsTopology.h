@@ -22,7 +22,6 @@ struct Result {
     int exitCode = -1;
     QByteArray out;
     QByteArray err;
-    qint64 elapsedMs = 0;
 };
 
 // Runs a program (inside `ns` when given) with `input` on its stdin; bounded by `timeoutMs`.

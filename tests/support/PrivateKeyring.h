@@ -14,12 +14,13 @@ inline constexpr char sessionScript[] = R"sh(
 home=$1; shift
 export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
        XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$home/run"
-mkdir -m 0700 "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR" || exit 90
+mkdir -p -m 0700 "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR" || exit 90
 printf '%s\n' throwaway-keyring-password \
     | gnome-keyring-daemon --unlock --components=secrets > "$home/keyring.env" || exit 91
 while IFS= read -r line; do
     case $line in *=*) export "$line" ;; esac
 done < "$home/keyring.env"
+# The daemon claims its bus name a moment after its launcher returns: wait up to 10 s for it.
 for _ in $(seq 100); do
     daemon=$(dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
         org.freedesktop.DBus.GetConnectionUnixProcessID string:org.freedesktop.secrets 2>/dev/null \

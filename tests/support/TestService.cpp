@@ -19,30 +19,6 @@ QByteArray withoutQuery(const QByteArray& path) {
     return mark < 0 ? path : path.left(mark);
 }
 
-QByteArray reasonPhrase(int status) {
-    static const QHash<int, QByteArray> phrases{
-        {200, "OK"},
-        {201, "Created"},
-        {204, "No Content"},
-        {300, "Multiple Choices"},
-        {301, "Moved Permanently"},
-        {302, "Found"},
-        {304, "Not Modified"},
-        {400, "Bad Request"},
-        {401, "Unauthorized"},
-        {403, "Forbidden"},
-        {404, "Not Found"},
-        {409, "Conflict"},
-        {410, "Gone"},
-        {422, "Unprocessable Entity"},
-        {429, "Too Many Requests"},
-        {500, "Internal Server Error"},
-        {502, "Bad Gateway"},
-        {503, "Service Unavailable"},
-    };
-    return phrases.value(status, "Status");
-}
-
 bool bodyless(int status) {
     return (status >= 100 && status < 200) || status == 204 || status == 304;
 }
@@ -134,7 +110,6 @@ struct TestService::Private {
     QList<RecordedRequest> requests;
     QMap<QByteArray, QList<ScriptedReply>> queued;
     QMap<QByteArray, ScriptedReply> standing;
-    std::function<ScriptedReply(const RecordedRequest&)> handler;
     QHash<QTcpSocket*, Connection> connections;
 
     static QByteArray routeKey(const QByteArray& method, const QByteArray& path) {
@@ -161,11 +136,6 @@ struct TestService::Private {
     }
 
     ScriptedReply replyFor(const RecordedRequest& request) {
-        if (handler) {
-            auto decided = handler(request);
-            if (!(decided.kind == ScriptedReply::Kind::Http && decided.status == 404))
-                return decided;
-        }
         // The full path comes first, so a route with a query wins over the bare path's route.
         const auto keys = candidateKeys(request);
         for (const auto& key : keys) {
@@ -269,8 +239,7 @@ struct TestService::Private {
         case ScriptedReply::Kind::Http:
             break;
         }
-        QByteArray bytes =
-            "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
+        QByteArray bytes = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
         for (const auto& [name, value] : reply.headers)
             bytes += name + ": " + value + "\r\n";
         if (!bodyless(reply.status))
@@ -324,10 +293,6 @@ void TestService::on(const QByteArray& method, const QByteArray& path, const Scr
 
 void TestService::enqueue(const QByteArray& method, const QByteArray& path, const ScriptedReply& reply) {
     d->queued[Private::routeKey(method, path)].append(reply);
-}
-
-void TestService::handle(std::function<ScriptedReply(const RecordedRequest&)> handler) {
-    d->handler = std::move(handler);
 }
 
 QList<RecordedRequest> TestService::requests() const {

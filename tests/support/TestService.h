@@ -7,7 +7,6 @@
 #include <QPair>
 #include <QString>
 #include <chrono>
-#include <functional>
 #include <memory>
 
 // One request as the test service received it.
@@ -58,8 +57,6 @@ public:
     // a '?', else without it.
     void on(const QByteArray& method, const QByteArray& path, const ScriptedReply& reply);
     void enqueue(const QByteArray& method, const QByteArray& path, const ScriptedReply& reply);
-    // Decides every reply itself, before routes are consulted (nullopt-like: return a 404 to fall through).
-    void handle(std::function<ScriptedReply(const RecordedRequest&)> handler);
 
     QList<RecordedRequest> requests() const;
     QList<RecordedRequest> requests(const QByteArray& method, const QByteArray& path) const;

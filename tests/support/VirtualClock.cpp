@@ -48,11 +48,3 @@ bool VirtualClock::advanceToNext() {
 std::chrono::milliseconds VirtualClock::elapsed() const {
     return std::chrono::milliseconds(m_start.msecsTo(m_now));
 }
-
-std::optional<QDateTime> VirtualClock::nextDue() const {
-    if (m_sleepers.empty())
-        return std::nullopt;
-    return std::min_element(m_sleepers.begin(), m_sleepers.end(),
-                            [](const auto& a, const auto& b) { return a.due < b.due; })
-        ->due;
-}

@@ -21,8 +21,6 @@ public:
     // Jumps to the earliest sleeper's time and wakes it (and any other due then). False when none.
     bool advanceToNext();
     int sleepers() const { return static_cast<int>(m_sleepers.size()); }
-    // When the earliest sleeper is due; nothing when none sleeps.
-    std::optional<QDateTime> nextDue() const;
     // Total virtual time moved since construction.
     std::chrono::milliseconds elapsed() const;
 

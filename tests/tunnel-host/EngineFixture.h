@@ -14,6 +14,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -22,10 +23,15 @@
 
 namespace engine_fixture {
 
+// A free port below the ephemeral range (32768 and up): a port that some connection holds as its
+// own end, even in TIME-WAIT, makes v2ray's bind fail.
 inline quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+    for (;;) {
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::LocalHost,
+                         quint16(20000 + QRandomGenerator::global()->bounded(12000))))
+            return probe.serverPort();
+    }
 }
 
 inline bool portAccepts(quint16 port) {
@@ -107,10 +113,10 @@ inline QByteArray getThroughTunnel(const QUrl& url) {
     QNetworkAccessManager network;
     network.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"), 10808));
     QNetworkRequest request(url);
-    request.setTransferTimeout(10000);
+    request.setTransferTimeout(20000);
     QNetworkReply* reply = network.get(request);
     QSignalSpy finished(reply, &QNetworkReply::finished);
-    finished.wait(15000);
+    finished.wait(30000);
     const QByteArray answer = reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
     reply->deleteLater();
     return answer;

@@ -80,7 +80,7 @@ private slots:
             qWarning("v2ray carries no file capability here (getcap): the engine runs as installed, "
                      "its private copy is not exercised");
         m_server = std::make_unique<V2rayServer>();
-        QTRY_VERIFY_WITH_TIMEOUT(m_server->ready(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->ready(), 20000);
         m_http = std::make_unique<TestService>();
         m_http->on("GET", "/api/v1/ip", ScriptedReply::text(200, m_body));
     }
@@ -97,7 +97,7 @@ private slots:
         qunsetenv("VEMKO_V2RAY");
         if (m_system) {
             connection().stop();
-            QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 20000);
         }
         m_system.reset();
     }
@@ -110,7 +110,7 @@ private slots:
         saveAndStart(chattyDocument());
         ::close(appFd);
         QCOMPARE(connection().status(), TunnelStatus::Connecting);
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
         QVERIFY(m_seen.contains(TunnelStatus::Connecting));
         QVERIFY(connection().connectedDate().has_value());
         QVERIFY(*connection().connectedDate() <= QDateTime::currentDateTimeUtc());
@@ -152,11 +152,11 @@ private slots:
         QVERIFY2(connection().status() == TunnelStatus::Disconnecting ||
                      connection().status() == TunnelStatus::Disconnected,
                  qPrintable(QString::number(int(connection().status()))));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 20000);
         QVERIFY(!connection().connectedDate());
-        QTRY_VERIFY(processGone(engines[0]));
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(engines[0]), 20000);
         // The app started the host, so the app collects it: not even a zombie stays behind.
-        QTRY_VERIFY(!QFile::exists(QString("/proc/%1").arg(host)));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QString("/proc/%1").arg(host)), 20000);
         QCOMPARE(HostFiles::readState(runtimeDir())->phase, HostState::Phase::Disconnected);
         QVERIFY(!QFile::exists(HostFiles::pidFile(runtimeDir())));
     }
@@ -165,20 +165,20 @@ private slots:
     // with the host, the port is free again and the next connect works.
     void killedHostReadsDisconnectedAndTakesTheEngine() {
         saveAndStart(chattyDocument());
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
         const qint64 host = hostPid();
         const QList<qint64> engines = childProcesses(host);
         QCOMPARE(engines.size(), 1);
 
         ::kill(static_cast<pid_t>(host), SIGKILL);
         // The status file still says connected; the liveness check must see through it.
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 20000);
         QCOMPARE(HostFiles::readState(runtimeDir())->phase, HostState::Phase::Connected);
-        QTRY_VERIFY_WITH_TIMEOUT(processGone(engines[0]), 5000);
-        QTRY_VERIFY(!portAccepts(10808));
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(engines[0]), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!portAccepts(10808), 20000);
 
         saveAndStart(chattyDocument());
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
         QCOMPARE(getThroughTunnel(QUrl(m_http->origin() + "/api/v1/ip")), m_body);
         verifyQuietLog();
     }
@@ -190,26 +190,26 @@ private slots:
             QSKIP("the installed engine carries no file capability: it runs as it is");
         const QString copy = m_home.path() + "/cache/vemko-vpn/v2ray";
         saveAndStart(text(clientDocument(*m_server)));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
         struct stat before {};
         QCOMPARE(::stat(QFile::encodeName(copy).constData(), &before), 0);
         connection().stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 20000);
 
         // An unchanged binary: the same copy is started again.
         saveAndStart(text(clientDocument(*m_server)));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
         struct stat same {};
         QCOMPARE(::stat(QFile::encodeName(copy).constData(), &same), 0);
         QCOMPARE(same.st_ino, before.st_ino);
         connection().stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 20000);
 
         // A copy that no longer matches (an upgraded package looks like this) is replaced.
         const timespec old[2] = {{1, 0}, {1, 0}};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(copy).constData(), old, 0), 0);
         saveAndStart(text(clientDocument(*m_server)));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
         struct stat after {};
         QCOMPARE(::stat(QFile::encodeName(copy).constData(), &after), 0);
         QVERIFY(after.st_ino != before.st_ino);
@@ -221,21 +221,14 @@ private slots:
         QTest::addColumn<QString>("document"); // "" = a working client document
         QTest::addColumn<QString>("engine");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("port taken") << ""
-                                    << ""
-                                    << "address already in use";
-        QTest::newRow("engine missing") << ""
-                                        << "/nonexistent/v2ray"
-                                        << "/nonexistent/v2ray";
-        QTest::newRow("engine refuses") << R"({"inbounds":[{"protocol":"bogus"}],"outbounds":[]})"
-                                        << ""
-                                        << "Port";
-        QTest::newRow("not JSON") << "not a document"
-                                  << ""
-                                  << "not a JSON object";
-        QTest::newRow("JSON list") << "[1,2]"
-                                   << ""
-                                   << "not a JSON object";
+        const auto row = [](const char* tag, const char* document, const char* engine, const char* reason) {
+            QTest::newRow(tag) << QString(document) << QString(engine) << QString(reason);
+        };
+        row("port taken", "", "", "address already in use");
+        row("engine missing", "", "/nonexistent/v2ray", "/nonexistent/v2ray");
+        row("engine refuses", R"({"inbounds":[{"protocol":"bogus"}],"outbounds":[]})", "", "Port");
+        row("not JSON", "not a document", "", "not a JSON object");
+        row("JSON list", "[1,2]", "", "not a JSON object");
     }
     void failedStartsEndDisconnected() {
         QFETCH(QString, document);
@@ -249,7 +242,7 @@ private slots:
         saveAndStart(document.isEmpty() ? text(clientDocument(*m_server)) : document);
         QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()) &&
                                      connection().status() == TunnelStatus::Disconnected,
-                                 10000);
+                                 20000);
         QVERIFY(!m_seen.contains(TunnelStatus::Connected));
         const HostState state = *HostFiles::readState(runtimeDir());
         QCOMPARE(state.phase, HostState::Phase::Disconnected);
@@ -276,11 +269,11 @@ private slots:
         QVERIFY(!HostFiles::hostRunning(runtimeDir()));
 
         saveAndStart(text(clientDocument(*m_server)));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
         QCOMPARE(readAll(victim), QByteArray("keep me"));
         QVERIFY(!QFileInfo(HostFiles::logFile(runtimeDir())).isSymLink());
         connection().stop();
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 20000);
     }
 
     // A host that cannot write its state (a full runtime folder reads the same) runs no tunnel
@@ -292,17 +285,17 @@ private slots:
         saveAndStart(text(clientDocument(*m_server)));
         QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()) &&
                                      connection().status() == TunnelStatus::Disconnected,
-                                 10000);
+                                 20000);
         QVERIFY(!m_seen.contains(TunnelStatus::Connected));
         QVERIFY(readAll(HostFiles::logFile(runtimeDir())).contains("cannot write the status file"));
-        QTRY_VERIFY(!portAccepts(10808));
+        QTRY_VERIFY_WITH_TIMEOUT(!portAccepts(10808), 20000);
         QVERIFY(QDir(HostFiles::statusFile(runtimeDir())).removeRecursively());
     }
 
     // A second start replaces the running host; without options it runs the saved document.
     void secondStartReplacesTheFirstHost() {
         saveAndStart(text(clientDocument(*m_server)));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
         const qint64 firstHost = hostPid();
         const QList<qint64> firstEngines = childProcesses(firstHost);
 
@@ -311,10 +304,10 @@ private slots:
         saveAndStart(text(second), false);
         QCOMPARE(connection().status(), TunnelStatus::Connecting);
         QTRY_VERIFY_WITH_TIMEOUT(hostPid() != firstHost && connection().status() == TunnelStatus::Connected,
-                                 15000);
-        QVERIFY(processGone(firstHost));
+                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(firstHost), 20000);
         for (qint64 engine : firstEngines)
-            QVERIFY(processGone(engine));
+            QTRY_VERIFY_WITH_TIMEOUT(processGone(engine), 20000);
         QCOMPARE(childProcesses(hostPid()).size(), 1);
         QCOMPARE(getThroughTunnel(QUrl(m_http->origin() + "/api/v1/ip")), m_body);
     }

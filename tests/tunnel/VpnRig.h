@@ -19,16 +19,6 @@
 #include <QUuid>
 #include <memory>
 
-// Runs a task detached and tells when it ended.
-inline std::shared_ptr<bool> startTracked(QCoro::Task<> task) {
-    auto done = std::make_shared<bool>(false);
-    startMainTask([](QCoro::Task<> inner, std::shared_ptr<bool> flag) -> QCoro::Task<> {
-        co_await std::move(inner);
-        *flag = true;
-    }(std::move(task), done));
-    return done;
-}
-
 // A Vpn over fakes of the tunnel service and the extension manager, on a virtual clock, with the
 // test service answering both the probe (sent straight to it, without the tunnel's SOCKS entry)
 // and the exit-address lookup.
@@ -58,7 +48,7 @@ struct VpnRig {
         return drive(done, &clock, watchdog);
     }
     bool run(QCoro::Task<> task) {
-        const auto finished = startTracked(std::move(task));
+        const auto finished = spawn(std::move(task));
         return run([&] { return *finished; });
     }
     // Moves virtual time forward by `span` in small steps, letting everything due on the way happen.
@@ -85,13 +75,6 @@ struct VpnRig {
              QJsonArray{QJsonObject{{QStringLiteral("protocol"), QStringLiteral("vmess")}}}},
         };
         return ServerProfile{QUuid::createUuid(), name, config};
-    }
-
-    // The server the tunnel was last started for, as the probe's route sees it.
-    QString runningServer() const {
-        auto* saved = tunnels.saved();
-        return saved && saved->protocolConfiguration ? saved->protocolConfiguration->serverAddress
-                                                     : QString();
     }
 
     std::optional<QString> stored(const QString& key) const { return defaults.string(key); }

@@ -20,39 +20,35 @@ private slots:
         QTest::addColumn<QString>("lastGood"); // "" = nothing stored
         QTest::addColumn<QStringList>("expected");
 
-        const QStringList four{"Европа Wi-Fi 1", "Европа авто", "Европа резерв", "Европа 2"};
-        QTest::newRow("roles after the last good one")
-            << four << "Европа 2"
-            << "Европа авто" << QStringList{"Европа 2", "Европа авто", "Европа Wi-Fi 1", "Европа резерв"};
-        QTest::newRow("outside the group: alone whatever lastGood says")
-            << QStringList{"Амстердам", "Европа Wi-Fi 1"} << "Амстердам"
-            << "Европа Wi-Fi 1" << QStringList{"Амстердам"};
-        QTest::newRow("empty list: the choice alone") << QStringList{} << "Европа 2"
-                                                      << "" << QStringList{"Европа 2"};
-        QTest::newRow("last good is the choice: listed once")
-            << four << "Европа авто"
-            << "Европа авто" << QStringList{"Европа авто", "Европа Wi-Fi 1", "Европа резерв"};
-        QTest::newRow("last good gone from the list")
-            << four << "Европа 2"
-            << "Европа 9" << QStringList{"Европа 2", "Европа Wi-Fi 1", "Европа авто", "Европа резерв"};
-        QTest::newRow("last good outside the group is ignored")
-            << (four + QStringList{"Азия авто"}) << "Европа 2"
-            << "Азия авто" << QStringList{"Европа 2", "Европа Wi-Fi 1", "Европа авто", "Европа резерв"};
-        QTest::newRow("choice missing from the list still first")
-            << QStringList{"Европа авто"} << "Европа 7"
-            << "" << QStringList{"Европа 7", "Европа авто"};
-        QTest::newRow("lower-case group word is not the group")
-            << QStringList{"европа авто", "Европа резерв"} << "Европа 1"
-            << "" << QStringList{"Европа 1", "Европа резерв"};
-        QTest::newRow("two role words: first list wins the place")
-            << QStringList{"Европа резерв", "Европа авто Wi-Fi", "Европа авто"} << "Европа 1"
-            << "" << QStringList{"Европа 1", "Европа авто Wi-Fi", "Европа авто", "Европа резерв"};
-        QTest::newRow("member without a role only as choice or last good")
-            << QStringList{"Европа 3", "Европа 4", "Европа резерв"} << "Европа 3"
-            << "Европа 4" << QStringList{"Европа 3", "Европа 4", "Европа резерв"};
-        QTest::newRow("duplicate names in the list collapse")
-            << QStringList{"Европа авто", "Европа авто"} << "Европа 1"
-            << "" << QStringList{"Европа 1", "Европа авто"};
+        // Names are separated by "|"; the four-member group is "Европа Wi-Fi 1|Европа авто|Европа
+        // резерв|Европа 2".
+        const auto row = [](const char* tag, QString profiles, const char* selected, const char* lastGood,
+                            const char* expected) {
+            profiles.replace("four", "Европа Wi-Fi 1|Европа авто|Европа резерв|Европа 2");
+            QTest::newRow(tag) << profiles.split('|', Qt::SkipEmptyParts) << QString(selected)
+                               << QString(lastGood) << QString(expected).split('|');
+        };
+        row("roles after the last good one", "four", "Европа 2", "Европа авто",
+            "Европа 2|Европа авто|Европа Wi-Fi 1|Европа резерв");
+        row("outside the group: alone whatever lastGood says", "Амстердам|Европа Wi-Fi 1", "Амстердам",
+            "Европа Wi-Fi 1", "Амстердам");
+        row("empty list: the choice alone", "", "Европа 2", "", "Европа 2");
+        row("last good is the choice: listed once", "four", "Европа авто", "Европа авто",
+            "Европа авто|Европа Wi-Fi 1|Европа резерв");
+        row("last good gone from the list", "four", "Европа 2", "Европа 9",
+            "Европа 2|Европа Wi-Fi 1|Европа авто|Европа резерв");
+        row("last good outside the group is ignored", "four|Азия авто", "Европа 2", "Азия авто",
+            "Европа 2|Европа Wi-Fi 1|Европа авто|Европа резерв");
+        row("choice missing from the list still first", "Европа авто", "Европа 7", "",
+            "Европа 7|Европа авто");
+        row("lower-case group word is not the group", "европа авто|Европа резерв", "Европа 1", "",
+            "Европа 1|Европа резерв");
+        row("two role words: first list wins the place", "Европа резерв|Европа авто Wi-Fi|Европа авто",
+            "Европа 1", "", "Европа 1|Европа авто Wi-Fi|Европа авто|Европа резерв");
+        row("member without a role only as choice or last good", "Европа 3|Европа 4|Европа резерв",
+            "Европа 3", "Европа 4", "Европа 3|Европа 4|Европа резерв");
+        row("duplicate names in the list collapse", "Европа авто|Европа авто", "Европа 1", "",
+            "Европа 1|Европа авто");
     }
     void orders() {
         QFETCH(QStringList, profiles);

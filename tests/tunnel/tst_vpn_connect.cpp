@@ -139,19 +139,14 @@ private slots:
         QTest::addColumn<QString>("where");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("save refused") << "save"
-                                      << "Permission denied" << allowText;
-        QTest::newRow("start failed") << "start"
-                                      << "no engine"
-                                      << "no engine";
-        QTest::newRow("extension denied") << "extension"
-                                          << "Request DENIED" << allowText;
-        QTest::newRow("extension failed") << "extension"
-                                          << "v2ray is missing"
-                                          << "v2ray is missing";
-        QTest::newRow("load failed") << "loadAll"
-                                     << "store unreadable"
-                                     << "store unreadable";
+        const auto row = [](const char* tag, const char* where, const char* text, const QString& shown) {
+            QTest::newRow(tag) << QString(where) << QString(text) << shown;
+        };
+        row("save refused", "save", "Permission denied", allowText);
+        row("start failed", "start", "no engine", "no engine");
+        row("extension denied", "extension", "Request DENIED", allowText);
+        row("extension failed", "extension", "v2ray is missing", "v2ray is missing");
+        row("load failed", "loadAll", "store unreadable", "store unreadable");
     }
     void stepErrorsAreMapped() {
         QFETCH(QString, where);
@@ -186,7 +181,8 @@ private slots:
         VpnRig rig(true);
         Vpn& vpn = rig.make();
         QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
-        QCOMPARE(vpn.error(), std::optional<QString>("Это предварительная сборка: туннель в ней не включается"));
+        QCOMPARE(vpn.error(),
+                 std::optional<QString>("Это предварительная сборка: туннель в ней не включается"));
         QCOMPARE(vpn.status(), VpnStatus::Off);
         QCOMPARE(vpn.profileName(), std::nullopt);
         QVERIFY(rig.extensions.submissions.isEmpty());
@@ -213,7 +209,7 @@ private slots:
         rig.tunnels.connectAfterByServer = {{"Европа 1", std::nullopt}};
         Vpn& vpn = rig.make();
         vpn.setProfiles(europe());
-        const auto done = startTracked(vpn.connect(europe().first()));
+        const auto done = spawn(vpn.connect(europe().first()));
         rig.advance(3s);
         vpn.disconnect();
         QVERIFY(rig.run([&] { return *done; }));
@@ -230,11 +226,11 @@ private slots:
         rig.tunnels.connectAfterByServer = {{"Европа 1", std::nullopt}};
         Vpn& vpn = rig.make();
         vpn.setProfiles(europe());
-        const auto older = startTracked(vpn.connect(europe().first()));
+        const auto older = spawn(vpn.connect(europe().first()));
         rig.advance(3s);
         QStringList seen;
         watch(vpn, &Vpn::profileNameChanged, &Vpn::profileName, seen);
-        const auto newer = startTracked(vpn.connect(VpnRig::profile("Берлин")));
+        const auto newer = spawn(vpn.connect(VpnRig::profile("Берлин")));
         QVERIFY(rig.run([&] { return *older && *newer; }));
         QCOMPARE(seen, QStringList{"Берлин"});
         QCOMPARE(vpn.status(), VpnStatus::On);

@@ -53,7 +53,7 @@ private slots:
         qputenv("XDG_CACHE_HOME", QFile::encodeName(m_home.path() + "/cache"));
         qputenv("VEMKO_TUNNEL_HOST", QFile::encodeName(m_host));
         m_server = std::make_unique<V2rayServer>();
-        QTRY_VERIFY_WITH_TIMEOUT(m_server->ready(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->ready(), 20000);
     }
 
     void init() {
@@ -79,7 +79,7 @@ private slots:
         if (m_vpn)
             m_vpn->disconnect();
         if (m_system)
-            QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 20000);
         m_vpn.reset();
         m_extensions.reset();
         m_system.reset();
@@ -104,7 +104,7 @@ private slots:
         QCOMPARE(m_defaults->boolean("was_connected"), std::optional(true));
         QCOMPARE(m_service->requests("GET", "/api/v1/ip").size(), 1); // only the live one got through
         QVERIFY(m_vpn->since());
-        QTRY_COMPARE(m_vpn->exit(), std::optional<QString>("Loopback · 127.0.0.1"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_vpn->exit(), std::optional<QString>("Loopback · 127.0.0.1"), 20000);
 
         const qint64 host = HostFiles::readState(runtimeDir()).value_or(HostState{}).pid;
         const QList<qint64> engines = childProcesses(host);
@@ -112,9 +112,9 @@ private slots:
 
         m_vpn->disconnect();
         QCOMPARE(m_vpn->status(), VpnStatus::Off);
-        QTRY_VERIFY_WITH_TIMEOUT(processGone(host), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(processGone(engines[0]), 10000);
-        QTRY_COMPARE(m_system->connection().status(), TunnelStatus::Disconnected);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(host), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(engines[0]), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_system->connection().status(), TunnelStatus::Disconnected, 20000);
         QCOMPARE(m_vpn->status(), VpnStatus::Off);
         QCOMPARE(m_defaults->boolean("was_connected"), std::optional(false));
         QVERIFY(!portAccepts(10808));
@@ -132,7 +132,7 @@ private slots:
 
         QCOMPARE(m_vpn->status(), VpnStatus::Off);
         QCOMPARE(m_defaults->string("lastGood"), std::nullopt);
-        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 20000);
         const qint64 host = HostFiles::readState(runtimeDir()).value_or(HostState{}).pid;
         // The lock goes with the host's last steps; the process itself may take a moment more.
         QTRY_VERIFY_WITH_TIMEOUT(host == 0 || (processGone(host) && childProcesses(host).isEmpty()), 20000);

@@ -13,7 +13,7 @@ class TestVpnExtension : public QObject {
     // A connect whose activation request the test answers itself.
     static std::shared_ptr<bool> waitingConnect(VpnRig& rig, const QString& name) {
         const auto submitted = rig.extensions.submissions.size() + 1;
-        auto done = startTracked(rig.vpn->connect(VpnRig::profile(name)));
+        auto done = spawn(rig.vpn->connect(VpnRig::profile(name)));
         rig.run([&] { return rig.extensions.submissions.size() == submitted; });
         return done;
     }

@@ -196,7 +196,7 @@ private slots:
         slow.delay = 300ms;
         rig.service.on("GET", "/json", slow);
         Vpn& vpn = madeWith(rig, TunnelStatus::Connected);
-        QCOMPARE(rig.service.requests("GET", "/json").size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.service.requests("GET", "/json").size(), 1, 20000);
         vpn.disconnect();
         rig.settle(400ms); // lets the late real reply arrive
         QCOMPARE(vpn.exit(), std::nullopt);
