@@ -1,7 +1,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run clean
+.PHONY: deps configure build test run release deb clean
 
 deps:
 	./scripts/install-deps
@@ -17,6 +17,18 @@ test: build
 
 run: build
 	@echo "vemko-vpn will start from $(abspath $(BUILD))/src/vemko-vpn (the window arrives with the GUI work)"
+
+# The signed AppDir release and its zip in dist/; `make release VEMKO_BUILD=43` sets the build number.
+release: configure
+	./scripts/install-deps deps/packaging.txt
+	cmake -S . -B $(BUILD) -DVEMKO_ICONS=ON $(if $(VEMKO_BUILD),-DVEMKO_BUILD=$(VEMKO_BUILD))
+	cmake --build $(BUILD) -j $(JOBS)
+	./scripts/release $(BUILD)
+
+# The Debian package in dist/ (built from a copy of the tree under $(BUILD)/deb), checked by lintian.
+deb: deps
+	./scripts/install-deps deps/packaging.txt
+	./scripts/build-deb $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

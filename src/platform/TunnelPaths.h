@@ -12,7 +12,7 @@ QString defaultConfigFile();
 // $XDG_RUNTIME_DIR/vemko-vpn, or <temp>/vemko-vpn-<uid> when XDG_RUNTIME_DIR is unset.
 QString defaultRuntimeDir();
 
-// $VEMKO_TUNNEL_HOST, else vemko-tunnel next to the running executable.
+// $VEMKO_TUNNEL_HOST, else vemko-tunnel among the app's helpers (InstallLayout::helperDir()).
 QString defaultHostExecutable();
 
 // $VEMKO_V2RAY, else "v2ray" (looked up on PATH when started).
