@@ -84,6 +84,7 @@ int main(int argc, char** argv) {
     const QString runtimeDir = home.path() + "/run/vemko-vpn";
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path() + "/run"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/config"));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(home.path() + "/cache"));
     QString host = qEnvironmentVariable("VEMKO_TUNNEL_HOST");
     if (host.isEmpty())
         host = QCoreApplication::applicationDirPath() + "/../bin/vemko-tunnel";

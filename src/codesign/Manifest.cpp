@@ -3,7 +3,9 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <algorithm>
+#include <fcntl.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -23,10 +25,15 @@ QByteArray octalMode(fs::perms perms) {
     return QByteArray::number(unsigned(perms & fs::perms::mask), 8).rightJustified(4, '0');
 }
 
+// Opened by its raw name: a name that is not valid UTF-8 must not turn into another file's name.
 QByteArray fileDigest(const fs::path& path) {
-    QFile file(QFile::decodeName(bytes(path)));
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         throw BundleError("cannot read " + path.native());
+    }
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (!hash.addData(&file))
         throw BundleError("cannot read " + path.native());

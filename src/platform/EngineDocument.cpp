@@ -28,6 +28,9 @@ QJsonObject adaptInbound(QJsonObject inbound) {
 } // namespace
 
 QJsonObject adaptForEngine(QJsonObject document) {
+    // The engine's output is the host's log: no access log (it would list every destination the
+    // user visits), no log file of the document's choosing, warnings and worse only.
+    document.insert("log", QJsonObject{{"access", "none"}, {"loglevel", "warning"}});
     const QJsonValue inbounds = document.value("inbounds");
     if (!inbounds.isArray())
         return document;

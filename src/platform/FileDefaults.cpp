@@ -1,4 +1,7 @@
 #include "platform/Defaults.h"
+#include "platform/OwnFile.h"
+#include "platform/ProcessFiles.h"
+#include "platform/TunnelPaths.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -11,17 +14,13 @@
 namespace {
 
 constexpr auto ownerOnlyFile = QFile::ReadOwner | QFile::WriteOwner;
-constexpr auto ownerOnlyFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
 std::optional<QJsonObject> readObject(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    const auto bytes = OwnFile::read(path, qint64{1} << 20);
+    if (!bytes)
         return std::nullopt;
     QJsonParseError error;
-    const auto document = QJsonDocument::fromJson(bytes, &error);
+    const auto document = QJsonDocument::fromJson(*bytes, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     return document.object();
@@ -53,6 +52,7 @@ QString FileDefaults::defaultPath() {
 }
 
 FileDefaults::FileDefaults(QString path) : m_path(std::move(path)) {
+    ProcessFiles::removeLeftoverTemporaries(m_path);
     if (!QFileInfo::exists(m_path))
         return;
     if (auto loaded = readObject(m_path)) {
@@ -82,11 +82,8 @@ void FileDefaults::save() const {
         return;
     const QFileInfo info(m_path);
     const QString folder = info.absolutePath();
-    if (!QFileInfo::exists(folder)) {
-        const QString parent = QFileInfo(folder).absolutePath();
-        if (!QDir().mkpath(parent) || !QDir().mkdir(folder, ownerOnlyFolder))
-            return;
-    }
+    if (!QFileInfo::exists(folder) && !TunnelPaths::ensurePrivateDir(folder))
+        return;
     // A failed write or commit leaves the previous file untouched; the values stay in memory.
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly))

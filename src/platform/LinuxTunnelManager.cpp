@@ -1,7 +1,9 @@
 #include "platform/LinuxTunnelManager.h"
 
+#include "platform/OwnFile.h"
 #include "platform/PlatformError.h"
 #include "platform/ReplaceFile.h"
+#include "platform/TunnelPaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,7 +40,7 @@ void LinuxTunnelManager::fromJson(const QJsonObject& object) {
 }
 
 QCoro::Task<> LinuxTunnelManager::save() {
-    QDir().mkpath(QFileInfo(m_configFile).absolutePath());
+    TunnelPaths::ensurePrivateDir(QFileInfo(m_configFile).absolutePath()); // a failure shows below
     // The document holds server credentials: replaceFile writes it owner-only, whatever the old
     // file allowed, and a failed save leaves the old file as it was.
     try {
@@ -52,10 +54,10 @@ QCoro::Task<> LinuxTunnelManager::save() {
 }
 
 void LinuxTunnelManager::readFile() {
-    QFile file(m_configFile);
-    if (!file.open(QIODevice::ReadOnly))
+    const auto bytes = OwnFile::read(m_configFile, qint64{32} << 20);
+    if (!bytes)
         throw PlatformError(QStringLiteral("Настройки туннеля не найдены"));
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    const QJsonDocument document = QJsonDocument::fromJson(*bytes);
     if (!document.isObject())
         throw PlatformError(QStringLiteral("Настройки туннеля повреждены"));
     fromJson(document.object());

@@ -1,5 +1,6 @@
 #include "platform/TunnelHostState.h"
 
+#include "platform/OwnFile.h"
 #include "platform/PlatformError.h"
 #include "platform/ReplaceFile.h"
 
@@ -79,10 +80,10 @@ QString logFile(const QString& runtimeDir) {
 }
 
 std::optional<HostState> readState(const QString& runtimeDir) {
-    QFile file(statusFile(runtimeDir));
-    if (!file.open(QIODevice::ReadOnly))
+    const auto bytes = OwnFile::read(statusFile(runtimeDir), qint64{64} * 1024);
+    if (!bytes)
         return std::nullopt;
-    return HostState::fromJson(file.read(qint64{64} * 1024));
+    return HostState::fromJson(*bytes);
 }
 
 bool writeState(const QString& runtimeDir, const HostState& state) {
@@ -95,19 +96,18 @@ bool writeState(const QString& runtimeDir, const HostState& state) {
 }
 
 std::optional<qint64> readPid(const QString& runtimeDir) {
-    QFile file(pidFile(runtimeDir));
-    if (!file.open(QIODevice::ReadOnly))
+    const auto bytes = OwnFile::read(pidFile(runtimeDir), 32);
+    if (!bytes)
         return std::nullopt;
     bool ok = false;
-    const qint64 pid = file.read(32).trimmed().toLongLong(&ok);
+    const qint64 pid = bytes->trimmed().toLongLong(&ok);
     if (!ok || pid <= 0)
         return std::nullopt;
     return pid;
 }
 
 bool hostRunning(const QString& runtimeDir) {
-    const QByteArray path = QFile::encodeName(lockFile(runtimeDir));
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = OwnFile::openForReading(lockFile(runtimeDir));
     if (fd < 0)
         return false;
     // The host holds an exclusive lock for its whole life; a shared try-lock fails exactly then.

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +23,13 @@ QString defaultConfigFile() {
     if (base.isEmpty())
         base = QDir::homePath() + QStringLiteral("/.config");
     return base + QStringLiteral("/vemko-vpn/tunnel.json");
+}
+
+QString defaultCacheDir() {
+    QString base = envPath("XDG_CACHE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.cache");
+    return base + QStringLiteral("/vemko-vpn");
 }
 
 QString defaultRuntimeDir() {
@@ -44,13 +52,23 @@ QString engineProgram() {
 }
 
 bool ensurePrivateDir(const QString& path) {
-    if (!QDir().mkpath(path))
-        return false;
-    const QByteArray native = QFile::encodeName(path);
+    // Every folder made on the way is 0700 whatever the umask (XDG asks the same of ~/.config and
+    // ~/.cache); folders that already exist above the last one are left as they are.
+    const QString absolute = QDir::cleanPath(QDir(path).absolutePath());
+    qsizetype at = 0;
+    while (at >= 0) {
+        at = absolute.indexOf(QLatin1Char('/'), at + 1);
+        const QByteArray part = QFile::encodeName(at < 0 ? absolute : absolute.left(at));
+        if (::mkdir(part.constData(), 0700) == 0)
+            ::chmod(part.constData(), 0700);
+        else if (errno != EEXIST)
+            return false;
+    }
+    const QByteArray native = QFile::encodeName(absolute);
     struct stat info {};
     if (lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid())
         return false;
-    if ((info.st_mode & 0777) != 0700 && chmod(native.constData(), 0700) != 0)
+    if ((info.st_mode & 07777) != 0700 && chmod(native.constData(), 0700) != 0)
         return false;
     return true;
 }

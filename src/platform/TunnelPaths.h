@@ -12,6 +12,9 @@ QString defaultConfigFile();
 // $XDG_RUNTIME_DIR/vemko-vpn, or <temp>/vemko-vpn-<uid> when XDG_RUNTIME_DIR is unset.
 QString defaultRuntimeDir();
 
+// $XDG_CACHE_HOME/vemko-vpn (~/.cache when XDG_CACHE_HOME is unset): the engine's private copy.
+QString defaultCacheDir();
+
 // $VEMKO_TUNNEL_HOST, else vemko-tunnel among the app's helpers (InstallLayout::helperDir()).
 QString defaultHostExecutable();
 

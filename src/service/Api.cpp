@@ -124,7 +124,9 @@ QCoro::Task<AppVersion> Api::appVersion() {
 }
 
 QCoro::Task<QString> Api::configs() {
-    const auto body = co_await send(transport(), get(QStringLiteral("/api/v1/configs"), true));
+    Call call = get(QStringLiteral("/api/v1/configs"), true);
+    call.replyLimit = qint64{32} << 20; // every server of the subscription, with its settings
+    const auto body = co_await send(transport(), std::move(call));
     // Kept exactly as sent (a leading byte-order mark included); bytes that are not UTF-8 read as
     // an empty server list.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);

@@ -9,6 +9,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QTimer>
+#include <memory>
 
 namespace {
 
@@ -56,6 +58,7 @@ QNetworkRequest Transport::build(const Call& call) const {
                              QStringLiteral("Invalid URL: ") + url.errorString());
     QNetworkRequest request(url);
     request.setTransferTimeout(kTimeoutMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     request.setRawHeader("User-Agent", headerValue(QStringLiteral("VemkoVPN/") + store->appVersion() +
                                                    QLatin1Char(' ') + store->osWord()));
     request.setRawHeader("X-Hwid", headerValue(store->hwid()));
@@ -80,10 +83,31 @@ QCoro::Task<HttpReply> exchange(Transport transport, Call call) {
         call.body ? network->post(request, QJsonDocument(*call.body).toJson(QJsonDocument::Compact))
         : call.verb == "GET" ? network->get(request)
                              : network->sendCustomRequest(request, call.verb));
+    // Why the transport gave up on the reply itself; shared, as the reply may outlive this frame.
+    const auto gaveUp = std::make_shared<std::optional<TransportError>>();
+    if (auto* reply = owned.get()) {
+        const qint64 limit = call.replyLimit;
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, limit, gaveUp] {
+            if (reply->bytesAvailable() > limit && !*gaveUp) {
+                *gaveUp = TransportError(QNetworkReply::ProtocolFailure,
+                                         QStringLiteral("The reply is larger than %1 bytes").arg(limit));
+                reply->abort();
+            }
+        });
+        QTimer::singleShot(transport.deadline, reply, [reply, gaveUp] {
+            if (!*gaveUp && reply->isRunning()) {
+                *gaveUp =
+                    TransportError(QNetworkReply::TimeoutError, QStringLiteral("The reply took too long"));
+                reply->abort();
+            }
+        });
+    }
     co_await owned.get();
     auto* reply = owned.get();
     if (!reply)
         throw TransportError(QNetworkReply::OperationCanceledError, QStringLiteral("The network went away"));
+    if (*gaveUp)
+        throw **gaveUp;
 
     const auto status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (connectionFailed(reply->error()) || (!status.isValid() && reply->error() != QNetworkReply::NoError))

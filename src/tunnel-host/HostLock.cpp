@@ -1,5 +1,6 @@
 #include "HostLock.h"
 
+#include "platform/OwnFile.h"
 #include "platform/TunnelHostState.h"
 
 #include <QFile>
@@ -9,8 +10,7 @@
 
 HostLock::HostLock(const QString& runtimeDir) {
     // Close-on-exec: the engine must not inherit the lock and keep it after the host is gone.
-    const QByteArray path = QFile::encodeName(HostFiles::lockFile(runtimeDir));
-    m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    m_fd = OwnFile::openForWriting(HostFiles::lockFile(runtimeDir), O_RDWR);
 }
 
 HostLock::~HostLock() {

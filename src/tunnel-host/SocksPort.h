@@ -7,9 +7,6 @@ namespace SocksPort {
 
 constexpr quint16 port = 10808;
 
-// The port accepts a TCP connection right now (loopback: answered at once either way).
-bool accepts();
-
 // The listening socket on 127.0.0.1:10808 belongs to `pid`. Another program that happens to hold
 // the port must never make the tunnel read as connected.
 bool listenedBy(qint64 pid);

@@ -1,8 +1,11 @@
 #include "TunnelHost.h"
 
+#include "EngineBinary.h"
 #include "SocksPort.h"
 #include "platform/EngineDocument.h"
+#include "platform/OwnFile.h"
 #include "platform/PlatformError.h"
+#include "platform/ProcessFiles.h"
 #include "platform/ReplaceFile.h"
 #include "platform/TunnelPaths.h"
 
@@ -111,8 +114,10 @@ void TunnelHost::takeOver() {
 }
 
 void TunnelHost::begin() {
-    const QByteArray logPath = QFile::encodeName(HostFiles::logFile(m_runtimeDir));
-    const int logFd = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ProcessFiles::removeLeftoverTemporaries(HostFiles::statusFile(m_runtimeDir));
+    ProcessFiles::removeLeftoverTemporaries(HostFiles::pidFile(m_runtimeDir));
+    // Never through a link: the host would overwrite whatever it points at.
+    const int logFd = OwnFile::openForWriting(HostFiles::logFile(m_runtimeDir), O_WRONLY | O_TRUNC);
     if (logFd >= 0) {
         ::fchmod(logFd, 0600);
         m_log.open(logFd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
@@ -124,7 +129,21 @@ void TunnelHost::begin() {
         return end(QStringLiteral("the tunnel document is not a JSON object"), 2);
 
     // The engine first: its start-up is most of the connect time, the files below overlap with it.
-    const QString program = TunnelPaths::engineProgram();
+    const QString installed = TunnelPaths::engineProgram();
+    const QString cacheDir = TunnelPaths::defaultCacheDir();
+    EngineBinary::clearLeftovers(cacheDir);
+    const EngineBinary::Prepared engine = EngineBinary::prepare(installed, cacheDir);
+    if (!engine.error.isEmpty())
+        return end(engine.error, 2);
+    const QString program = engine.program;
+    if (!engine.assetDir.isEmpty()) {
+        // The copy looks for its data files (geoip.dat, ...) where the installed binary is.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!environment.contains(QStringLiteral("V2RAY_LOCATION_ASSET")) &&
+            !environment.contains(QStringLiteral("v2ray.location.asset")))
+            environment.insert(QStringLiteral("V2RAY_LOCATION_ASSET"), engine.assetDir);
+        m_engine.setProcessEnvironment(environment);
+    }
     m_socksSince.start();
     m_engine.start(program, {QStringLiteral("-config"), QStringLiteral("stdin:")});
     if (!m_engine.waitForStarted())
@@ -136,23 +155,23 @@ void TunnelHost::begin() {
     } catch (const PlatformError& error) {
         log(QStringLiteral("cannot write the pid file: %1").arg(error.description));
     }
-    report(HostState::Phase::Connecting);
-    log(QStringLiteral("started engine %1").arg(program));
+    if (!report(HostState::Phase::Connecting))
+        return;
+    log(engine.assetDir.isEmpty()
+            ? QStringLiteral("started engine %1").arg(program)
+            : QStringLiteral("started engine %1 (capability-free copy of %2)").arg(program, installed));
     m_socksTimer.start();
 }
 
 void TunnelHost::checkSocks() {
     if (m_connected || m_stopping || m_engine.state() != QProcess::Running)
         return;
-    if (SocksPort::accepts() && SocksPort::listenedBy(m_engine.processId())) {
+    // From the kernel's socket table only: a test connection would be logged by the engine.
+    if (SocksPort::listenedBy(m_engine.processId())) {
         m_socksTimer.stop();
         m_connected = true;
         log(QStringLiteral("SOCKS inbound 127.0.0.1:%1 is up").arg(SocksPort::port));
-        HostState state;
-        state.phase = HostState::Phase::Connected;
-        state.pid = getpid();
-        state.connectedDate = QDateTime::currentDateTimeUtc();
-        HostFiles::writeState(m_runtimeDir, state);
+        report(HostState::Phase::Connected, {}, QDateTime::currentDateTimeUtc());
         return;
     }
     const qint64 waited = m_socksSince.elapsed();
@@ -234,13 +253,26 @@ void TunnelHost::stop() {
     m_killTimer.start();
 }
 
-void TunnelHost::report(HostState::Phase phase, const QString& reason) {
+// A tunnel the app cannot see must not run: when the state cannot be written (a full runtime
+// folder, say), the engine stops and the host ends with the reason.
+bool TunnelHost::report(HostState::Phase phase, const QString& reason,
+                        std::optional<QDateTime> connectedDate) {
     HostState state;
     state.phase = phase;
     state.pid = getpid();
     state.reason = reason;
-    if (!HostFiles::writeState(m_runtimeDir, state))
-        log(QStringLiteral("cannot write the status file"));
+    state.connectedDate = connectedDate;
+    try {
+        replaceFile(HostFiles::statusFile(m_runtimeDir), state.toJson());
+        return true;
+    } catch (const PlatformError& error) {
+        const QString failure = QStringLiteral("cannot write the status file: %1").arg(error.description);
+        if (phase == HostState::Phase::Disconnected)
+            log(failure);
+        else
+            end(failure, 4);
+        return false;
+    }
 }
 
 void TunnelHost::end(const QString& reason, int exitCode) {

@@ -33,7 +33,9 @@ private:
     void readEngineOutput();
     void engineFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void engineError(QProcess::ProcessError error);
-    void report(HostState::Phase phase, const QString& reason = {});
+    // False when the state could not be written (the host is then ending).
+    bool report(HostState::Phase phase, const QString& reason = {},
+                std::optional<QDateTime> connectedDate = std::nullopt);
     void end(const QString& reason, int exitCode);
     void log(const QString& line);
 

@@ -7,6 +7,8 @@
 // The document holds server credentials: it never travels on the command line.
 #include "StopSignals.h"
 #include "TunnelHost.h"
+#include "platform/OwnFile.h"
+#include "platform/ProcessFiles.h"
 #include "platform/TunnelPaths.h"
 
 #include <QCommandLineParser>
@@ -29,10 +31,8 @@ QByteArray readStdin() {
 }
 
 QByteArray readSaved(const QString& configFile) {
-    QFile file(configFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QJsonObject saved = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonObject saved =
+        QJsonDocument::fromJson(OwnFile::read(configFile, qint64{32} << 20).value_or(QByteArray())).object();
     return saved.value("protocolConfiguration")
         .toObject()
         .value("providerConfiguration")
@@ -47,6 +47,7 @@ QByteArray readSaved(const QString& configFile) {
 int main(int argc, char* argv[]) {
     // Our own session: a terminal's Ctrl-C or the app's process group never reaches the tunnel.
     ::setsid();
+    ProcessFiles::ignoreFileSizeSignal();
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption runtimeDir("runtime-dir", "State folder.", "dir",

@@ -21,7 +21,7 @@ constexpr int stallTimeoutMs = 60'000;
 
 } // namespace
 
-QCoro::Task<> downloadToFile(QNetworkAccessManager& network, QUrl url, QString path) {
+QCoro::Task<> downloadToFile(QNetworkAccessManager& network, QUrl url, QString path, qint64 limit) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw PlatformError(path + QStringLiteral(": ") + file.errorString());
@@ -34,17 +34,23 @@ QCoro::Task<> downloadToFile(QNetworkAccessManager& network, QUrl url, QString p
     };
 
     QString writeError;
+    bool tooLarge = false;
     QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(), [&] {
         const QByteArray chunk = reply->readAll();
-        if (!isOk() || !writeError.isEmpty())
+        if (!isOk() || !writeError.isEmpty() || tooLarge)
             return; // a refusal's body is not the archive
-        if (file.write(chunk) != chunk.size()) {
+        if (file.pos() + chunk.size() > limit) {
+            tooLarge = true;
+            reply->abort();
+        } else if (file.write(chunk) != chunk.size()) {
             writeError = file.errorString();
             reply->abort();
         }
     });
     co_await reply.get();
 
+    if (tooLarge)
+        throw Fail(QStringLiteral("архив обновления слишком велик"));
     if (!writeError.isEmpty())
         throw PlatformError(path + QStringLiteral(": ") + writeError);
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -55,6 +61,8 @@ QCoro::Task<> downloadToFile(QNetworkAccessManager& network, QUrl url, QString p
     if (reply->error() != QNetworkReply::NoError) // cut off after a 200 header
         throw TransportError(reply->error(), reply->errorString());
     const QByteArray rest = reply->readAll();
+    if (file.pos() + rest.size() > limit)
+        throw Fail(QStringLiteral("архив обновления слишком велик"));
     if (file.write(rest) != rest.size() || !file.commit())
         throw PlatformError(path + QStringLiteral(": ") + file.errorString());
 }

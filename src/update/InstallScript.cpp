@@ -18,7 +18,11 @@ QString installScript(qint64 pid, const QString& incoming, const QString& instal
         QStringLiteral(R"sh(fresh="$installed.incoming-$$")sh"),
         QStringLiteral(R"sh(previous="$installed.previous-$$")sh"),
         QStringLiteral(R"sh(mkdir -p -- "$(dirname -- "$installed")" || exit 1)sh"),
-        QStringLiteral(R"sh(if ! cp -a -- "$incoming" "$fresh"; then rm -rf -- "$fresh"; exit 1; fi)sh"),
+        // A folder of that name left by an interrupted run would take the copy one level down.
+        QStringLiteral(R"sh(rm -rf -- "$fresh" || exit 1)sh"),
+        QStringLiteral(R"sh(if ! cp -a -T -- "$incoming" "$fresh"; then rm -rf -- "$fresh"; exit 1; fi)sh"),
+        QStringLiteral(
+            R"sh(if [ ! -f "$fresh/AppRun" ] || [ ! -x "$fresh/AppRun" ]; then rm -rf -- "$fresh"; exit 1; fi)sh"),
         QStringLiteral(R"sh(if [ -e "$installed" ] || [ -L "$installed" ]; then)sh"),
         QStringLiteral(
             R"sh(    if ! mv -T -- "$installed" "$previous"; then rm -rf -- "$fresh"; exit 1; fi)sh"),

@@ -16,8 +16,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <cerrno>
+#include <limits>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +27,25 @@ namespace {
 const QString archiveName = QStringLiteral("vemko-update.zip");
 const QString unpackName = QStringLiteral("vemko-update");
 const QString scriptName = QStringLiteral("vemko-update.sh");
+const QString damaged = QStringLiteral("архив повреждён");
+const QString tooLarge = QStringLiteral("архив обновления слишком велик");
+
+// "12 files, 3456 bytes uncompressed, 789 bytes compressed:  77.2%", the last line of
+// `unzip -Zt`: the entry count and unpacked size the archive's own directory states.
+std::optional<std::pair<qint64, qint64>> archiveTotals(const QByteArray& listing) {
+    static const QRegularExpression totals(QStringLiteral("^(\\d+) files?, (\\d+) bytes? uncompressed"),
+                                           QRegularExpression::MultilineOption);
+    const auto match = totals.match(QString::fromUtf8(listing));
+    if (!match.hasMatch())
+        return std::nullopt;
+    bool entriesOk = false;
+    bool bytesOk = false;
+    const qint64 entries = match.captured(1).toLongLong(&entriesOk);
+    const qint64 bytes = match.captured(2).toLongLong(&bytesOk);
+    if (!entriesOk || !bytesOk)
+        return std::pair{std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()};
+    return std::pair{entries, bytes};
+}
 
 } // namespace
 
@@ -116,7 +137,7 @@ QCoro::Task<QString> Updater::download(QUrl url) {
     if (!TunnelPaths::ensurePrivateDir(m_setup.tempDir))
         throw PlatformError(m_setup.tempDir + QStringLiteral(": not a private folder of this user"));
     const QString archive = QDir(m_setup.tempDir).filePath(archiveName);
-    co_await downloadToFile(m_network, std::move(url), archive);
+    co_await downloadToFile(m_network, std::move(url), archive, m_setup.downloadLimit);
     if (self)
         setProgress(60);
     co_return archive;
@@ -128,9 +149,18 @@ QString Updater::unpack(const QString& archive) {
     if (!QDir().mkpath(folder))
         throw PlatformError(folder + QStringLiteral(": ") + qt_error_string(errno));
 
+    // What the archive unpacks to, from its directory, before a byte of it is written out.
+    const ToolResult listing = runTool(m_setup.unzip, {QStringLiteral("-Zt"), archive},
+                                       QProcess::SeparateChannels, m_setup.toolLimit);
+    const auto totals = listing.exitCode == 0 ? archiveTotals(listing.output) : std::nullopt;
+    if (!totals)
+        throw Fail(damaged);
+    if (totals->first > m_setup.entryLimit || totals->second > m_setup.unpackedLimit)
+        throw Fail(tooLarge);
+
     const QStringList arguments{QStringLiteral("-q"), archive, QStringLiteral("-d"), folder};
-    if (runTool(m_setup.unzip, arguments, QProcess::ForwardedChannels) != 0)
-        throw Fail(QStringLiteral("архив повреждён"));
+    if (runTool(m_setup.unzip, arguments, QProcess::ForwardedChannels, m_setup.toolLimit).exitCode != 0)
+        throw Fail(damaged);
 
     const QDir unpacked(folder);
     if (!unpacked.isReadable())
@@ -145,12 +175,13 @@ QString Updater::unpack(const QString& archive) {
             return unpacked.filePath(name);
         }
     }
-    throw Fail(QStringLiteral("архив повреждён"));
+    throw Fail(damaged);
 }
 
 void Updater::verify(const QString& bundle) {
     const QStringList arguments{QStringLiteral("verify"), QStringLiteral("--key"), m_setup.publicKey, bundle};
-    if (runTool(m_setup.codesign, arguments, QProcess::ForwardedOutputChannel) != 0)
+    if (runTool(m_setup.codesign, arguments, QProcess::ForwardedOutputChannel, m_setup.toolLimit).exitCode !=
+        0)
         throw Fail(QStringLiteral("подпись обновления не подтверждена"));
     setProgress(90);
 }

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <chrono>
 #include <optional>
 
 class Api;
@@ -23,6 +24,12 @@ struct UpdaterSetup {
                          // private (0700, ours) before use, refused when it cannot be
     QString unzip;
     qint64 waitPid = 0; // the install script waits for this process to exit
+    // Bounds on what an update may cost: the archive's size, what its directory says it unpacks
+    // to, its number of entries, and how long unzip and vemko-codesign may each run.
+    qint64 downloadLimit = qint64{256} << 20;
+    qint64 unpackedLimit = qint64{1} << 30;
+    qint64 entryLimit = 100'000;
+    std::chrono::milliseconds toolLimit{std::chrono::seconds(60)};
     // Installed by the system's package manager (the app runs from under /usr): that manager
     // brings updates, so the check still offers a newer version but install() never runs.
     bool packageManaged = false;

@@ -2,8 +2,10 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace bundlekit;
 using Tamper = std::function<void(const QString&)>;
@@ -48,6 +50,25 @@ private slots:
         const QString bundle = signedBundle();
         QVERIFY(QFile::exists(bundle + u"/.signature"_qs));
         QCOMPARE(codesign(u"verify"_qs, m_key.publicPem, bundle), valid);
+    }
+
+    // Names are bytes: "\xff" is not UTF-8 and reads as U+FFFD, whose UTF-8 is another file's
+    // name here. Each file is hashed under its own name, so changing "\xff" breaks the signature.
+    void lookAlikeNamesAreDifferentFiles() {
+        const QString bundle = m_dir.filePath(u"raw/Vemko VPN.AppDir"_qs);
+        makeBundle(bundle, u"2.0"_qs);
+        const auto put = [&](const QByteArray& name, const QByteArray& content) {
+            const QByteArray path = QFile::encodeName(bundle) + '/' + name;
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const bool written =
+                fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size();
+            return ::close(fd) == 0 && written;
+        };
+        QVERIFY(put("\xef\xbf\xbd", "harmless") && put("\xff", "signed"));
+        QCOMPARE(codesign(u"sign"_qs, m_key.privatePem, bundle), valid);
+        QCOMPARE(codesign(u"verify"_qs, m_key.publicPem, bundle), valid);
+        QVERIFY(put("\xff", "evil"));
+        QCOMPARE(codesign(u"verify"_qs, m_key.publicPem, bundle), invalid);
     }
 
     void tamperingFails_data() {

@@ -5,8 +5,11 @@
 #include "support/ApiFixture.h"
 #include "support/Drive.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -22,6 +25,53 @@ template <typename Error, typename T> std::optional<Error> errorOf(QCoro::Task<T
         return error;
     }
     return std::nullopt;
+}
+
+// Answers every request with a 200 that promises a gigabyte and sends `chunk` bytes every
+// `interval` ms for as long as the client reads.
+class EndlessServer : public QObject {
+public:
+    EndlessServer(int chunk, int interval) : m_chunk(chunk) {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        m_timer.setInterval(interval);
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = m_server.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                socket->readAll();
+                socket->write(
+                    "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1073741824\r\n\r\n");
+                m_sockets << socket;
+                m_timer.start();
+            });
+        });
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            for (QTcpSocket* socket : std::as_const(m_sockets))
+                if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 1 << 20) {
+                    socket->write(QByteArray(m_chunk, ' '));
+                    m_sent += m_chunk;
+                }
+        });
+    }
+    QString origin() const { return u"http://127.0.0.1:%1"_s.arg(m_server.serverPort()); }
+    qint64 sent() const { return m_sent; }
+
+private:
+    QTcpServer m_server;
+    QTimer m_timer;
+    QList<QTcpSocket*> m_sockets;
+    int m_chunk;
+    qint64 m_sent = 0;
+};
+
+// Runs the exchange on the test's own event loop (the endless server keeps it busy, so the shared
+// drive-until-quiet helpers would never see it settle).
+QCoro::Task<> failureOf(QCoro::Task<HttpReply> task, std::optional<TransportError>& error, bool& done) {
+    try {
+        co_await std::move(task);
+    } catch (const TransportError& failure) {
+        error = failure;
+    }
+    done = true;
 }
 
 } // namespace
@@ -121,6 +171,79 @@ private slots:
         QCOMPARE(errorOf<TransportError>(refused.plans())->code, QNetworkReply::ConnectionRefusedError);
         Api invalid(f.network, f.store, f.keychain, u"http://[::1"_s);
         QVERIFY(errorOf<TransportError>(invalid.plans()));
+    }
+
+    // The token and the device headers stay with the service: a redirect within its origin is
+    // followed, one to another origin fails before anything is sent there.
+    void redirectsStayWithinTheOrigin() {
+        ApiFixture f;
+        TestService elsewhere;
+        f.signIn(u"secret-token"_s);
+        const Transport transport{&f.network, &f.store, &f.keychain, f.service.origin()};
+        ScriptedReply moved = ScriptedReply::empty(302);
+        moved.headers.append({"Location", (f.service.origin() + u"/moved"_s).toUtf8()});
+        f.service.on("GET", "/here", moved);
+        f.service.on("GET", "/moved", ScriptedReply::text(200, "ok"));
+        ScriptedReply away = ScriptedReply::empty(302);
+        away.headers.append({"Location", (elsewhere.origin() + u"/steal"_s).toUtf8()});
+        f.service.on("GET", "/away", away);
+        elsewhere.on("GET", "/steal", ScriptedReply::text(200, "ok"));
+
+        QCOMPARE(runTask(exchange(transport, Call{"GET", u"/here"_s, true, {}}))->body, "ok"_ba);
+        QCOMPARE(f.service.requests("GET", "/moved").value(0).header("Authorization"),
+                 "Bearer secret-token"_ba);
+        QVERIFY(errorOf<TransportError>(exchange(transport, Call{"GET", u"/away"_s, true, {}})));
+        QVERIFY(elsewhere.requests().isEmpty());
+    }
+
+    // Past its size limit a reply fails while it arrives; past the deadline, however steadily
+    // bytes trickle in.
+    void repliesAreBounded_data() {
+        QTest::addColumn<int>("chunk");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<int>("code");
+        QTest::newRow("endless body, 1 MB limit")
+            << 64 * 1024 << 0 << qint64(1 << 20) << int(QNetworkReply::ProtocolFailure);
+        QTest::newRow("endless body, 32 MB limit")
+            << 256 * 1024 << 0 << qint64(32 << 20) << int(QNetworkReply::ProtocolFailure);
+        QTest::newRow("a byte every 50 ms") << 1 << 50 << qint64(1 << 20) << int(QNetworkReply::TimeoutError);
+    }
+    void repliesAreBounded() {
+        QFETCH(int, chunk);
+        QFETCH(int, interval);
+        QFETCH(qint64, limit);
+        QFETCH(int, code);
+        ApiFixture f;
+        EndlessServer server(chunk, interval);
+        Transport transport{&f.network, &f.store, &f.keychain, server.origin()};
+        transport.deadline = std::chrono::milliseconds(1500);
+        Call call{"GET", u"/api/v1/configs"_s, false, {}};
+        call.replyLimit = limit;
+        QElapsedTimer took;
+        took.start();
+        std::optional<TransportError> error;
+        bool done = false;
+        const auto running = failureOf(exchange(transport, call), error, done);
+        QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
+        QVERIFY(error);
+        QCOMPARE(int(error->code), code);
+        QVERIFY2(took.elapsed() < 10'000, qPrintable(QString::number(took.elapsed())));
+        if (code == QNetworkReply::ProtocolFailure)
+            QVERIFY(server.sent() < limit + (qint64(64) << 20)); // stopped soon after the limit
+    }
+
+    void limitsPerCall() {
+        ApiFixture f;
+        QCOMPARE(Call{}.replyLimit, qint64(1) << 20);
+        QCOMPARE(Transport{}.deadline, std::chrono::milliseconds(120'000));
+        // The configs document may be larger than any other record.
+        const QByteArray large = "[" + QByteArray(3 << 20, ' ') + "]";
+        f.signIn();
+        f.service.on("GET", "/api/v1/configs", ScriptedReply::text(200, large, "application/json"));
+        QCOMPARE(runTask(f.api.configs())->size(), large.size());
+        f.service.on("GET", "/api/v1/plans", ScriptedReply::text(200, large, "application/json"));
+        QVERIFY(errorOf<TransportError>(f.api.plans()));
     }
 
     void requestsGiveUpAfterThirtySeconds() {

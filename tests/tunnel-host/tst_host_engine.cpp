@@ -11,6 +11,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace engine_fixture;
@@ -41,6 +42,27 @@ class HostEngineTest : public QObject {
 
     qint64 hostPid() { return HostFiles::readState(runtimeDir()).value_or(HostState{}).pid; }
 
+    static bool hasCapability(const QString& path) {
+        return ::getxattr(QFile::encodeName(path).constData(), "security.capability", nullptr, 0) >= 0;
+    }
+
+    // The engine found the document asking for a debug log and an access log file: neither
+    // happens, and nothing our own readiness checks cause (connections to the port) is logged.
+    void verifyQuietLog() {
+        QVERIFY(!QFile::exists(m_home.path() + "/visited.log"));
+        const QByteArray log = readAll(HostFiles::logFile(runtimeDir()));
+        for (const char* noise : {"[Debug]", "accepted", "insufficient header", "rejected"})
+            QVERIFY2(!log.contains(noise), log.constData());
+    }
+
+    // The client document with the engine log settings a careless server might send.
+    QString chattyDocument() const {
+        QJsonObject document = clientDocument(*m_server);
+        document.insert("log",
+                        QJsonObject{{"loglevel", "debug"}, {"access", m_home.path() + "/visited.log"}});
+        return text(document);
+    }
+
 private slots:
     void initTestCase() {
         if (QStandardPaths::findExecutable("v2ray").isEmpty())
@@ -51,8 +73,12 @@ private slots:
         QDir(m_home.path()).mkpath("run");
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.path() + "/run"));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_home.path() + "/cache"));
         qputenv("VEMKO_TUNNEL_HOST", QFile::encodeName(host));
         qunsetenv("VEMKO_V2RAY");
+        if (!hasCapability(QStandardPaths::findExecutable("v2ray")))
+            qWarning("v2ray carries no file capability here (getcap): the engine runs as installed, "
+                     "its private copy is not exercised");
         m_server = std::make_unique<V2rayServer>();
         QTRY_VERIFY_WITH_TIMEOUT(m_server->ready(), 10000);
         m_http = std::make_unique<TestService>();
@@ -81,8 +107,7 @@ private slots:
         const QString probe = m_home.path() + "/app-descriptor";
         const int appFd = ::open(QFile::encodeName(probe).constData(), O_CREAT | O_WRONLY, 0600);
         QVERIFY(appFd >= 0);
-        const QJsonObject document = clientDocument(*m_server);
-        saveAndStart(text(document));
+        saveAndStart(chattyDocument());
         ::close(appFd);
         QCOMPARE(connection().status(), TunnelStatus::Connecting);
         QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
@@ -96,6 +121,19 @@ private slots:
         const qint64 host = hostPid();
         const QList<qint64> engines = childProcesses(host);
         QCOMPARE(engines.size(), 1);
+        // An engine binary with a file capability (Debian's) runs from a private copy without one.
+        const QString installed = QStandardPaths::findExecutable("v2ray");
+        const QString running = QFileInfo(QString("/proc/%1/exe").arg(engines[0])).symLinkTarget();
+        if (hasCapability(installed)) {
+            QCOMPARE(running, m_home.path() + "/cache/vemko-vpn/v2ray");
+            QVERIFY(!hasCapability(running));
+            QCOMPARE(modeOf(m_home.path() + "/cache/vemko-vpn"), 0700);
+            QCOMPARE(modeOf(running), 0700);
+            QCOMPARE(QFileInfo(running).size(), QFileInfo(installed).size());
+        } else {
+            QCOMPARE(running, QFileInfo(installed).canonicalFilePath());
+        }
+        verifyQuietLog();
         for (qint64 pid : {host, engines[0]})
             QVERIFY(!readAll(QString("/proc/%1/cmdline").arg(pid)).contains(m_server->uuid().toUtf8()));
         for (const QString& name : QDir(runtimeDir()).entryList(QDir::Files))
@@ -123,8 +161,10 @@ private slots:
         QVERIFY(!QFile::exists(HostFiles::pidFile(runtimeDir())));
     }
 
+    // Also as an ordinary user with the packaged engine and its file capability: the engine dies
+    // with the host, the port is free again and the next connect works.
     void killedHostReadsDisconnectedAndTakesTheEngine() {
-        saveAndStart(text(clientDocument(*m_server)));
+        saveAndStart(chattyDocument());
         QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
         const qint64 host = hostPid();
         const QList<qint64> engines = childProcesses(host);
@@ -136,6 +176,44 @@ private slots:
         QCOMPARE(HostFiles::readState(runtimeDir())->phase, HostState::Phase::Connected);
         QTRY_VERIFY_WITH_TIMEOUT(processGone(engines[0]), 5000);
         QTRY_VERIFY(!portAccepts(10808));
+
+        saveAndStart(chattyDocument());
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QCOMPARE(getThroughTunnel(QUrl(m_http->origin() + "/api/v1/ip")), m_body);
+        verifyQuietLog();
+    }
+
+    // A changed installed engine is copied again; an unchanged one is not.
+    void engineCopyFollowsTheInstalledBinary() {
+        const QString installed = QStandardPaths::findExecutable("v2ray");
+        if (!hasCapability(installed))
+            QSKIP("the installed engine carries no file capability: it runs as it is");
+        const QString copy = m_home.path() + "/cache/vemko-vpn/v2ray";
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        struct stat before {};
+        QCOMPARE(::stat(QFile::encodeName(copy).constData(), &before), 0);
+        connection().stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 10000);
+
+        // An unchanged binary: the same copy is started again.
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        struct stat same {};
+        QCOMPARE(::stat(QFile::encodeName(copy).constData(), &same), 0);
+        QCOMPARE(same.st_ino, before.st_ino);
+        connection().stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 10000);
+
+        // A copy that no longer matches (an upgraded package looks like this) is replaced.
+        const timespec old[2] = {{1, 0}, {1, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(copy).constData(), old, 0), 0);
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        struct stat after {};
+        QCOMPARE(::stat(QFile::encodeName(copy).constData(), &after), 0);
+        QVERIFY(after.st_ino != before.st_ino);
+        QVERIFY(after.st_mtim.tv_sec != 1);
     }
 
     // The host ends disconnected with the engine's reason and never reports connected.
@@ -177,6 +255,48 @@ private slots:
         QCOMPARE(state.phase, HostState::Phase::Disconnected);
         QVERIFY2(state.reason.contains(reason), qPrintable(state.reason));
         QVERIFY(readAll(HostFiles::logFile(runtimeDir())).contains(reason.toUtf8()));
+    }
+
+    // Traps in the runtime folder: a FIFO as the status and the lock file would hang the app, a
+    // link as the log would have the host overwrite its target. None of them is followed.
+    void runtimeFolderTrapsAreNotFollowed() {
+        QDir().mkpath(runtimeDir());
+        const QString victim = m_home.path() + "/victim";
+        QFile file(victim);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep me") == 7);
+        file.close();
+        for (const QString& name : {HostFiles::statusFile(runtimeDir()), HostFiles::lockFile(runtimeDir()),
+                                    HostFiles::logFile(runtimeDir())})
+            QFile::remove(name);
+        QCOMPARE(::mkfifo(QFile::encodeName(HostFiles::statusFile(runtimeDir())).constData(), 0600), 0);
+        QCOMPARE(::mkfifo(QFile::encodeName(HostFiles::lockFile(runtimeDir())).constData(), 0600), 0);
+        QVERIFY(QFile::link(victim, HostFiles::logFile(runtimeDir())));
+        LinuxTunnelSystem fresh; // reads the status at once: a FIFO must not block it
+        QCOMPARE(fresh.connection().status(), TunnelStatus::Disconnected);
+        QVERIFY(!HostFiles::hostRunning(runtimeDir()));
+
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 15000);
+        QCOMPARE(readAll(victim), QByteArray("keep me"));
+        QVERIFY(!QFileInfo(HostFiles::logFile(runtimeDir())).isSymLink());
+        connection().stop();
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Disconnected, 10000);
+    }
+
+    // A host that cannot write its state (a full runtime folder reads the same) runs no tunnel
+    // the app cannot see: it stops the engine and ends with the reason in its log.
+    void hostThatCannotWriteItsStateEnds() {
+        QDir().mkpath(runtimeDir());
+        QFile::remove(HostFiles::statusFile(runtimeDir()));
+        QVERIFY(QDir().mkpath(HostFiles::statusFile(runtimeDir()) + "/occupied"));
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()) &&
+                                     connection().status() == TunnelStatus::Disconnected,
+                                 10000);
+        QVERIFY(!m_seen.contains(TunnelStatus::Connected));
+        QVERIFY(readAll(HostFiles::logFile(runtimeDir())).contains("cannot write the status file"));
+        QTRY_VERIFY(!portAccepts(10808));
+        QVERIFY(QDir(HostFiles::statusFile(runtimeDir())).removeRecursively());
     }
 
     // A second start replaces the running host; without options it runs the saved document.

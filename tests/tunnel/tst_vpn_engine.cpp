@@ -50,6 +50,7 @@ private slots:
         QDir(m_home.path()).mkpath("run");
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.path() + "/run"));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_home.path() + "/cache"));
         qputenv("VEMKO_TUNNEL_HOST", QFile::encodeName(m_host));
         m_server = std::make_unique<V2rayServer>();
         QTRY_VERIFY_WITH_TIMEOUT(m_server->ready(), 10000);

@@ -1,5 +1,7 @@
+#include "update/InstallScript.h"
 #include "update/UpdaterFixture.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -8,6 +10,7 @@ using namespace bundlekit;
 namespace {
 const QString notSigned = u"подпись обновления не подтверждена"_qs;
 const QString damaged = u"архив повреждён"_qs;
+const QString tooLarge = u"архив обновления слишком велик"_qs;
 // Every character a path may hold reaches the install script's commands unchanged and runs nothing.
 const QString hostile = u"it's $(touch PWNED) `touch PWNED2` \"q\" $HOME \\ ;"_qs;
 } // namespace
@@ -159,6 +162,76 @@ private slots:
         QVERIFY(!QFile::exists(f.scriptPath()));
         QCOMPARE(f.installedVersion(), QByteArray("1.0"));
         QVERIFY(f.updater->hasAvailable()); // the user can try again
+    }
+
+    // What an update may cost is bounded: the download, what the archive's directory says it
+    // unpacks to, its entries, and the time unzip and the signature check may take.
+    void boundsKeepTheInstalledApp_data() {
+        QTest::addColumn<QString>("bound");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("download past its limit") << "download" << tooLarge;
+        QTest::newRow("unpacks to 2 GB") << "bomb" << tooLarge;
+        QTest::newRow("too many entries") << "entries" << tooLarge;
+        QTest::newRow("unzip never ends") << "unzip" << damaged;
+        QTest::newRow("signature check never ends") << "codesign" << notSigned;
+    }
+    void boundsKeepTheInstalledApp() {
+        QFETCH(QString, bound);
+        QFETCH(QString, text);
+        UpdaterFixture f;
+        f.installOld();
+        f.signedBundle(u"Vemko VPN.AppDir"_qs, u"2.0"_qs);
+        QByteArray archive = f.stagedArchive();
+        const QString hang = f.dir.filePath(u"hang"_qs);
+        writeFile(hang, "#!/bin/sh\nexec sleep 60\n", true);
+        UpdaterSetup setup = f.setup;
+        setup.toolLimit = std::chrono::seconds(1);
+        if (bound == "download")
+            setup.downloadLimit = archive.size() - 1;
+        if (bound == "entries")
+            setup.entryLimit = 3;
+        if (bound == "unzip")
+            setup.unzip = hang;
+        if (bound == "codesign")
+            setup.codesign = hang;
+        if (bound == "bomb") { // the first entry of the directory claims 2 GB
+            const qsizetype entry = archive.indexOf("PK\x01\x02");
+            QVERIFY(entry > 0);
+            const char size[4] = {'\xf0', '\xff', '\xff', '\x7f'};
+            archive.replace(entry + 24, 4, QByteArray(size, 4));
+        }
+        f.serveArchive(archive);
+        f.updater = std::make_unique<Updater>(f.api.api, f.api.store, f.desktop, f.api.network, setup);
+        QElapsedTimer took;
+        took.start();
+        QVERIFY(offerAndInstall(f));
+        QVERIFY2(took.elapsed() < 15'000, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(f.updater->message(), std::optional(u"Не удалось обновиться: "_qs + text));
+        QCOMPARE(f.installedVersion(), QByteArray("1.0"));
+        QCOMPARE(f.desktop.terminations, 0);
+        if (bound != "unzip" && bound != "codesign") // nothing was unpacked
+            QVERIFY(QDir(f.setup.tempDir + u"/vemko-update"_qs).isEmpty());
+    }
+
+    // A copy folder an interrupted run left under the script's name must not take the new bundle
+    // one level down: the swap happens with AppRun at the top, or not at all.
+    void leftoverIncomingFolderIsCleared() {
+        UpdaterFixture f;
+        f.installOld();
+        const QString bundle = f.signedBundle(u"Vemko VPN.AppDir"_qs, u"2.0"_qs);
+        f.endApp();
+        const QString script = f.dir.filePath(u"install.sh"_qs);
+        writeFile(script, installScript(f.setup.waitPid, bundle, f.setup.installPath).toUtf8());
+        // exec keeps the pid, so the script's "$$" is the one the leftover was named after
+        QProcess run;
+        run.start(u"/bin/bash"_qs, {u"-c"_qs, uR"(mkdir -p "$1.incoming-$$/stale" && exec /bin/bash "$2")"_qs,
+                                    u"bash"_qs, f.setup.installPath, script});
+        QVERIFY(run.waitForFinished(30'000));
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(f.installedVersion(), QByteArray("2.0"));
+        QVERIFY(QFileInfo(f.setup.installPath + u"/AppRun"_qs).isExecutable());
+        QVERIFY(!QFileInfo::exists(f.setup.installPath + u"/stale"_qs));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(f.marker()), 20000);
     }
 
     // The temporary files live in a folder only we can write: a link to elsewhere is refused before
