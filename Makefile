@@ -1,7 +1,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run release deb clean
+.PHONY: deps configure build test run release deb e2e-update clean
 
 deps:
 	./scripts/install-deps
@@ -29,6 +29,10 @@ release: configure
 deb: deps
 	./scripts/install-deps deps/packaging.txt
 	./scripts/build-deb $(BUILD)
+
+# The self-update end to end: build N from $(BUILD), N+1 from $(BUILD)/e2e-next (a second build).
+e2e-update: release
+	./scripts/e2e-update $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
