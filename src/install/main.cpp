@@ -36,11 +36,15 @@ int run(const QString& program, const QStringList& arguments) {
 
 // The script waits for the app it replaces to quit. A first install replaces no running app: hand
 // it a process that has already ended (started and reaped here), so it goes straight on.
+// Never 0 or less: "kill -0 0" asks about our own process group and would wait forever.
 qint64 endedProcess() {
     QProcess done;
     done.start(QStringLiteral("/bin/true"), {});
+    if (!done.waitForStarted(-1))
+        return -1;
+    const qint64 pid = done.processId(); // Qt forgets it once the process has ended
     done.waitForFinished(-1);
-    return done.processId() > 0 ? done.processId() : 0;
+    return pid;
 }
 
 } // namespace
@@ -65,13 +69,16 @@ int main(int argc, char** argv) {
     if (run(bin + QStringLiteral("/vemko-codesign"), verify) != 0)
         return fail(QStringLiteral("подпись приложения не подтверждена, установка отменена"));
 
+    const qint64 ended = endedProcess();
+    if (ended <= 0)
+        return fail(QStringLiteral("/bin/true не запускается"));
     const QString temp = UpdaterSetup::defaults().tempDir;
     if (!TunnelPaths::ensurePrivateDir(temp))
         return fail(temp + QStringLiteral(": не своя закрытая папка"));
     const QString scriptPath = QDir(temp).filePath(QStringLiteral("vemko-install.sh"));
     QSaveFile script(scriptPath);
     if (!script.open(QIODevice::WriteOnly) ||
-        script.write(installScript(endedProcess(), bundle, target).toUtf8()) < 0 || !script.commit())
+        script.write(installScript(ended, bundle, target).toUtf8()) < 0 || !script.commit())
         return fail(scriptPath + QStringLiteral(": ") + script.errorString());
 
     if (run(QStringLiteral("/bin/bash"), {scriptPath}) != 0)
