@@ -1,7 +1,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run release deb e2e-update clean
+.PHONY: deps configure build test run screenshots release deb e2e-update clean
 
 deps:
 	./scripts/install-deps
@@ -15,8 +15,14 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
 
+# The demo stack (reference service, demo servers) and the app pointed at it; see README "Running".
 run: build
-	@echo "vemko-vpn will start from $(abspath $(BUILD))/src/vemko-vpn (the window arrives with the GUI work)"
+	./scripts/demo-stack $(BUILD)
+
+# The pictures the README shows: offscreen, fixed fonts, scale 1, UTC; the same files every time.
+screenshots: build
+	env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_FONT_DPI QT_QPA_PLATFORM=offscreen \
+		LANG=C.UTF-8 TZ=UTC $(BUILD)/tests/vemko-screenshots docs/screenshots
 
 # The signed AppDir release and its zip in dist/; `make release VEMKO_BUILD=43` sets the build number.
 release: configure

@@ -35,10 +35,17 @@ AppModel::AppModel(Api& api, Store& store, Keychain& keychain, Vpn& vpn, Clock& 
     if (const auto cached = m_store.d().string(configsKey))
         applyConfigs(*cached);
     if (m_signedIn)
-        QTimer::singleShot(0, this, [this] { startMainTask(load()); });
+        QTimer::singleShot(0, this, [this] {
+            if (m_loadsAtStart)
+                startMainTask(load());
+        });
 }
 
 AppModel::~AppModel() = default;
+
+void AppModel::skipStartupLoad() {
+    m_loadsAtStart = false;
+}
 
 void AppModel::clearNotices() {
     setMessage(std::nullopt);
@@ -168,8 +175,10 @@ QCoro::Task<> AppModel::run(QString fallback, Action action) {
     }
     if (!self)
         co_return;
-    if (failure)
+    if (failure) {
         setError(*failure);
+        emit actionFailed(*failure);
+    }
     setBusy(false);
 }
 

@@ -49,6 +49,10 @@ public:
     AppModel(Api& api, Store& store, Keychain& keychain, Vpn& vpn, Clock& clock, QObject* parent = nullptr);
     ~AppModel() override;
 
+    // The running application's model, set once by main(); only main() and the shell reach it.
+    static AppModel& shared();
+    static void setShared(AppModel& model);
+
     bool signedIn() const { return m_signedIn; }
     bool busy() const { return m_busy; }
     std::optional<Me> me() const { return m_me; }
@@ -64,6 +68,10 @@ public:
     std::optional<QString> message() const { return m_message; }
     std::optional<QString> error() const { return m_error; }
     std::optional<qint64> pendingOrder() const { return m_pendingOrder; }
+
+    // For a caller that runs its own first load cycle (the command line): the one creation
+    // scheduled does not start. Call right after creating the model.
+    void skipStartupLoad();
 
     // The toast is done with both texts.
     void clearNotices();
@@ -109,6 +117,9 @@ signals:
     void messageChanged();
     void errorChanged();
     void pendingOrderChanged();
+    // A user action did not reach its end (its text is in `error` too); a load cycle's own
+    // complaints after a successful action are not failures of the action.
+    void actionFailed(const QString& text);
 
 private:
     // Flows name their action in a local before awaiting run(): gcc 12 destroys a temporary
@@ -168,4 +179,5 @@ private:
     std::optional<QString> m_message;
     std::optional<QString> m_error;
     std::optional<qint64> m_pendingOrder;
+    bool m_loadsAtStart = true;
 };

@@ -111,6 +111,7 @@ QCoro::Task<> AppModel::telegramSignIn(OpenUrl open) {
         if (++polls == telegramPolls) {
             // Not a failure: run leaves this text in place.
             setError(text::telegramNotConfirmed);
+            emit actionFailed(text::telegramNotConfirmed);
             co_return;
         }
     }
@@ -151,4 +152,5 @@ QCoro::Task<> AppModel::signInWithToken(QString token) {
     }
     setSignedIn(m_keychain.read(tokenKey).has_value());
     setError(failure);
+    emit actionFailed(failure);
 }

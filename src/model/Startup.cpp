@@ -19,7 +19,8 @@ const QString wasConnectedKey = QStringLiteral("was_connected");
 
 } // namespace
 
-QCoro::Task<> runStartup(AppModel& model, Vpn& vpn, Updater& updater, const Store& store, Clock& clock) {
+QCoro::Task<> runStartup(AppModel& model, Vpn& vpn, Updater& updater, const Store& store, Clock& clock,
+                         bool startUpdateLoop) {
     const QPointer<AppModel> app(&model);
     const QPointer<Vpn> tunnel(&vpn);
     const QPointer<Updater> updates(&updater);
@@ -31,7 +32,8 @@ QCoro::Task<> runStartup(AppModel& model, Vpn& vpn, Updater& updater, const Stor
     co_await updates->check(true);
     if (!updates)
         co_return;
-    startMainTask(keepCheckingForUpdates(updates, clock));
+    if (startUpdateLoop)
+        startMainTask(keepCheckingForUpdates(updates, clock));
 
     // Decided after the load above, so the account and the server list are fresh.
     if (!app || !tunnel)

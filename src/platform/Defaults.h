@@ -26,6 +26,9 @@ public:
 
 // JSON file, mode 0600, replaced atomically on every write. A file that is not a JSON object is
 // moved aside (kept, with a timestamp in its name) and the store starts empty.
+// Shared by every process of the app (the window, vemkoctl): a read picks up the file another
+// process replaced, and a write re-reads the file and changes only its own key, under an advisory
+// lock on the settings folder, so two processes never undo each other's settings.
 class FileDefaults final : public Defaults {
 public:
     // The default file: $XDG_CONFIG_HOME/vemko-vpn/defaults.json (or ~/.config/...).
@@ -37,12 +40,25 @@ public:
     QString path() const { return m_path; }
 
 private:
+    // Identity of the file as last read: a replaced file has another inode or time.
+    struct Stamp {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    static std::optional<Stamp> stampOf(const QString& path);
+    // Reads the file again when it is not the one last read.
+    void reload() const;
+    bool ensureFolder() const;
     void save() const;
 
     QString m_path;
-    QJsonObject m_values; // loaded once; every write replaces the file with the whole object
+    mutable QJsonObject m_values;
+    mutable std::optional<Stamp> m_stamp; // none: no file was there
     // Set when a bad file could not be moved aside: it is then never replaced.
-    bool m_saveBlocked = false;
+    mutable bool m_saveBlocked = false;
 };
 
 // In-memory store for tests and tools.

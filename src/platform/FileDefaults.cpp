@@ -10,6 +10,11 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QSaveFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,6 +46,28 @@ bool moveAside(const QString& path) {
     return false;
 }
 
+// An exclusive advisory lock on the settings folder (the file itself is replaced by rename, so a
+// lock on it would not outlive a write; a folder lock leaves no extra file). Released when it goes.
+class WriteLock {
+public:
+    explicit WriteLock(const QString& folder) {
+        m_fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_fd < 0)
+            return;
+        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~WriteLock() {
+        if (m_fd >= 0)
+            ::close(m_fd); // drops the lock
+    }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
 } // namespace
 
 QString FileDefaults::defaultPath() {
@@ -52,17 +79,45 @@ QString FileDefaults::defaultPath() {
 }
 
 FileDefaults::FileDefaults(QString path) : m_path(std::move(path)) {
-    ProcessFiles::removeLeftoverTemporaries(m_path);
-    if (!QFileInfo::exists(m_path))
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (QFileInfo::exists(folder)) {
+        // Under the writers' lock: another process's temporary file is in use, not left over.
+        const WriteLock lock(folder);
+        ProcessFiles::removeLeftoverTemporaries(m_path);
+    }
+    reload();
+}
+
+std::optional<FileDefaults::Stamp> FileDefaults::stampOf(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return Stamp{static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino),
+                 static_cast<qint64>(info.st_size),
+                 static_cast<qint64>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+void FileDefaults::reload() const {
+    const auto stamp = stampOf(m_path);
+    if (stamp == m_stamp)
         return;
+    m_stamp = stamp;
+    if (!stamp) {
+        // Removed by someone else: the settings are gone for every process alike.
+        m_values = {};
+        return;
+    }
     if (auto loaded = readObject(m_path)) {
         m_values = std::move(*loaded);
         return;
     }
+    // What this process holds stays; the unusable file is kept for the user to inspect.
     m_saveBlocked = !moveAside(m_path);
+    m_stamp = stampOf(m_path);
 }
 
 std::optional<QJsonValue> FileDefaults::value(const QString& key) const {
+    reload();
     const auto found = m_values.constFind(key);
     if (found == m_values.constEnd())
         return std::nullopt;
@@ -70,19 +125,27 @@ std::optional<QJsonValue> FileDefaults::value(const QString& key) const {
 }
 
 void FileDefaults::setValue(const QString& key, const QJsonValue& value) {
+    const bool folder = ensureFolder();
+    // Read-modify-write of our one key, so another process's keys written meanwhile stay.
+    std::optional<WriteLock> lock;
+    if (folder)
+        lock.emplace(QFileInfo(m_path).absolutePath());
+    reload();
     const auto found = m_values.constFind(key);
     if (found != m_values.constEnd() && *found == value)
         return;
     m_values.insert(key, value);
-    save();
+    if (folder)
+        save();
+}
+
+bool FileDefaults::ensureFolder() const {
+    const QString folder = QFileInfo(m_path).absolutePath();
+    return QFileInfo::exists(folder) || TunnelPaths::ensurePrivateDir(folder);
 }
 
 void FileDefaults::save() const {
     if (m_saveBlocked)
-        return;
-    const QFileInfo info(m_path);
-    const QString folder = info.absolutePath();
-    if (!QFileInfo::exists(folder) && !TunnelPaths::ensurePrivateDir(folder))
         return;
     // A failed write or commit leaves the previous file untouched; the values stay in memory.
     QSaveFile file(m_path);
@@ -99,5 +162,6 @@ void FileDefaults::save() const {
         file.cancelWriting();
         return;
     }
-    file.commit();
+    if (file.commit())
+        m_stamp = stampOf(m_path); // our own write needs no re-read
 }

@@ -4,8 +4,7 @@
 
 // What the tunnel controller tells the user, in one place.
 namespace tunnel_texts {
-inline const QString preview = QStringLiteral(
-    "Это предварительная сборка: туннель включится, когда Apple выдаст права на сетевое расширение");
+inline const QString preview = QStringLiteral("Это предварительная сборка: туннель в ней не включается");
 inline const QString allowConfiguration =
     QStringLiteral("Разрешите Вемко добавить настройки VPN и повторите");
 inline const QString noServerPassed =

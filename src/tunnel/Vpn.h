@@ -62,6 +62,10 @@ public:
         QObject* parent = nullptr, const QNetworkProxy& tunnelProxy = tunnelSocksProxy());
     ~Vpn() override;
 
+    // The running application's tunnel controller, set once by main(); only main() and the shell reach it.
+    static Vpn& shared();
+    static void setShared(Vpn& vpn);
+
     Status status() const { return m_status; }
     std::optional<QString> profileName() const { return m_profileName; }
     std::optional<QString> error() const { return m_error; }

@@ -89,6 +89,7 @@ QCoro::Task<> Updater::check(bool automatic) {
         co_return;
     if (!latest) {
         qCCritical(lcUpdater).noquote() << QStringLiteral("проверка не удалась: %1").arg(failure);
+        emit checkFailed(failure);
         co_return;
     }
     const qint64 ours = m_store.appBuild();

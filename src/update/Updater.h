@@ -58,6 +58,10 @@ public:
             UpdaterSetup setup = UpdaterSetup::defaults(), QObject* parent = nullptr);
     ~Updater() override;
 
+    // The running application's updater, set once by main(); only main() and the shell reach it.
+    static Updater& shared();
+    static void setShared(Updater& updater);
+
     // The newer version found by the last check that found one; never cleared.
     std::optional<AppVersion> available() const { return m_available; }
     bool hasAvailable() const { return m_available.has_value(); }
@@ -94,6 +98,8 @@ signals:
     void availableChanged();
     void progressChanged();
     void messageChanged();
+    // A check could not reach the service (the screens stay silent; the command line says so).
+    void checkFailed(const QString& description);
 
 private:
     QCoro::Task<QString> download(QUrl url);

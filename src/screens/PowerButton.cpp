@@ -1,0 +1,135 @@
+#include "PowerButton.h"
+
+#include "Brand.h"
+#include "Phase.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <cmath>
+#include <numbers>
+
+namespace {
+constexpr int side = 150;
+constexpr double circle = 100;
+constexpr double ringCycle = 1.8;
+constexpr double hoverScale = 1.04;
+constexpr double response = 0.25;
+const QString connectText = QStringLiteral("Подключить");
+const QString disconnectText = QStringLiteral("Отключить");
+} // namespace
+
+PowerButton::PowerButton(QWidget* parent)
+    : QAbstractButton(parent), m_rings(new Phase(this, 30, [this] { update(); })),
+      m_spring(new Phase(this, 60, [this] {
+          update();
+          const double elapsed = m_spring->seconds();
+          if (elapsed > 1.5 * response * 4)
+              m_spring->stop();
+      })) {
+    setObjectName(QStringLiteral("powerButton"));
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    setFixedSize(side, side);
+    setStatus(VpnStatus::Off);
+    // Resting: no spring running, the normal size.
+    m_spring->setSeconds(10);
+}
+
+QSize PowerButton::sizeHint() const {
+    return {side, side};
+}
+
+void PowerButton::setStatus(VpnStatus status) {
+    m_status = status;
+    const QString name = status == VpnStatus::Off ? connectText : disconnectText;
+    setText(name);
+    setAccessibleName(name);
+    updateRings();
+    update();
+}
+
+void PowerButton::updateRings() {
+    const bool wanted = m_status != VpnStatus::Off && isVisible() && Brand::animationsEnabled(this);
+    if (wanted && !m_rings->running())
+        m_rings->start();
+    else if (!wanted)
+        m_rings->stop();
+}
+
+void PowerButton::showEvent(QShowEvent* event) {
+    QAbstractButton::showEvent(event);
+    updateRings();
+}
+
+void PowerButton::hideEvent(QHideEvent* event) {
+    QAbstractButton::hideEvent(event);
+    m_rings->stop();
+    m_spring->stop();
+}
+
+double PowerButton::springScale(double seconds, double from, double velocity, bool entering) {
+    // x(t) = target + (x0 + (v0 + ω·x0)·t)·e^(−ωt) with x0 = from − target: critically damped.
+    const double target = entering ? hoverScale : 1.0;
+    const double omega = 2 * std::numbers::pi / response;
+    const double x0 = from - target;
+    return target + (x0 + (velocity + omega * x0) * seconds) * std::exp(-omega * seconds);
+}
+
+double PowerButton::scale() const {
+    return springScale(m_spring->seconds(), m_springFrom, m_springVelocity, m_entering);
+}
+
+void PowerButton::hover(bool entering) {
+    const double now = scale();
+    // The velocity at this moment, so a quick in-and-out stays smooth.
+    constexpr double dt = 1e-3;
+    const double t = m_spring->seconds();
+    m_springVelocity = (springScale(t + dt, m_springFrom, m_springVelocity, m_entering) - now) / dt;
+    m_springFrom = now;
+    m_entering = entering;
+    if (Brand::animationsEnabled(this)) {
+        m_spring->start();
+    } else {
+        m_springFrom = entering ? hoverScale : 1.0;
+        m_springVelocity = 0;
+        m_spring->setSeconds(10);
+    }
+}
+
+void PowerButton::enterEvent(QEnterEvent* event) {
+    QAbstractButton::enterEvent(event);
+    hover(true);
+}
+
+void PowerButton::leaveEvent(QEvent* event) {
+    QAbstractButton::leaveEvent(event);
+    hover(false);
+}
+
+void PowerButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPointF centre = QRectF(rect()).center();
+    const double radius = circle / 2 * scale();
+
+    if (m_status != VpnStatus::Off) {
+        for (int ring = 0; ring < 2; ++ring) {
+            const double progress = std::fmod(m_rings->seconds() / ringCycle + ring * 0.5, 1.0);
+            const double r = radius * (1.0 + 0.45 * progress);
+            painter.setBrush(Qt::NoBrush);
+            painter.setPen(QPen(Brand::tinted(Qt::white, 0.55 * (1.0 - progress)), 2));
+            painter.drawEllipse(centre, r, r);
+        }
+    }
+
+    QLinearGradient fill(centre.x(), centre.y() - radius, centre.x(), centre.y() + radius);
+    fill.setColorAt(0, Brand::tinted(Qt::white, 0.30));
+    fill.setColorAt(1, Brand::tinted(Qt::white, 0.12));
+    painter.setBrush(fill);
+    painter.setPen(QPen(Brand::tinted(Qt::white, hasFocus() ? 0.8 : 0.25), hasFocus() ? 2 : 1));
+    painter.drawEllipse(centre, radius, radius);
+
+    const int glyph = qRound(42 * scale());
+    const QPixmap power = Brand::symbol(QStringLiteral("power"), Qt::white, glyph, devicePixelRatioF());
+    painter.drawPixmap(QPointF(centre.x() - glyph / 2.0, centre.y() - glyph / 2.0), power);
+}

@@ -1,0 +1,91 @@
+#include "StatusPanel.h"
+
+#include "Brand.h"
+#include "Phase.h"
+#include "PowerButton.h"
+
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+#include <QVBoxLayout>
+#include <cmath>
+
+StatusPanel::StatusPanel(QWidget* parent)
+    : QWidget(parent), m_power(new PowerButton(this)), m_title(new QLabel(this)),
+      m_subtitle(new QLabel(this)), m_drift(new Phase(this, 20, [this] { update(); })) {
+    setObjectName(QStringLiteral("statusPanel"));
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(16, 4, 16, 20);
+    column->setSpacing(2);
+    column->addWidget(m_power, 0, Qt::AlignHCenter);
+    m_title->setObjectName(QStringLiteral("statusTitle"));
+    m_title->setFont(Brand::font(20, QFont::DemiBold));
+    m_subtitle->setObjectName(QStringLiteral("statusSubtitle"));
+    m_subtitle->setFont(Brand::font(13));
+    for (QLabel* label : {m_title, m_subtitle}) {
+        label->setAlignment(Qt::AlignHCenter);
+        label->setTextInteractionFlags(Qt::NoTextInteraction);
+        column->addWidget(label);
+    }
+    QPalette white = m_title->palette();
+    white.setColor(QPalette::WindowText, Qt::white);
+    m_title->setPalette(white);
+    white.setColor(QPalette::WindowText, Brand::tinted(Qt::white, 0.85));
+    m_subtitle->setPalette(white);
+    setFixedHeight(sizeHint().height());
+}
+
+void StatusPanel::setColors(const std::array<QColor, 3>& colors) {
+    if (colors == m_colors)
+        return;
+    m_colors = colors;
+    update();
+}
+
+void StatusPanel::setTexts(const QString& title, const QString& subtitle) {
+    m_title->setText(title);
+    m_subtitle->setText(subtitle);
+    setAccessibleName(title);
+    setAccessibleDescription(subtitle);
+}
+
+std::pair<QPointF, QPointF> StatusPanel::gradientLine(double seconds) {
+    const double s = (std::sin(seconds / 4.5) + 1) / 2;
+    return {QPointF(s, 0), QPointF(1 - 0.6 * s, 1)};
+}
+
+void StatusPanel::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (Brand::animationsEnabled(this))
+        m_drift->start(true);
+}
+
+void StatusPanel::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_drift->stop();
+}
+
+void StatusPanel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), 26, 26);
+    painter.setClipPath(shape);
+
+    const auto [from, to] = gradientLine(m_drift->seconds());
+    const QSizeF size = QSizeF(this->size());
+    QLinearGradient gradient(QPointF(from.x() * size.width(), from.y() * size.height()),
+                             QPointF(to.x() * size.width(), to.y() * size.height()));
+    gradient.setColorAt(0.0, m_colors[0]);
+    gradient.setColorAt(0.5, m_colors[1]);
+    gradient.setColorAt(1.0, m_colors[2]);
+    painter.fillRect(rect(), gradient);
+
+    QRadialGradient glow(QPointF(width(), 0), 300);
+    glow.setColorAt(0.0, Brand::tinted(Qt::white, 0.18));
+    glow.setColorAt(1.0, Brand::tinted(Qt::white, 0.0));
+    painter.fillRect(rect(), glow);
+}

@@ -1,0 +1,19 @@
+#include "GuiDesktop.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QTimer>
+
+bool GuiDesktop::openUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
+
+void GuiDesktop::copyText(const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void GuiDesktop::terminate() {
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}

@@ -1,0 +1,112 @@
+#include "RootView.h"
+
+#include "Phase.h"
+#include "Toast.h"
+#include "model/AppModel.h"
+#include "screens/Brand.h"
+
+#include <QEasingCurve>
+#include <QPainter>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace {
+constexpr double fadeTime = 0.18;
+} // namespace
+
+// The screen that was left, fading out over the new one: a picture taken at the change, painted
+// with falling opacity (no graphics effects on nested widgets).
+class RootView::Fade : public QWidget {
+public:
+    explicit Fade(QWidget* parent)
+        : QWidget(parent), m_phase(new Phase(this, 60, [this] {
+              if (m_phase->seconds() >= fadeTime) {
+                  m_phase->stop();
+                  hide();
+              }
+              update();
+          })) {
+        setObjectName(QStringLiteral("screenFade"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        hide();
+    }
+    void start(QPixmap picture, const QRect& area) {
+        m_picture = std::move(picture);
+        setGeometry(area);
+        show();
+        raise();
+        m_phase->start();
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const double progress = qBound(0.0, m_phase->seconds() / fadeTime, 1.0);
+        painter.setOpacity(1.0 - QEasingCurve(QEasingCurve::InOutQuad).valueForProgress(progress));
+        painter.drawPixmap(0, 0, m_picture);
+    }
+    void hideEvent(QHideEvent*) override { m_phase->stop(); }
+
+private:
+    QPixmap m_picture;
+    Phase* m_phase;
+};
+
+RootView::RootView(const ScreenContext& context, QWidget* parent)
+    : QWidget(parent), m_context(context), m_root(new QStackedWidget(this)) {
+    setObjectName(QStringLiteral("rootView"));
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(m_root);
+
+    m_signIn = makeSignInScreen(context, m_root);
+    m_root->addWidget(m_signIn);
+
+    m_tabbed = new QWidget(m_root);
+    auto* column = new QVBoxLayout(m_tabbed);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_screens = new QStackedWidget(m_tabbed);
+    m_screens->addWidget(makeHomeScreen(context, m_screens));
+    m_screens->addWidget(makeTariffsScreen(context, m_screens));
+    m_screens->addWidget(makeDevicesScreen(context, m_screens));
+    m_screens->addWidget(makeMoreScreen(context, m_screens));
+    column->addWidget(m_screens, 1);
+    m_bar = new TabBar(m_tabbed);
+    column->addWidget(m_bar);
+    m_root->addWidget(m_tabbed);
+    connect(m_bar, &TabBar::chosen, this, &RootView::setTab);
+    m_bar->setCurrent(m_tab);
+
+    m_fade = new Fade(m_tabbed);
+    m_toast = new Toast(context.model, context.clock, this);
+
+    followSignIn();
+    connect(&context.model, &AppModel::signedInChanged, this, &RootView::followSignIn);
+}
+
+QWidget* RootView::screen(Tab tab) const {
+    return m_screens->widget(static_cast<int>(tab));
+}
+
+void RootView::followSignIn() {
+    m_root->setCurrentWidget(m_context.model.signedIn() ? m_tabbed : m_signIn);
+}
+
+void RootView::setTab(Tab tab) {
+    if (tab == m_tab)
+        return;
+    if (m_screens->isVisible() && Brand::animationsEnabled(this))
+        m_fade->start(m_screens->grab(), m_screens->geometry());
+    m_tab = tab;
+    m_screens->setCurrentIndex(static_cast<int>(tab));
+    m_bar->setCurrent(tab);
+}
+
+void RootView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_toast->place();
+}
+
+void RootView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(242, 242, 246));
+}

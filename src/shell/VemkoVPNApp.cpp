@@ -1,0 +1,69 @@
+#include "VemkoVPNApp.h"
+
+#include "MainWindow.h"
+#include "MenuBarView.h"
+#include "RootView.h"
+#include "Tray.h"
+#include "model/AppModel.h"
+#include "model/SignInLink.h"
+#include "model/Startup.h"
+#include "platform/Desktop.h"
+#include "platform/MainTask.h"
+#include "tunnel/Vpn.h"
+
+#include <QGuiApplication>
+#include <QPointer>
+
+VemkoVPNApp::VemkoVPNApp(const ScreenContext& context, QString apiOrigin, QObject* parent)
+    : QObject(parent), m_context(context), m_window(std::make_unique<MainWindow>(context)) {
+    m_menu = std::make_unique<MenuBarView>(
+        context.model, context.vpn, context.desktop, std::move(apiOrigin), [this] { openWindow(); },
+        [this] { m_context.desktop.terminate(); });
+    m_tray = std::make_unique<Tray>(*m_menu, context.vpn, [this] { openWindow(); });
+    connect(m_window.get(), &MainWindow::opened, this, &VemkoVPNApp::opened);
+    connect(m_window.get(), &MainWindow::closedForGood, this, [this] { m_context.desktop.terminate(); });
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            becameActive();
+    });
+}
+
+VemkoVPNApp::~VemkoVPNApp() = default;
+
+void VemkoVPNApp::openWindow() {
+    m_window->bringForward();
+}
+
+void VemkoVPNApp::handleArguments(const QStringList& arguments) {
+    openWindow();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument.startsWith(QLatin1String("vemko:"), Qt::CaseInsensitive))
+            handleSignInLink(m_context.model, argument);
+    }
+}
+
+void VemkoVPNApp::opened(bool first) {
+    if (!first)
+        m_window->root()->setTab(Tab::Home);
+    // One update loop per process, however often the window is reopened.
+    startMainTask(runStartup(m_context.model, m_context.vpn, m_context.updater, m_context.store,
+                             m_context.clock, !m_updateLoopStarted));
+    m_updateLoopStarted = true;
+}
+
+void VemkoVPNApp::becameActive() {
+    m_tray->check();
+    startMainTask(refreshOnActivation());
+}
+
+QCoro::Task<> VemkoVPNApp::refreshOnActivation() {
+    const QPointer<AppModel> model(&m_context.model);
+    const QPointer<Vpn> vpn(&m_context.vpn);
+    co_await model->load();
+    if (!model)
+        co_return;
+    co_await model->checkPayment();
+    if (vpn)
+        vpn->syncStatus();
+}

@@ -1,0 +1,52 @@
+// vemko-vpn: the desktop app. Makes the application, one AppCore, and hands its controllers to
+// the window and the tray; a second launch hands its arguments to the first and ends.
+#include "DesktopEntry.h"
+#include "GuiDesktop.h"
+#include "SingleInstance.h"
+#include "VemkoVPNApp.h"
+#include "model/AppCore.h"
+#include "platform/Clock.h"
+#include "platform/TunnelPaths.h"
+#include "screens/Brand.h"
+
+#include <QApplication>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr,
+                     "vemko-vpn: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are unset)\n");
+        return 1;
+    }
+    QApplication::setApplicationName(QStringLiteral("vemko-vpn"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Vemko VPN"));
+    QApplication::setDesktopFileName(QStringLiteral("vemko-vpn"));
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance(TunnelPaths::defaultRuntimeDir());
+    switch (instance.claim(app.arguments())) {
+    case SingleInstance::Role::Forwarded:
+        return 0;
+    case SingleInstance::Role::Failed:
+        std::fprintf(stderr, "vemko-vpn: another copy is running but did not answer\n");
+        return 1;
+    case SingleInstance::Role::First:
+        break;
+    }
+    DesktopEntry::install(QCoreApplication::applicationFilePath(), DesktopEntry::defaultDataHome());
+    Brand::applyLook(app);
+
+    AppCore core;
+    AppModel::setShared(core.model());
+    Vpn::setShared(core.vpn());
+    Updater::setShared(core.updater());
+    GuiDesktop desktop;
+    const ScreenContext context{AppModel::shared(), Vpn::shared(), Updater::shared(),
+                                core.store(),       desktop,       Clock::system()};
+    VemkoVPNApp vemko(context, core.api().origin());
+    instance.setHandler([&vemko](const QStringList& arguments) { vemko.handleArguments(arguments); });
+    vemko.handleArguments(app.arguments());
+    return app.exec();
+}

@@ -1,0 +1,237 @@
+// The reference service as the app sees it: every reply decodes with the app's own record
+// decoders, every refusal carries a Russian "error", and state survives a restart.
+#include "service/Records.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Reply {
+    int status = 0;
+    QByteArray body;
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
+};
+
+} // namespace
+
+class TestDevService : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_data;
+    std::unique_ptr<QProcess> m_process;
+    quint16 m_port = 0;
+    QNetworkAccessManager m_network;
+    QByteArray m_token;
+
+    bool start(quint16 port) {
+        m_process = std::make_unique<QProcess>();
+        m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process->start(qEnvironmentVariable("VEMKO_BUILD_DIR") + u"/bin/vemko-devservice"_qs,
+                         {u"--port"_qs, QString::number(port), u"--data"_qs, m_data.path()});
+        while (!m_process->canReadLine() && m_process->waitForReadyRead(10000)) {
+        }
+        m_port = quint16(m_process->readLine().trimmed().toUInt());
+        return m_port != 0;
+    }
+    void stop() {
+        m_process->terminate();
+        QVERIFY(m_process->waitForFinished(10000));
+        QCOMPARE(m_process->exitCode(), 0);
+    }
+
+    Reply call(const QByteArray& method, const QString& path, const QByteArray& body = {},
+               const QByteArray& token = {}, const QByteArray& hwid = "device-a") {
+        QNetworkRequest request(QUrl(u"http://127.0.0.1:%1%2"_qs.arg(m_port).arg(path)));
+        request.setRawHeader("X-Hwid", hwid);
+        request.setRawHeader("X-Device-Model", "ThinkPad");
+        request.setRawHeader("X-Device-Os", "Linux");
+        if (!token.isEmpty())
+            request.setRawHeader("Authorization", "Bearer " + token);
+        if (!body.isEmpty())
+            request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json; charset=utf-8");
+        QNetworkReply* reply = m_network.sendCustomRequest(request, method, body);
+        QSignalSpy finished(reply, &QNetworkReply::finished);
+        if (!reply->isFinished())
+            finished.wait(20000);
+        reply->deleteLater();
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+    }
+    QByteArray signUp(const QString& email) {
+        const Reply reply =
+            call("POST", u"/api/v1/auth/register"_qs,
+                 QJsonDocument(QJsonObject{{"email", email}, {"password", "password-1"}}).toJson());
+        return TokenResp::decode(reply.json()).token.toUtf8();
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(start(0));
+        m_token = signUp(u"first@vemko.test"_qs);
+    }
+    void cleanupTestCase() { stop(); }
+
+    void everyReplyDecodesAsTheAppExpects() {
+        Me me = Me::decode(call("GET", u"/api/v1/me"_qs, {}, m_token).json());
+        QCOMPARE(me.email, u"first@vemko.test"_qs);
+        QVERIFY(!me.active && me.trial_available && !me.telegram && !me.expire_at);
+        QCOMPARE(me.devices_used, 1); // bound by its first authorised request
+        QCOMPARE(me.devices.first().hwid, u"device-a"_qs);
+        QCOMPARE(me.devices.first().model, u"ThinkPad"_qs);
+
+        const Plans plans = Plans::decode(call("GET", u"/api/v1/plans"_qs).json());
+        QCOMPARE(plans.plans.size(), 40); // 1 to 10 devices × 30/90/180/365 days
+        QCOMPARE(plans.stripe_tiers.size(), 5);
+        QVERIFY(plans.card);
+        Referral::decode(call("GET", u"/api/v1/referral"_qs, {}, m_token).json());
+        AppVersion::decode(call("GET", u"/api/v1/app/version?platform=linux"_qs).json());
+        TgStart::decode(call("POST", u"/api/v1/auth/tg/start"_qs).json());
+        StripeUrl::decode(
+            call("POST", u"/api/v1/subscribe/stripe"_qs, R"({"devices":2,"interval":"year"})", m_token)
+                .json());
+
+        const PayResp order = PayResp::decode(
+            call("POST", u"/api/v1/pay"_qs, R"({"plan":"d1-30","method":"crypto"})", m_token).json());
+        QCOMPARE(order.amount, 199);
+        QCOMPARE(PayStatus::decode(call("GET", u"/api/v1/pay/%1"_qs.arg(order.order_id), {}, m_token).json())
+                     .status,
+                 u"pending"_qs);
+        QCOMPARE(call("POST", QUrl(order.url).path() + u"/pay"_qs).status, 200);
+        QCOMPARE(PayStatus::decode(call("GET", u"/api/v1/pay/%1"_qs.arg(order.order_id), {}, m_token).json())
+                     .status,
+                 u"paid"_qs);
+        me = Me::decode(call("GET", u"/api/v1/me"_qs, {}, m_token).json());
+        QVERIFY(me.active);
+        const QJsonArray configs =
+            QJsonDocument::fromJson(call("GET", u"/api/v1/configs"_qs, {}, m_token).body).array();
+        QVERIFY(configs.isEmpty()); // no demo-servers file: an empty list, still a document
+        QCOMPARE(call("GET", u"/api/v1/ip"_qs).json(), (QJsonObject{{"exit", "127.0.0.1"}}));
+    }
+
+    void promoTrialAndDevicesHoldOnce() {
+        const QByteArray token = signUp(u"second@vemko.test"_qs);
+        const auto promo = [&](const char* code) {
+            return PromoResp::decode(
+                call("POST", u"/api/v1/promo"_qs, QByteArray(R"({"code":")") + code + "\"}", token).json());
+        };
+        QVERIFY(promo("VEMKO7").ok);
+        QVERIFY(!promo("vemko7").ok); // once per account, whatever the case
+        const PromoResp unknown = promo("NOPE");
+        QVERIFY(!unknown.ok && !unknown.message.isEmpty());
+        QCOMPARE(call("POST", u"/api/v1/trial"_qs, {}, token).status, 200);
+        QCOMPARE(call("POST", u"/api/v1/trial"_qs, {}, token).status, 409);
+
+        // One device allowed: a second one is refused the servers with the device-limit code.
+        const Reply limited = call("GET", u"/api/v1/configs"_qs, {}, token, "device-b");
+        QCOMPARE(limited.status, 403);
+        QCOMPARE(limited.json()["code"].toString(), u"device_limit"_qs);
+        QCOMPARE(
+            call("POST", u"/api/v1/devices/delete"_qs, R"({"hwid":"device-a"})", token, "device-b").status,
+            200);
+        QCOMPARE(call("GET", u"/api/v1/configs"_qs, {}, token, "device-b").status, 200);
+        QCOMPARE(call("GET", u"/api/v1/configs"_qs, {}, token, "device-a").status, 403);
+    }
+
+    void telegramKeyGivesItsTokenOnce() {
+        const TgStart start = TgStart::decode(call("POST", u"/api/v1/auth/tg/start"_qs).json());
+        const QString poll = u"/api/v1/auth/tg/poll?key="_qs + start.key;
+        QCOMPARE(call("GET", poll).status, 204);
+        QCOMPARE(call("GET", QUrl(start.url).path()).status, 200);
+        QCOMPARE(call("POST", QUrl(start.url).path() + u"/confirm"_qs, "telegram=%40someone").status, 200);
+        const QByteArray token = TokenResp::decode(call("GET", poll).json()).token.toUtf8();
+        QCOMPARE(Me::decode(call("GET", u"/api/v1/me"_qs, {}, token).json()).telegram, u"@someone"_qs);
+        QCOMPARE(call("GET", poll).status, 404);
+        QCOMPARE(call("GET", u"/api/v1/auth/tg/poll?key=unknown"_qs).status, 404);
+    }
+
+    void refusalsCarryARussianError_data() {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<int>("status");
+        const QString reg = u"/api/v1/auth/register"_qs;
+        QTest::newRow("empty e-mail") << QByteArray("POST") << reg
+                                      << QByteArray(R"({"email":"","password":"12345678"})") << false << 400;
+        QTest::newRow("e-mail without @")
+            << QByteArray("POST") << reg << QByteArray(R"({"email":"a.b","password":"12345678"})") << false
+            << 400;
+        QTest::newRow("short password")
+            << QByteArray("POST") << reg << QByteArray(R"({"email":"x@y.z","password":"1234567"})") << false
+            << 400;
+        QTest::newRow("e-mail taken")
+            << QByteArray("POST") << reg
+            << QByteArray(R"({"email":"FIRST@vemko.test","password":"12345678"})") << false << 409;
+        QTest::newRow("e-mail a number")
+            << QByteArray("POST") << reg << QByteArray(R"({"email":5,"password":"12345678"})") << false
+            << 400;
+        QTest::newRow("malformed JSON")
+            << QByteArray("POST") << reg << QByteArray(R"({"email":)") << false << 400;
+        QTest::newRow("JSON array") << QByteArray("POST") << reg << QByteArray("[]") << false << 400;
+        QTest::newRow("not UTF-8") << QByteArray("POST") << reg
+                                   << QByteArray("{\"email\":\"\xff\xfe@x\",\"password\":\"12345678\"}")
+                                   << false << 400;
+        QTest::newRow("huge body") << QByteArray("POST") << reg << QByteArray(70 * 1024, ' ') << false << 413;
+        QTest::newRow("wrong password")
+            << QByteArray("POST") << u"/api/v1/auth/login"_qs
+            << QByteArray(R"({"email":"first@vemko.test","password":"password-2"})") << false << 401;
+        QTest::newRow("unknown path")
+            << QByteArray("GET") << u"/api/v1/nothing"_qs << QByteArray() << false << 404;
+        QTest::newRow("wrong method")
+            << QByteArray("GET") << u"/api/v1/pay"_qs << QByteArray() << true << 405;
+        QTest::newRow("no token") << QByteArray("GET") << u"/api/v1/me"_qs << QByteArray() << false << 401;
+        QTest::newRow("unknown plan") << QByteArray("POST") << u"/api/v1/pay"_qs
+                                      << QByteArray(R"({"plan":"d0-1","method":"sbp"})") << true << 400;
+        QTest::newRow("unknown method") << QByteArray("POST") << u"/api/v1/pay"_qs
+                                        << QByteArray(R"({"plan":"d1-30","method":"cash"})") << true << 400;
+        QTest::newRow("fractional devices")
+            << QByteArray("POST") << u"/api/v1/subscribe/stripe"_qs
+            << QByteArray(R"({"devices":2.5,"interval":"month"})") << true << 400;
+        QTest::newRow("promo code a number")
+            << QByteArray("POST") << u"/api/v1/promo"_qs << QByteArray(R"({"code":7})") << true << 400;
+        QTest::newRow("someone else's order")
+            << QByteArray("GET") << u"/api/v1/pay/999999"_qs << QByteArray() << true << 404;
+    }
+    void refusalsCarryARussianError() {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, signedIn);
+        QFETCH(int, status);
+        const Reply reply = call(method, path, body, signedIn ? m_token : QByteArray());
+        QCOMPARE(reply.status, status);
+        QVERIFY2(reply.json()["error"].toString().contains(QRegularExpression(u"[а-яА-Я]"_qs)),
+                 reply.body.constData());
+    }
+
+    void stateSurvivesARestartAndPasswordsStayHashed() {
+        stop();
+        QByteArray stored;
+        for (const QFileInfo& file : QDir(m_data.path()).entryInfoList(QDir::Files)) {
+            QFile data(file.filePath());
+            QVERIFY(data.open(QIODevice::ReadOnly));
+            stored += data.readAll();
+        }
+        QVERIFY(stored.contains("first@vemko.test"));
+        QVERIFY(!stored.contains("password-1"));
+        QVERIFY(!stored.contains(m_token));
+        QVERIFY(start(m_port));
+        QCOMPARE(Me::decode(call("GET", u"/api/v1/me"_qs, {}, m_token).json()).email, u"first@vemko.test"_qs);
+        QCOMPARE(
+            call("POST", u"/api/v1/auth/login"_qs, R"({"email":"first@vemko.test","password":"password-1"})")
+                .status,
+            200);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevService)
+#include "tst_devservice.moc"

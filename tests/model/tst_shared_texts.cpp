@@ -1,0 +1,96 @@
+// The texts and choices a screen and vemkoctl share: the tray status line and the tariff list.
+
+#include "model/StatusLine.h"
+#include "model/Tariffs.h"
+
+#include <QTest>
+
+Q_DECLARE_METATYPE(VpnStatus)
+
+class SharedTextsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void statusLine_data() {
+        QTest::addColumn<VpnStatus>("status");
+        QTest::addColumn<QString>("server"); // "" : none
+        QTest::addColumn<int>("account");    // 0 none, 1 inactive, 2 active
+        QTest::addColumn<QString>("line");
+        QTest::newRow("on") << VpnStatus::On << "Европа авто" << 1 << "Подключено · Европа авто";
+        QTest::newRow("on, no name") << VpnStatus::On << "" << 2 << "Подключено · ";
+        QTest::newRow("connecting") << VpnStatus::Connecting << "Рига" << 0 << "Подключаюсь…";
+        QTest::newRow("off, subscribed") << VpnStatus::Off << "Рига" << 2 << "Отключено";
+        QTest::newRow("off, inactive") << VpnStatus::Off << "" << 1 << "Подписка не активна";
+        QTest::newRow("off, no account") << VpnStatus::Off << "" << 0 << "Подписка не активна";
+    }
+    void statusLine() {
+        QFETCH(VpnStatus, status);
+        QFETCH(QString, server);
+        QFETCH(int, account);
+        QFETCH(QString, line);
+        std::optional<Me> me;
+        if (account > 0) {
+            me.emplace();
+            me->active = account == 2;
+        }
+        QCOMPARE(::statusLine(status, server.isEmpty() ? std::nullopt : std::optional(server), me), line);
+    }
+
+    // Only the chosen device count, shortest first; equal terms keep the service's order.
+    void plansForDevices() {
+        const QList<Plan> plans{
+            {"y", 365, 3, 2990}, {"m", 30, 3, 299}, {"other", 7, 1, 99}, {"w", 7, 3, 99}, {"m2", 30, 3, 349}};
+        QStringList codes;
+        for (const Plan& plan : ::plansForDevices(plans, 3))
+            codes << plan.code;
+        QCOMPARE(codes, (QStringList{"w", "m", "m2", "y"}));
+        QVERIFY(::plansForDevices(plans, 2).isEmpty());
+    }
+
+    void priceLine_data() {
+        QTest::addColumn<qint64>("days");
+        QTest::addColumn<qint64>("price");
+        QTest::addColumn<QString>("term");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("month") << qint64(30) << qint64(299) << "30 дней"
+                               << "299 ₽ · 299 ₽ за месяц";
+        QTest::newRow("year, truncated") << qint64(365) << qint64(2990) << "365 дней"
+                                         << "2990 ₽ · 245 ₽ за месяц";
+        QTest::newRow("quarter") << qint64(90) << qint64(1000) << "90 дней"
+                                 << "1000 ₽ · 333 ₽ за месяц";
+        QTest::newRow("one day") << qint64(1) << qint64(10) << "1 день"
+                                 << "10 ₽ · 300 ₽ за месяц";
+        QTest::newRow("22 days") << qint64(22) << qint64(0) << "22 дня"
+                                 << "0 ₽ · 0 ₽ за месяц";
+        QTest::newRow("no days: no monthly figure") << qint64(0) << qint64(100) << "0 дней"
+                                                    << "100 ₽";
+        QTest::newRow("huge price clamps")
+            << qint64(1) << std::numeric_limits<qint64>::max() << "1 день"
+            << QString::number(std::numeric_limits<qint64>::max()) + " ₽ · " +
+                   QString::number(std::numeric_limits<qint64>::max() / 30 * 30) + " ₽ за месяц";
+    }
+    void priceLine() {
+        QFETCH(qint64, days);
+        QFETCH(qint64, price);
+        QFETCH(QString, term);
+        QFETCH(QString, line);
+        const Plan plan{"p", days, 1, price};
+        QCOMPARE(planTerm(plan), term);
+        QCOMPARE(planPriceLine(plan), line);
+    }
+
+    void cardTiers() {
+        const QList<StripeTier> tiers{{5, 9.0, 90.0}, {1, 4.5, 48.0}, {3, 6.0, 60.0}};
+        const QList<StripeTier> sorted = sortedTiers(tiers);
+        QCOMPARE(sorted.first().devices, 1);
+        QCOMPARE(sorted.last().devices, 5);
+        QCOMPARE(tierDevices(sorted[0]), u"1 устройство"_qs);
+        QCOMPARE(tierDevices(sorted[1]), u"3 устройства"_qs);
+        QCOMPARE(tierDevices(sorted[2]), u"5 устройств"_qs);
+        QCOMPARE(tierPriceLine(sorted[0], false), u"$4.50 в месяц"_qs);
+        QCOMPARE(tierPriceLine(sorted[0], true), u"$48.00 в год · $4.00 в месяц"_qs);
+    }
+};
+
+QTEST_GUILESS_MAIN(SharedTextsTest)
+#include "tst_shared_texts.moc"

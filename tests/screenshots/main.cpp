@@ -1,0 +1,115 @@
+// vemko-screenshots OUTDIR: renders the main screens in representative states to PNG files,
+// offscreen, over the real controllers on the fake tunnel and the test service, every animation
+// at a fixed phase. Run through `make screenshots` (fixed fonts, scale 1, UTC).
+
+#include "MainWindow.h"
+#include "MenuBarView.h"
+#include "RootView.h"
+#include "screens/Brand.h"
+#include "screens/HomeView.h"
+#include "screens/Phase.h"
+#include "screens/PowerButton.h"
+#include "screens/UiRig.h"
+
+#include <QDir>
+#include <QMenu>
+#include <cstdio>
+
+namespace {
+
+QString outDir;
+int failures = 0;
+
+void save(QWidget& widget, const QString& name) {
+    settle();
+    QApplication::processEvents();
+    const QString path = QDir(outDir).filePath(name + QStringLiteral(".png"));
+    if (!widget.grab().toImage().convertToFormat(QImage::Format_RGB32).save(path, "PNG")) {
+        std::fprintf(stderr, "vemko-screenshots: cannot write %s\n", qPrintable(path));
+        ++failures;
+        return;
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
+// One window over a rig prepared by `prepare`, then `act` run with the window shown.
+void shoot(const QString& name, const std::function<void(UiRig&)>& prepare,
+           const std::function<void(UiRig&, MainWindow&)>& act = {}) {
+    UiRig rig;
+    rig.service().on("GET", "/json", ok(R"({"ip":"203.0.113.7","city":"Amsterdam"})"));
+    prepare(rig);
+    MainWindow window(rig.context());
+    window.show();
+    settle();
+    if (act)
+        act(rig, window);
+    // Rings half way through their cycle; the gradient at the start of its drift.
+    for (PowerButton* power : window.findChildren<PowerButton*>())
+        power->rings()->setSeconds(0.6);
+    save(window, name);
+}
+
+const QStringList servers{"Амстердам", "Франкфурт", "Хельсинки", "Рига"};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (app.arguments().size() != 2) {
+        std::fprintf(stderr, "usage: vemko-screenshots OUTDIR\n");
+        return 2;
+    }
+    outDir = app.arguments()[1];
+    QDir().mkpath(outDir);
+    Brand::applyLook(app);
+    stillStyle();
+
+    shoot("signed-out", [](UiRig& rig) {
+        rig.serveAccount();
+        rig.make();
+    });
+    shoot("home-off", [](UiRig& rig) { rig.account(true, 44, servers); });
+    shoot(
+        "home-connecting", [](UiRig& rig) { rig.account(true, 44, servers); },
+        [](UiRig& rig, MainWindow&) {
+            rig.extensions.autoFinish = false; // stays connecting
+            startMainTask(rig.tunnel().connect(*rig.model->selected()));
+        });
+    shoot(
+        "home-on", [](UiRig& rig) { rig.account(true, 44, servers); },
+        [](UiRig& rig, MainWindow& window) {
+            startMainTask(rig.tunnel().connect(*rig.model->selected()));
+            drive([&] { return rig.tunnel().exit().has_value(); }, &rig.clock);
+            rig.clock.advance(std::chrono::seconds(12 * 60 + 34));
+            settle();
+            // The subtitle's own one-second tick, at once.
+            for (HomeView* home : window.findChildren<HomeView*>())
+                home->tick()->setSeconds(0);
+        });
+    shoot("home-device-limit", [](UiRig& rig) {
+        rig.service().on("GET", "/api/v1/configs", refusal(403, "Лимит устройств исчерпан", "device_limit"));
+        rig.account(true, 44, servers);
+        rig.service().on("GET", "/api/v1/configs", refusal(403, "Лимит устройств исчерпан", "device_limit"));
+        rig.cache(configs(servers));
+        rig.finish(rig.model->load());
+        rig.model->clearNotices();
+    });
+    shoot(
+        "home-error", [](UiRig& rig) { rig.account(true, 2, servers); },
+        [](UiRig& rig, MainWindow&) {
+            rig.extensions.failWith = QStringLiteral("Не найден vemko-tunnel: переустановите Vemko VPN");
+            rig.finish(rig.tunnel().connect(*rig.model->selected()));
+        });
+    shoot("home-no-subscription", [](UiRig& rig) { rig.account(false, 0, {}, true); });
+
+    {
+        UiRig rig;
+        rig.account(true, 44, servers);
+        MenuBarView menu(
+            *rig.model, rig.tunnel(), rig.desktop, rig.service().origin(), [] {}, [] {});
+        menu.menu()->popup(QPoint(0, 0));
+        save(*menu.menu(), "tray-menu");
+        menu.menu()->hide();
+    }
+    return failures == 0 ? 0 : 1;
+}

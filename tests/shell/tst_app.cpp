@@ -1,0 +1,87 @@
+// The app as a whole over the real controllers: the window, the start-up sequence on every
+// showing with one update loop per process, the refresh on becoming active, closing, links.
+
+#include "MainWindow.h"
+#include "RootView.h"
+#include "VemkoVPNApp.h"
+#include "screens/UiRig.h"
+
+#include <QTest>
+
+namespace {
+
+struct AppRig : UiRig {
+    AppRig() {
+        serveAccount();
+        api.signIn();
+        make();
+        app = std::make_unique<VemkoVPNApp>(context(), service().origin());
+        settle();
+        service().clearRequests();
+    }
+    MainWindow& window() { return *app->window(); }
+    std::unique_ptr<VemkoVPNApp> app;
+};
+
+} // namespace
+
+class AppTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { stillStyle(); }
+
+    void windowIsFixedAndTitled() {
+        AppRig rig;
+        QCOMPARE(rig.window().windowTitle(), QString("Vemko VPN"));
+        QCOMPARE(rig.window().minimumSize(), QSize(460, 720));
+        QCOMPARE(rig.window().maximumSize(), QSize(460, 720));
+    }
+
+    void everyShowingRunsStartupButOneUpdateLoop() {
+        AppRig rig;
+        rig.app->openWindow();
+        QVERIFY(drive([&] { return rig.count("app/version") >= 2; }, nullptr)); // load's and startup's check
+        rig.window().root()->setTab(Tab::More);
+        for (int reopen = 0; reopen < 3; ++reopen) {
+            rig.window().close(); // offscreen: no tray, so this is a hide plus quit request
+            rig.window().hide();
+            rig.app->openWindow();
+        }
+        QCOMPARE(rig.window().root()->tab(), Tab::Home);
+        QVERIFY(drive([&] { return rig.count("me") >= 4; }, nullptr));
+        rig.settle();
+        rig.service().clearRequests();
+        rig.clock.advance(3h);
+        QVERIFY(drive([&] { return rig.count("app/version") >= 1; }, nullptr));
+        rig.settle();
+        QCOMPARE(rig.count("app/version"), 1);
+        QCOMPARE(rig.desktop.terminations, 3); // closing without a tray quits
+    }
+
+    void linksAmongArgumentsSignIn() {
+        AppRig rig;
+        rig.app->handleArguments({"vemko-vpn", "--", "https://vemko.app/x", "vemko://auth?token=abc"});
+        QVERIFY(rig.window().isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.token(), std::optional<QString>("abc"), 20000);
+    }
+
+    void becomingActiveLoadsThenChecksThePayment() {
+        AppRig rig;
+        rig.service().on(
+            "POST", "/api/v1/pay",
+            ScriptedReply::json(
+                200, QJsonObject{{"order_id", 7}, {"amount", 299}, {"url", "https://p.example/7"}}));
+        rig.service().on("GET", "/api/v1/pay/7", ScriptedReply::json(200, QJsonObject{{"status", "paid"}}));
+        QVERIFY(runTask(rig.model->pay("m1", "sbp", {})));
+        rig.service().clearRequests();
+        // What the platform reports when the user comes back from the browser.
+        emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.model->pendingOrder(), std::nullopt, 20000);
+        // The fresh load first, then the payment status.
+        QCOMPARE(rig.calls().first(), QString("me"));
+        QVERIFY(rig.calls().indexOf("pay/7") > rig.calls().indexOf("app/version"));
+    }
+};
+
+QTEST_MAIN(AppTest)
+#include "tst_app.moc"

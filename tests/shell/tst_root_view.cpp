@@ -1,0 +1,136 @@
+// The main window's content: sign-in versus tabs, the tab bar, the toast's timing on the virtual
+// clock, and the keyboard and screen-reader walk.
+
+#include "RootView.h"
+#include "TabBar.h"
+#include "Toast.h"
+#include "screens/UiRig.h"
+
+#include <QAccessible>
+#include <QTest>
+
+namespace {
+
+struct RootRig : UiRig {
+    RootView& view() {
+        if (!root) {
+            root = std::make_unique<RootView>(context());
+            root->resize(460, 720);
+            root->show();
+        }
+        return *root;
+    }
+    Toast& toast() { return *view().toast(); }
+    std::unique_ptr<RootView> root;
+};
+
+} // namespace
+
+class RootViewTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { stillStyle(); }
+
+    void signedOutShowsOnlySignInThenTabsWithoutRestart() {
+        RootRig rig;
+        rig.serveAccount();
+        rig.make();
+        QVERIFY(rig.view().signInScreen()->isVisible());
+        QVERIFY(!rig.view().tabBar()->isVisible());
+        rig.service().on("GET", "/api/v1/me", me(true));
+        QVERIFY(rig.finish(rig.model->signInWithToken("link-token")));
+        QVERIFY(rig.view().tabBar()->isVisible());
+        QVERIFY(rig.view().screen(Tab::Home)->isVisible());
+        QVERIFY(!rig.view().signInScreen()->isVisible());
+    }
+
+    void tabsInOrderAndTheSelectedOneStays() {
+        RootRig rig;
+        rig.account(true);
+        QStringList titles;
+        for (Tab tab : {Tab::Home, Tab::Tariffs, Tab::Devices, Tab::More})
+            titles.append(rig.view().tabBar()->button(tab)->title());
+        QCOMPARE(titles, (QStringList{"Главная", "Тариф", "Устройства", "Ещё"}));
+        QTest::mouseClick(rig.view().tabBar()->button(Tab::Devices), Qt::LeftButton);
+        QCOMPARE(rig.view().tab(), Tab::Devices);
+        QVERIFY(rig.view().screen(Tab::Devices)->isVisible());
+        QVERIFY(rig.view().tabBar()->button(Tab::Devices)->selected());
+        QVERIFY(!rig.view().tabBar()->button(Tab::Home)->selected());
+        QCOMPARE(QAccessible::queryAccessibleInterface(rig.view().tabBar()->button(Tab::Devices))
+                     ->text(QAccessible::Description),
+                 QString("выбрана"));
+        QTest::mouseClick(rig.view().tabBar()->button(Tab::Devices), Qt::LeftButton);
+        QCOMPARE(rig.view().tab(), Tab::Devices);
+        QVERIFY(rig.view().screen(Tab::Devices)->isVisible());
+        QVERIFY(!rig.view().findChild<QWidget*>("screenFade")->isVisible());
+    }
+
+    void toastShowsMessageBeforeErrorAndClearsBothAfterFourSeconds() {
+        RootRig rig;
+        rig.account(true);
+        rig.view();
+        // Flows run without moving virtual time: only the test moves the toast's clock.
+        // A pending payment, then a failing promo code; 3 s later the payment is confirmed.
+        rig.service().on(
+            "POST", "/api/v1/pay",
+            ScriptedReply::json(
+                200, QJsonObject{{"order_id", 7}, {"amount", 299}, {"url", "https://pay.example/7"}}));
+        rig.service().on("GET", "/api/v1/pay/7", ScriptedReply::json(200, QJsonObject{{"status", "paid"}}));
+        rig.service().on("POST", "/api/v1/promo", refusal(400, "Код не найден"));
+        QVERIFY(runTask(rig.model->pay("m1", "sbp", {})));
+        QVERIFY(runTask(rig.model->applyPromo("NOPE")));
+        QCOMPARE(rig.toast().text(), QString("Код не найден"));
+        rig.clock.advance(3s);
+        QVERIFY(runTask(rig.model->checkPayment()));
+        QVERIFY(rig.model->error().has_value());
+        QVERIFY(rig.model->message().has_value());
+        QCOMPARE(rig.toast().text(), *rig.model->message()); // the message wins over the error
+        rig.clock.advance(999ms);
+        QVERIFY(rig.toast().shown());
+        rig.clock.advance(1ms); // 4 s after it first appeared, not after the new text
+        QVERIFY(!rig.toast().shown());
+        QCOMPARE(rig.model->message(), std::nullopt);
+        QCOMPARE(rig.model->error(), std::nullopt);
+        QCOMPARE(rig.toast().y(), rig.view().height()); // slid out below the edge
+
+        // Cleared elsewhere early: the old wait clears nothing of the next toast.
+        QVERIFY(runTask(rig.model->applyPromo("NOPE")));
+        rig.model->clearNotices();
+        QVERIFY(!rig.toast().shown());
+        rig.clock.advance(2s);
+        QVERIFY(runTask(rig.model->applyPromo("NOPE")));
+        rig.clock.advance(2s + 500ms);
+        QVERIFY(rig.toast().shown());
+        QCOMPARE(rig.toast().geometry().bottom() + 1, rig.view().height() - 70);
+        rig.clock.advance(1500ms);
+        QVERIFY(!rig.toast().shown());
+    }
+
+    void keyboardWalkNamesEveryControl() {
+        RootRig rig;
+        rig.account(true);
+        rig.view().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&rig.view()));
+        QWidget* first = rig.view().screen(Tab::Home)->findChild<QWidget*>("powerButton");
+        first->setFocus();
+        QStringList names;
+        QWidget* focused = first;
+        for (int i = 0; i < 12; ++i) {
+            const QString name = QAccessible::queryAccessibleInterface(focused)->text(QAccessible::Name);
+            QVERIFY2(!name.isEmpty(), qPrintable(focused->metaObject()->className()));
+            names.append(name);
+            QTest::keyClick(focused, Qt::Key_Tab);
+            focused = QApplication::focusWidget();
+            if (focused == first)
+                break;
+        }
+        QVERIFY2(names.contains("Главная") && names.contains("Ещё"), qPrintable(names.join(" | ")));
+        QVERIFY(names.indexOf("Рига") < names.indexOf("Главная"));
+        rig.view().tabBar()->button(Tab::More)->setFocus();
+        QTest::keyClick(rig.view().tabBar()->button(Tab::More), Qt::Key_Return);
+        QCOMPARE(rig.view().tab(), Tab::More);
+    }
+};
+
+QTEST_MAIN(RootViewTest)
+#include "tst_root_view.moc"

@@ -1,0 +1,70 @@
+// One GUI per user: a real second vemko-vpn hands its sign-in link to the first and exits 0.
+
+#include "MainWindow.h"
+#include "SingleInstance.h"
+#include "VemkoVPNApp.h"
+#include "screens/UiRig.h"
+
+#include <QFile>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class SingleInstanceTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { stillStyle(); }
+
+    void secondLaunchSignsTheFirstIn() {
+        QTemporaryDir runtime;
+        const QString folder = runtime.filePath("vemko-vpn");
+        SingleInstance first(folder);
+        QDir().mkpath(folder);
+        // A socket file left behind by a crashed copy does not stop us.
+        QFile stale(first.socketPath());
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.close();
+        QCOMPARE(first.claim({"vemko-vpn"}), SingleInstance::Role::First);
+
+        QProcess second;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        second.setProcessEnvironment(environment);
+        second.start(qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-vpn",
+                     {"--", "vemko://auth?token=from-the-link"});
+        // Arrives before the app is ready: kept for it.
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+
+        UiRig rig;
+        rig.serveAccount();
+        rig.make();
+        VemkoVPNApp app(rig.context(), rig.service().origin());
+        first.setHandler([&app](const QStringList& arguments) { app.handleArguments(arguments); });
+        QTRY_VERIFY_WITH_TIMEOUT(rig.model->signedIn(), 20000);
+        QCOMPARE(rig.token(), std::optional<QString>("from-the-link"));
+        QVERIFY(app.window()->isVisible());
+    }
+
+    void aSecondClaimInTheSameFolderForwards() {
+        QTemporaryDir runtime;
+        SingleInstance first(runtime.filePath("gui"));
+        QCOMPARE(first.claim({"vemko-vpn"}), SingleInstance::Role::First);
+        QStringList received;
+        first.setHandler([&](const QStringList& arguments) { received = arguments; });
+        // Garbage on the socket is dropped without harm.
+        QLocalSocket junk;
+        junk.connectToServer(first.socketPath());
+        QVERIFY(junk.waitForConnected(5000));
+        junk.write("\x7f\xff\xff\xffjunk");
+        junk.flush();
+        QTRY_COMPARE_WITH_TIMEOUT(junk.state(), QLocalSocket::UnconnectedState, 20000);
+        QVERIFY(received.isEmpty());
+    }
+};
+
+QTEST_MAIN(SingleInstanceTest)
+#include "tst_single_instance.moc"
