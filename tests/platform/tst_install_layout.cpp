@@ -53,3 +53,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestInstallLayout)
+#include "tst_install_layout.moc"
