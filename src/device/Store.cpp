@@ -3,6 +3,7 @@
 #include "device/Sha256.h"
 #include "platform/Defaults.h"
 #include "platform/DeviceFacts.h"
+#include "platform/SystemTunnelConnection.h"
 
 #include <limits>
 
@@ -81,4 +82,15 @@ QString Store::osVersionText() const {
 
 QString Store::platformQuery() const {
     return m_facts.platformQuery();
+}
+
+TunnelMode Store::tunnelMode() const {
+    if (const auto stored = m_defaults.string(QStringLiteral("tunnel_mode")))
+        if (const auto mode = tunnel_mode::parse(*stored))
+            return *mode;
+    return tunnel_mode::fallback(SystemTunnelConnection::helperInstalled(), tunnel_mode::desktopSession());
+}
+
+void Store::setTunnelMode(TunnelMode mode) {
+    m_defaults.setString(QStringLiteral("tunnel_mode"), tunnel_mode::name(mode));
 }

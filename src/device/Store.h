@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/BundleInfo.h"
+#include "platform/TunnelMode.h"
 
 #include <QString>
 
@@ -24,6 +25,10 @@ public:
     // "auto_connect" / "auto_update": the stored Boolean, true for anything else.
     bool autoConnect() const;
     bool autoUpdate() const;
+    // "tunnel_mode": the stored mode; without one (or with an unknown text), the whole system when
+    // the privileged helper is installed, else as tunnel_mode::fallback picks.
+    TunnelMode tunnelMode() const;
+    void setTunnelMode(TunnelMode mode);
 
     // The OS word ("Linux"), the OS version text, the update check's platform query value.
     QString osWord() const;

@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/ProcessFiles.h"
 
+#include <QNetworkProxy>
 #include <QRegularExpression>
 
 namespace {
@@ -15,12 +16,26 @@ QString secretService() {
                                           : QStringLiteral("app.vemko.vpn");
 }
 
+// The tunnel service reads the mode the user chose before the tunnel controller first loads.
+LinuxTunnelSystem& followingMode(LinuxTunnelSystem& tunnels, Store& store) {
+    tunnels.setModeSource([&store] { return store.tunnelMode(); });
+    return tunnels;
+}
+
+// The service and update downloads go straight out: with the desktop's proxy pointed at the
+// tunnel, a dead tunnel must not take the app's own requests with it.
+QNetworkAccessManager& direct(QNetworkAccessManager& network) {
+    network.setProxy(QNetworkProxy::NoProxy);
+    return network;
+}
+
 } // namespace
 
 AppCore::AppCore()
     : m_secrets(secretService()), m_store(m_defaults, m_facts), m_keychain(m_secrets),
-      m_api(m_network, m_store, m_keychain),
-      m_vpn(m_tunnels, m_extensions, m_store, Clock::system(), m_desktop, m_tunnelNetwork, m_api.origin()),
+      m_api(direct(m_network), m_store, m_keychain),
+      m_vpn(followingMode(m_tunnels, m_store), m_extensions, m_store, Clock::system(), m_desktop,
+            m_tunnelNetwork, m_api.origin()),
       m_updater(m_api, m_store, m_desktop, m_network),
       m_model(m_api, m_store, m_keychain, m_vpn, Clock::system()) {
     ProcessFiles::ignoreFileSizeSignal();

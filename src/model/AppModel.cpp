@@ -256,3 +256,7 @@ void AppModel::setPendingOrder(std::optional<qint64> value) {
     if (replace(m_pendingOrder, value))
         emit pendingOrderChanged();
 }
+
+void AppModel::reportError(QString text) {
+    setError(std::move(text));
+}

@@ -101,6 +101,9 @@ public:
     // Polls the pending one-off payment until it is paid, for at most 40 status requests.
     QCoro::Task<> checkPayment();
 
+    // A failure a screen met outside the flows (changing start at login), shown as theirs are.
+    void reportError(QString text);
+
 signals:
     void signedInChanged();
     void busyChanged();

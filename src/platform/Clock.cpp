@@ -2,9 +2,13 @@
 
 #include <QCoroTimer>
 
-QDateTime SystemClock::now() const { return QDateTime::currentDateTimeUtc(); }
+QDateTime SystemClock::now() const {
+    return QDateTime::currentDateTimeUtc();
+}
 
-QCoro::Task<> SystemClock::sleep(std::chrono::milliseconds duration) { co_await QCoro::sleepFor(duration); }
+QCoro::Task<> SystemClock::sleep(std::chrono::milliseconds duration) {
+    co_await QCoro::sleepFor(duration);
+}
 
 Clock& Clock::system() {
     static SystemClock clock;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QDateTime>
 #include <QCoroTask>
+#include <QDateTime>
 #include <chrono>
 
 // Every timed wait of the app goes through a Clock, so tests can run hours of flow in milliseconds.

@@ -34,4 +34,6 @@ std::optional<QJsonValue> MemoryDefaults::value(const QString& key) const {
     return *found;
 }
 
-void MemoryDefaults::setValue(const QString& key, const QJsonValue& value) { m_values.insert(key, value); }
+void MemoryDefaults::setValue(const QString& key, const QJsonValue& value) {
+    m_values.insert(key, value);
+}

@@ -1,10 +1,17 @@
 #pragma once
 
+#include "platform/DesktopProxyConnection.h"
 #include "platform/LinuxTunnelConnection.h"
+#include "platform/SystemTunnelConnection.h"
 #include "platform/TunnelManager.h"
+#include "platform/TunnelMode.h"
 #include "platform/TunnelPaths.h"
 
-// The tunnel service on Linux: one saved configuration file and one vemko-tunnel host.
+#include <functional>
+
+// The tunnel service on Linux: one saved configuration file, carried by one vemko-tunnel host or,
+// in the system-wide mode, by vemko-netd. The mode is read whenever a configuration is loaded or
+// made, so the next connection attempt follows a changed setting.
 class LinuxTunnelSystem final : public TunnelSystem {
     Q_OBJECT
 public:
@@ -19,7 +26,19 @@ public:
 
     LinuxTunnelConnection& connection() { return m_connection; }
 
+    void setModeSource(std::function<TunnelMode()> mode) { m_mode = std::move(mode); }
+    // Replaces the system-wide connection (tests run the helper without pkexec).
+    void setSystemConnection(std::unique_ptr<SystemTunnelConnection> connection);
+    SystemTunnelConnection& systemConnection() { return *m_system; }
+
 private:
+    TunnelConnection* activeConnection();
+
     QString m_configFile;
     LinuxTunnelConnection m_connection;
+    DesktopProxyConnection m_desktopProxy{m_connection};
+    std::unique_ptr<SystemTunnelConnection> m_system;
+    std::function<TunnelMode()> m_mode = [] {
+        return TunnelMode::Socks;
+    };
 };

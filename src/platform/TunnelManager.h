@@ -31,6 +31,13 @@ public:
     // provider configuration is used. A running tunnel is replaced.
     virtual void start(const QJsonObject& options) = 0;
     virtual void stop() = 0;
+    // The system waits for the user to allow the change (an administrator prompt).
+    virtual bool awaitingApproval() const { return false; }
+    // The tunnel is gone while it should be up, and the system refuses all traffic until the
+    // user disconnects or it comes up again (the kill switch holds).
+    virtual bool blocked() const { return false; }
+    // Why the last start or stop ended without the state asked for; a start clears it.
+    virtual std::optional<QString> failure() const { return std::nullopt; }
 
 signals:
     // Fires on every change of status().

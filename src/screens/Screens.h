@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QString>
+
 class AppModel;
 class Clock;
 class Desktop;
+class LoginItem;
 class QWidget;
 class Store;
 class Updater;
@@ -16,6 +19,10 @@ struct ScreenContext {
     Store& store;
     Desktop& desktop;
     Clock& clock;
+    // Start at login; none: the running executable's XDG autostart entry.
+    LoginItem* loginItem = nullptr;
+    // The service's address (the card footnote, the account page); empty: the built-in one.
+    QString apiOrigin = {};
 };
 
 // The screens the main window shows, one factory each, so the window never names a screen's type.

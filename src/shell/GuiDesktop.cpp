@@ -11,7 +11,9 @@ bool GuiDesktop::openUrl(const QUrl& url) {
 }
 
 void GuiDesktop::copyText(const QString& text) {
-    QGuiApplication::clipboard()->setText(text);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(text);
 }
 
 void GuiDesktop::terminate() {

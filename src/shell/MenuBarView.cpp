@@ -1,6 +1,7 @@
 #include "MenuBarView.h"
 
 #include "model/AppModel.h"
+#include "model/StatusLine.h"
 #include "platform/Desktop.h"
 #include "platform/MainTask.h"
 #include "tunnel/Vpn.h"
@@ -38,18 +39,7 @@ void MenuBarView::rebuild() {
         return action;
     };
 
-    QString status;
-    switch (m_vpn.status()) {
-    case VpnStatus::On:
-        status = QStringLiteral("Подключено · ") + m_vpn.profileName().value_or(QString());
-        break;
-    case VpnStatus::Connecting:
-        status = QStringLiteral("Подключаюсь…");
-        break;
-    case VpnStatus::Off:
-        status = subscribed() ? QStringLiteral("Отключено") : QStringLiteral("Подписка не активна");
-        break;
-    }
+    const QString status = statusLine(m_vpn.status(), m_vpn.profileName(), m_model.me());
     // An inert line: enabled so it reads clearly, but choosing it does nothing.
     named(m_menu->addAction(status), "statusLine");
     m_menu->addSeparator();

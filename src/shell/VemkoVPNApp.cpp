@@ -35,7 +35,15 @@ void VemkoVPNApp::openWindow() {
 }
 
 void VemkoVPNApp::handleArguments(const QStringList& arguments) {
-    openWindow();
+    const qsizetype optionsEnd = arguments.indexOf(QStringLiteral("--"));
+    const bool hidden =
+        arguments.mid(1, optionsEnd < 0 ? -1 : optionsEnd - 1).contains(QStringLiteral("--hidden"));
+    if (!hidden || !m_tray->check()) {
+        openWindow();
+    } else if (!m_updateLoopStarted) {
+        // Started at login into the tray: the start-up sequence runs without the window.
+        opened(true);
+    }
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         if (argument.startsWith(QLatin1String("vemko:"), Qt::CaseInsensitive))

@@ -27,7 +27,8 @@ public:
     // Brings the main window forward (showing it when hidden).
     void openWindow();
     // Raises the window and signs in with every sign-in link among `arguments` (a launch's
-    // arguments: the program first, then options, "--", and links).
+    // arguments: the program first, then options, "--", and links). With the option "--hidden"
+    // (start at login) the window stays closed when there is a tray to keep the app in.
     void handleArguments(const QStringList& arguments);
 
 private:

@@ -7,6 +7,7 @@
 #include "model/AppCore.h"
 #include "platform/Clock.h"
 #include "platform/InstallLayout.h"
+#include "platform/LoginItem.h"
 #include "platform/TunnelPaths.h"
 #include "screens/Brand.h"
 
@@ -47,8 +48,10 @@ int main(int argc, char** argv) {
     Vpn::setShared(core.vpn());
     Updater::setShared(core.updater());
     GuiDesktop desktop;
-    const ScreenContext context{AppModel::shared(), Vpn::shared(), Updater::shared(),
-                                core.store(),       desktop,       Clock::system()};
+    ScreenContext context{AppModel::shared(), Vpn::shared(), Updater::shared(),
+                          core.store(),       desktop,       Clock::system()};
+    context.loginItem = &XdgLoginItem::forThisApp();
+    context.apiOrigin = core.api().origin();
     VemkoVPNApp vemko(context, core.api().origin());
     instance.setHandler([&vemko](const QStringList& arguments) { vemko.handleArguments(arguments); });
     vemko.handleArguments(app.arguments());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 // What the tunnel controller tells the user, in one place.
@@ -14,4 +15,25 @@ inline const QString approveExtension =
 inline const QString buildFailed = QStringLiteral("не удалось собрать настройки");
 inline const QString trying = QStringLiteral("пробую: ");
 inline const QString noConnection = QStringLiteral("Не удалось запустить туннель");
+// The home screen's error card while the kill switch holds (Vpn::blocked).
+inline const QString killSwitch = QStringLiteral(
+    "Туннель оборвался — интернет заблокирован, пока вы не отключите VPN или он не переподключится");
 } // namespace tunnel_texts
+
+// The choice of tunnel mode (Vpn::tunnelMode), for the More screen: the title and the one line
+// saying what each covers, keyed by the stored value.
+namespace tunnel_mode_texts {
+struct Choice {
+    QString mode;
+    QString title;
+    QString covers;
+};
+inline const QList<Choice> choices{
+    {QStringLiteral("system"), QStringLiteral("Весь трафик через VPN"),
+     QStringLiteral("Все программы и DNS идут через туннель; если он оборвётся, интернет блокируется")},
+    {QStringLiteral("desktop_proxy"), QStringLiteral("Через системный прокси"),
+     QStringLiteral("Программы, которые следуют настройкам прокси GNOME или KDE; без прав администратора")},
+    {QStringLiteral("socks"), QStringLiteral("Только SOCKS-прокси 127.0.0.1:10808"),
+     QStringLiteral("Только программы, в которых этот прокси указан вручную")},
+};
+} // namespace tunnel_mode_texts

@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/MainTask.h"
 #include "platform/TunnelManager.h"
+#include "platform/TunnelMode.h"
 #include "tunnel/OneShot.h"
 
 #include <QNetworkAccessManager>
@@ -83,6 +84,20 @@ void Vpn::setExit(std::optional<QString> exit) {
 }
 void Vpn::setNeedsApproval(bool needsApproval) {
     assign(this, m_needsApproval, needsApproval, &Vpn::needsApprovalChanged);
+}
+void Vpn::setBlocked(bool blocked) {
+    assign(this, m_blocked, blocked, &Vpn::blockedChanged);
+}
+
+QString Vpn::tunnelMode() const {
+    return tunnel_mode::name(m_store.tunnelMode());
+}
+void Vpn::setTunnelMode(const QString& mode) {
+    const auto parsed = tunnel_mode::parse(mode);
+    if (!parsed || *parsed == m_store.tunnelMode())
+        return;
+    m_store.setTunnelMode(*parsed);
+    emit tunnelModeChanged();
 }
 
 QCoro::Task<> Vpn::load() {

@@ -46,6 +46,11 @@ public:
     Q_PROPERTY(QList<ServerProfile> profiles READ profiles WRITE setProfiles NOTIFY profilesChanged)
     Q_PROPERTY(QString tunnelBundleId READ tunnelBundleId CONSTANT)
     Q_PROPERTY(bool previewOnly READ previewOnly CONSTANT)
+    // "system" | "desktop_proxy" | "socks" (the stored "tunnel_mode"); the next connection uses it.
+    Q_PROPERTY(QString tunnelMode READ tunnelMode WRITE setTunnelMode NOTIFY tunnelModeChanged)
+    // The tunnel broke while it should be up and the kill switch refuses all traffic until the
+    // user disconnects or it comes back (tunnel_texts::killSwitch says so).
+    Q_PROPERTY(bool blocked READ blocked NOTIFY blockedChanged)
 
     // VEMKO_IPINFO_URL when set, else https://ipinfo.io/json.
     static QString defaultIpinfoUrl();
@@ -76,6 +81,10 @@ public:
     void setProfiles(const QList<ServerProfile>& profiles);
     QString tunnelBundleId() const;
     bool previewOnly() const;
+    QString tunnelMode() const;
+    // Unknown texts are ignored.
+    void setTunnelMode(const QString& mode);
+    bool blocked() const { return m_blocked; }
 
     // Loads the saved tunnel configuration and syncs the status.
     QCoro::Task<> load();
@@ -104,6 +113,8 @@ signals:
     void exitChanged();
     void needsApprovalChanged();
     void profilesChanged();
+    void tunnelModeChanged();
+    void blockedChanged();
 
 private:
     class Run;
@@ -114,6 +125,7 @@ private:
     void setSince(std::optional<QDateTime> since);
     void setExit(std::optional<QString> exit);
     void setNeedsApproval(bool needsApproval);
+    void setBlocked(bool blocked);
 
     void onStatusNotification();
     QCoro::Task<> lookupExit(quint64 lookup);
@@ -142,6 +154,8 @@ private:
     std::optional<QDateTime> m_since;
     std::optional<QString> m_exit;
     bool m_needsApproval = false;
+    bool m_blocked = false;
+    bool m_promptShown = false; // needsApproval set for the connection's administrator prompt
     QList<ServerProfile> m_profiles;
 
     std::shared_ptr<TunnelManager> m_manager;

@@ -11,6 +11,8 @@
 #include "tunnel/TunnelConfig.h"
 #include "tunnel/Vpn.h"
 
+#include <QPointer>
+
 using namespace std::chrono_literals;
 using vpn_detail::OneShot;
 using vpn_detail::Superseded;
@@ -67,11 +69,12 @@ QCoro::Task<> Vpn::connect(ServerProfile profile) {
 }
 
 QCoro::Task<bool> Vpn::tryCandidate(ServerProfile candidate, Run run) {
+    QPointer<TunnelConnection> connection;
     try {
         co_await installExtensionIfNeeded(run);
         const QString config = makeConfig(candidate);
         const std::shared_ptr<TunnelManager> manager = co_await prepareManager(config, candidate.name, run);
-        TunnelConnection* connection = manager->connection();
+        connection = manager->connection();
         if (!connection)
             throw Fail(tunnel_texts::noConnection);
         connection->start(QJsonObject{{QStringLiteral("config"), config}});
@@ -83,8 +86,12 @@ QCoro::Task<bool> Vpn::tryCandidate(ServerProfile candidate, Run run) {
         setError(friendly(std::current_exception()));
         co_return false;
     }
-    if (!co_await waitForStatus(Status::On, connectWait, run))
+    if (!co_await waitForStatus(Status::On, connectWait, run)) {
+        // A tunnel that says why it did not come up (a refused administrator prompt) is heard.
+        if (const auto failure = connection ? connection->failure() : std::nullopt)
+            setError(*failure);
         co_return false;
+    }
     co_return co_await probeTraffic(run);
 }
 

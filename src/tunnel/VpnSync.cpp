@@ -16,7 +16,14 @@ void Vpn::syncStatus() {
     TunnelConnection* connection = m_manager ? m_manager->connection() : nullptr;
     if (!connection) {
         setStatus(Status::Off);
+        setBlocked(false);
         return;
+    }
+    setBlocked(connection->blocked());
+    // The administrator prompt: shown while it waits, gone once it is answered either way.
+    if (connection->awaitingApproval() != m_promptShown) {
+        m_promptShown = connection->awaitingApproval();
+        setNeedsApproval(m_promptShown);
     }
     switch (vpnStatusFor(connection->status())) {
     case Status::Connecting:

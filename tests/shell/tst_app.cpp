@@ -65,6 +65,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig.token(), std::optional<QString>("abc"), 20000);
     }
 
+    // Started at login with no tray to stay in, the app still shows its window.
+    void hiddenStartWithoutTrayShowsTheWindow() {
+        AppRig rig;
+        rig.app->handleArguments({"vemko-vpn", "--hidden"});
+        QVERIFY(rig.window().isVisible());
+    }
+
     void becomingActiveLoadsThenChecksThePayment() {
         AppRig rig;
         rig.service().on(

@@ -1,0 +1,139 @@
+// Direct vs SOCKS vs the system-wide tunnel, in the namespace test network, same run: time to
+// first byte of small requests, a bounded 50 MiB download, and the engine's CPU per MiB.
+// Needs root (it builds network namespaces; nothing touches the machine's own network).
+//   build/bench/bench_systemwide [requests=20] [downloads=3]
+#include "support/NetnsTopology.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace NetnsTopology;
+
+namespace {
+
+constexpr int megabytes = 50;
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+double cpuSeconds(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+struct Figures {
+    double ttfbMs = 0;
+    double mibPerSecond = 0;
+    double engineMsPerMib = 0;
+};
+
+Figures measure(const QStringList& proxy, int requests, int downloads, qint64 enginePid) {
+    std::vector<double> ttfb, rate, cpu;
+    const QString url = "http://" + httpHost + "/";
+    for (int i = 0; i < requests; ++i) {
+        const Result r =
+            run(QStringList{"curl", "-sS", "-m", "5", "-o", "/dev/null", "-w", "%{time_starttransfer}"} +
+                proxy + QStringList{url});
+        if (r.exitCode == 0)
+            ttfb.push_back(r.out.toDouble() * 1000);
+    }
+    for (int i = 0; i < downloads; ++i) {
+        const double before = cpuSeconds(enginePid);
+        const Result r = run(QStringList{"curl", "-sS", "-m", "60", "-o", "/dev/null", "-w",
+                                         "%{time_total} %{size_download}"} +
+                             proxy + QStringList{url + "blob?mb=" + QString::number(megabytes)});
+        const QList<QByteArray> parts = r.out.split(' ');
+        const double mib = parts.value(1).toDouble() / (1 << 20);
+        if (r.exitCode == 0 && mib > 0) {
+            rate.push_back(mib / parts.value(0).toDouble());
+            cpu.push_back((cpuSeconds(enginePid) - before) * 1000 / mib);
+        }
+    }
+    return {median(ttfb), median(rate), median(cpu)};
+}
+
+void print(const char* mode, const Figures& f) {
+    std::printf("%-8s ttfb %6.2f ms   %3d MiB at %7.1f MiB/s   engine %5.2f ms CPU per MiB\n", mode, f.ttfbMs,
+                megabytes, f.mibPerSecond, f.engineMsPerMib);
+}
+
+qint64 waitForSocks() {
+    for (int i = 0; i < 100; ++i) {
+        if (run({"sh", "-c", "ss -ltn | grep -q '127.0.0.1:10808 '"}).exitCode == 0)
+            return 1;
+        QThread::msleep(50);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int requests = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
+    const int downloads = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    if (const auto why = unavailable()) {
+        std::printf("bench_systemwide: %s\n", qPrintable(*why));
+        return 0;
+    }
+    QString message;
+    if (!up(&message)) {
+        std::printf("topology failed: %s\n", qPrintable(message));
+        down();
+        return 1;
+    }
+    std::printf("# %d CPUs, %d requests and %d x %d MiB per mode, medians\n", QThread::idealThreadCount(),
+                requests, downloads, megabytes);
+    const Figures direct = measure({}, requests, downloads, 0);
+    print("direct", direct);
+
+    // SOCKS: the engine alone in the client namespace, no rules (today's mode).
+    QTemporaryDir dir;
+    QFile config(dir.filePath("client.json"));
+    config.open(QIODevice::WriteOnly);
+    config.write(clientDocument(vpnServer1));
+    config.close();
+    QProcess engine;
+    engine.start("ip", {"netns", "exec", client, "v2ray", "-config", config.fileName()});
+    engine.waitForStarted();
+    waitForSocks();
+    const qint64 enginePid =
+        run({"pgrep", "-f", "-n", "v2ray -config " + config.fileName()}, {}, std::nullopt)
+            .out.trimmed()
+            .toLongLong();
+    const Figures socks = measure({"-x", "socks5h://127.0.0.1:10808"}, requests, downloads, enginePid);
+    print("socks", socks);
+    engine.terminate();
+    engine.waitForFinished(5000);
+
+    // System-wide: vemko-netd's rules and engine; curl knows nothing of a proxy.
+    const QString helper = QCoreApplication::applicationDirPath() + "/../bin/vemko-netd";
+    run({"useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", "vemko-engine"}, {},
+        std::nullopt);
+    const Result started = run({helper, "up"}, clientDocument(vpnServer1));
+    if (started.exitCode != 0) {
+        std::printf("vemko-netd up failed: %s\n", started.err.constData());
+    } else {
+        QFile pidFile(helperStateFolder() + "/engine.pid");
+        pidFile.open(QIODevice::ReadOnly);
+        const Figures system = measure({}, requests, downloads, pidFile.readAll().trimmed().toLongLong());
+        print("system", system);
+        std::printf("system / socks: ttfb %.2f x, throughput %.2f x (goal: within 1.1 x)\n",
+                    system.ttfbMs / socks.ttfbMs, socks.mibPerSecond / system.mibPerSecond);
+        run({helper, "down"});
+    }
+    down();
+    return 0;
+}

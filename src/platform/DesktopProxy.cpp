@@ -1,0 +1,185 @@
+#include "platform/DesktopProxy.h"
+
+#include "platform/PlatformError.h"
+#include "platform/ReplaceFile.h"
+#include "platform/TunnelPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace {
+
+constexpr int toolTimeoutMs = 10000;
+const QString schema = QStringLiteral("org.gnome.system.proxy");
+const QString dconfPath = QStringLiteral("/system/proxy/");
+const QStringList kdeKeys{"ProxyType", "socksProxy", "httpProxy", "httpsProxy", "NoProxyFor"};
+
+struct ToolResult {
+    bool ok = false;
+    QByteArray out;
+};
+
+ToolResult tool(const QString& program, const QStringList& arguments, const QByteArray& input = {}) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForStarted(toolTimeoutMs))
+        return {};
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(toolTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+            process.readAllStandardOutput()};
+}
+
+bool found(const QString& program) {
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+QString kdeTool(const char* verb) {
+    for (const char* version : {"6", "5"}) {
+        const QString name = QStringLiteral("k%1config%2").arg(QLatin1String(verb), QLatin1String(version));
+        if (found(name))
+            return name;
+    }
+    return {};
+}
+
+QStringList kdeGroup(const QString& key) {
+    return {"--file", "kioslaverc", "--group", "Proxy Settings", "--key", key};
+}
+
+// The settings GNOME programs must see, in the order they are written: the switch comes last,
+// when everything it turns on is in place.
+QList<std::pair<QStringList, QString>> gnomeValues(int socksPort, int httpPort) {
+    const QString host = QStringLiteral("'127.0.0.1'");
+    return {
+        {{schema + ".socks", "host"}, host},
+        {{schema + ".socks", "port"}, QString::number(socksPort)},
+        {{schema + ".http", "host"}, host},
+        {{schema + ".http", "port"}, QString::number(httpPort)},
+        {{schema + ".https", "host"}, host},
+        {{schema + ".https", "port"}, QString::number(httpPort)},
+        {{schema, "ignore-hosts"}, QStringLiteral("['localhost', '127.0.0.0/8', '::1']")},
+        {{schema, "mode"}, QStringLiteral("'manual'")},
+    };
+}
+
+} // namespace
+
+DesktopProxy::DesktopProxy(QString stateDir) : m_stateDir(std::move(stateDir)) {}
+
+QString DesktopProxy::defaultStateDir() {
+    const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    return (state.isEmpty() ? QDir::homePath() + "/.local/state" : state) + "/vemko-vpn";
+}
+
+bool DesktopProxy::backupPresent() const {
+    return QFile::exists(gnomeBackup()) || QFile::exists(kdeBackup());
+}
+
+void DesktopProxy::apply(int socksPort, int httpPort) {
+    if (!TunnelPaths::ensurePrivateDir(m_stateDir))
+        throw PlatformError(QStringLiteral("Не удалось создать папку %1").arg(m_stateDir));
+    const bool gnome = applyGnome(socksPort, httpPort);
+    const bool kde = applyKde(socksPort, httpPort);
+    if (!gnome && !kde)
+        throw PlatformError(QStringLiteral("Не удалось включить системный прокси: настройки GNOME не "
+                                           "сохраняются (нет сеанса D-Bus), KDE не найден"));
+}
+
+bool DesktopProxy::applyGnome(int socksPort, int httpPort) {
+    if (!found("gsettings") || !found("dconf") || !tool("gsettings", {"list-keys", schema}).ok)
+        return false;
+    // The first backup is the user's own: a second apply after a crash must not save ours.
+    if (!QFile::exists(gnomeBackup())) {
+        const ToolResult dump = tool("dconf", {"dump", dconfPath});
+        if (!dump.ok)
+            return false;
+        replaceFile(gnomeBackup(), dump.out);
+    }
+    bool took = true;
+    for (const auto& [where, value] : gnomeValues(socksPort, httpPort)) {
+        tool("gsettings", QStringList{"set"} + where + QStringList{value});
+        // Without a session bus the write "succeeds" and changes nothing: believe only a read.
+        took =
+            took && QString::fromUtf8(tool("gsettings", QStringList{"get"} + where).out).trimmed() == value;
+    }
+    if (!took) {
+        restoreGnome();
+        // Nothing took (no session bus): the backup is no longer needed, unless something changed.
+        QFile backup(gnomeBackup());
+        if (backup.open(QIODevice::ReadOnly) && backup.readAll() == tool("dconf", {"dump", dconfPath}).out)
+            QFile::remove(gnomeBackup());
+        return false;
+    }
+    return true;
+}
+
+bool DesktopProxy::applyKde(int socksPort, int httpPort) {
+    const QString write = kdeTool("write");
+    const QString read = kdeTool("read");
+    if (write.isEmpty() || read.isEmpty())
+        return false;
+    if (!QFile::exists(kdeBackup())) {
+        QByteArray saved;
+        for (const QString& key : kdeKeys)
+            saved += key.toUtf8() + '=' + tool(read, kdeGroup(key)).out.trimmed() + '\n';
+        replaceFile(kdeBackup(), saved);
+    }
+    const QString http = QStringLiteral("http://127.0.0.1:%1").arg(httpPort);
+    const QList<std::pair<QString, QString>> values{
+        {"socksProxy", QStringLiteral("socks://127.0.0.1:%1").arg(socksPort)},
+        {"httpProxy", http},
+        {"httpsProxy", http},
+        {"NoProxyFor", "localhost,127.0.0.0/8,::1"},
+        {"ProxyType", "1"}}; // manual, last
+    for (const auto& [key, value] : values)
+        if (!tool(write, kdeGroup(key) << value).ok)
+            return false;
+    tool("dbus-send",
+         {"--type=signal", "/KIO/Scheduler", "org.kde.KIO.Scheduler.reparseSlaveConfiguration", "string:"});
+    return true;
+}
+
+void DesktopProxy::restore() {
+    restoreGnome();
+    restoreKde();
+}
+
+void DesktopProxy::restoreGnome() {
+    QFile backup(gnomeBackup());
+    if (!backup.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray saved = backup.readAll();
+    backup.close();
+    // Exactly as before: what the user never set is unset again.
+    if (tool("dconf", {"reset", "-f", dconfPath}).ok && tool("dconf", {"load", dconfPath}, saved).ok)
+        QFile::remove(gnomeBackup());
+}
+
+void DesktopProxy::restoreKde() {
+    QFile backup(kdeBackup());
+    const QString write = kdeTool("write");
+    if (write.isEmpty() || !backup.open(QIODevice::ReadOnly))
+        return;
+    bool ok = true;
+    for (const QByteArray& line : backup.readAll().split('\n')) {
+        const qsizetype equals = line.indexOf('=');
+        if (equals <= 0)
+            continue;
+        const QString key = QString::fromUtf8(line.left(equals));
+        const QString value = QString::fromUtf8(line.mid(equals + 1));
+        ok = tool(write, value.isEmpty() ? kdeGroup(key) << "--delete" : kdeGroup(key) << value).ok && ok;
+    }
+    backup.close();
+    tool("dbus-send",
+         {"--type=signal", "/KIO/Scheduler", "org.kde.KIO.Scheduler.reparseSlaveConfiguration", "string:"});
+    if (ok)
+        QFile::remove(kdeBackup());
+}

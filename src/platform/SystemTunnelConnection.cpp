@@ -1,0 +1,219 @@
+#include "platform/SystemTunnelConnection.h"
+
+#include "platform/EngineDocument.h"
+#include "platform/PlatformError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int pollMs = 250;
+// pkexec answering later than this is showing the administrator prompt.
+constexpr int approvalDelayMs = 700;
+
+// Exit codes of pkexec (the prompt dismissed; not authorized or no prompt possible) and the helper.
+constexpr int pkexecDismissed = 126;
+constexpr int pkexecNotAuthorized = 127;
+constexpr int helperRefusedDocument = 3;
+
+namespace texts {
+const QString dismissed =
+    QStringLiteral("Подтверждение отменено: туннель для всей системы не включён. Ничего не изменено.");
+const QString notAuthorized =
+    QStringLiteral("Нет прав на туннель для всей системы: polkit отказал или пароль "
+                   "не принят. Ничего не изменено.");
+const QString documentRefused = QStringLiteral("Помощник vemko-netd отклонил настройки сервера");
+const QString helperFailed = QStringLiteral("Помощник vemko-netd не смог %1 туннель: %2");
+const QString notStarted = QStringLiteral("Не удалось запустить помощник vemko-netd (%1)");
+} // namespace texts
+
+QByteArray savedDocument(const QString& configFile) {
+    QFile file(configFile);
+    if (configFile.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll())
+        .object()
+        .value("protocolConfiguration")
+        .toObject()
+        .value("providerConfiguration")
+        .toObject()
+        .value("config")
+        .toString()
+        .toUtf8();
+}
+
+// The helper's supervisor holds this lock for its whole life.
+bool supervisorRunning(const QString& folder) {
+    const int fd = ::open(QFile::encodeName(folder + "/supervisor.lock").constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+QString lastLine(const QByteArray& text) {
+    const QList<QByteArray> lines = text.trimmed().split('\n');
+    return QString::fromUtf8(lines.isEmpty() ? QByteArray() : lines.last())
+        .remove(QStringLiteral("vemko-netd: "));
+}
+
+} // namespace
+
+SystemTunnelConnection::SystemTunnelConnection(QStringList command, QString configFile, QString stateRoot,
+                                               QObject* parent)
+    : TunnelConnection(parent), m_command(std::move(command)), m_configFile(std::move(configFile)),
+      m_stateRoot(std::move(stateRoot)) {
+    m_poll.setInterval(pollMs);
+    connect(&m_poll, &QTimer::timeout, this, &SystemTunnelConnection::refresh);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &SystemTunnelConnection::refresh);
+    m_approvalDelay.setSingleShot(true);
+    m_approvalDelay.setInterval(approvalDelayMs);
+    connect(&m_approvalDelay, &QTimer::timeout, this, [this] {
+        m_awaitingApproval = m_helper != nullptr;
+        emit statusChanged();
+    });
+    refresh();
+}
+
+QString SystemTunnelConnection::installedHelper() {
+    return QStringLiteral("/usr/libexec/vemko-vpn/vemko-netd");
+}
+
+QStringList SystemTunnelConnection::defaultCommand() {
+    return {QStringLiteral("/usr/bin/pkexec"), installedHelper()};
+}
+
+bool SystemTunnelConnection::helperInstalled() {
+    const QFileInfo helper(installedHelper());
+    return helper.isExecutable() && helper.ownerId() == 0 &&
+           QFileInfo(defaultCommand().first()).isExecutable();
+}
+
+// The rules belong to a network namespace; so does the helper's state.
+QString SystemTunnelConnection::stateFile() const {
+    struct stat ns {};
+    if (::stat("/proc/self/ns/net", &ns) != 0)
+        return {};
+    return QStringLiteral("%1/net-%2/state").arg(m_stateRoot).arg(ns.st_ino);
+}
+
+void SystemTunnelConnection::start(const QJsonObject& options) {
+    const QJsonValue config = options.value("config");
+    if (!config.isUndefined() && !config.isString())
+        throw PlatformError(QStringLiteral("Неверные параметры запуска туннеля"));
+    const QByteArray text = config.isString() ? config.toString().toUtf8() : savedDocument(m_configFile);
+    const QJsonDocument document = QJsonDocument::fromJson(text);
+    if (!document.isObject())
+        throw PlatformError(QStringLiteral("Настройки туннеля не найдены"));
+    m_failure.reset();
+    runHelper(QStringLiteral("up"),
+              QJsonDocument(adaptForEngine(document.object())).toJson(QJsonDocument::Compact));
+}
+
+void SystemTunnelConnection::stop() {
+    runHelper(QStringLiteral("down"), {});
+}
+
+// One helper at a time: a verb asked for while another runs waits for it (pkexec runs as root,
+// we could not end it anyway), and only the last one asked for runs.
+void SystemTunnelConnection::runHelper(const QString& verb, const QByteArray& input) {
+    if (m_helper) {
+        m_pendingVerb = verb;
+        m_helper->setProperty("pendingInput", input);
+        return;
+    }
+    auto* process = new QProcess(this);
+    m_helper = process;
+    process->setProgram(m_command.first());
+    process->setArguments(m_command.mid(1) << verb);
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    connect(process, &QProcess::finished, this, [this, process, verb] { helperFinished(process, verb); });
+    connect(process, &QProcess::errorOccurred, this, [this, process, verb](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            helperFinished(process, verb);
+    });
+    process->start();
+    // The document goes through the pipe only: never a file, never an argument.
+    process->write(input);
+    process->closeWriteChannel();
+    m_approvalDelay.start();
+    refresh();
+}
+
+void SystemTunnelConnection::helperFinished(QProcess* process, const QString& verb) {
+    if (process != m_helper)
+        return;
+    const bool started = process->error() != QProcess::FailedToStart;
+    const int code = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+    if (!started)
+        m_failure = texts::notStarted.arg(process->errorString());
+    else if (code == pkexecDismissed)
+        m_failure = texts::dismissed;
+    else if (code == pkexecNotAuthorized)
+        m_failure = texts::notAuthorized;
+    else if (code == helperRefusedDocument)
+        m_failure = texts::documentRefused;
+    else if (code != 0)
+        m_failure = texts::helperFailed.arg(verb == QLatin1String("up") ? QStringLiteral("включить")
+                                                                        : QStringLiteral("выключить"),
+                                            lastLine(process->readAllStandardError()));
+    const QString pending = std::exchange(m_pendingVerb, {});
+    const QByteArray pendingInput = process->property("pendingInput").toByteArray();
+    m_helper = nullptr;
+    process->deleteLater();
+    m_approvalDelay.stop();
+    m_awaitingApproval = false;
+    if (!pending.isEmpty())
+        runHelper(pending, pendingInput);
+    refresh();
+    emit statusChanged();
+}
+
+void SystemTunnelConnection::refresh() {
+    const QString file = stateFile();
+    const QString folder = QFileInfo(file).absolutePath();
+    if (m_watcher.directories().isEmpty() && QFileInfo(folder).isDir())
+        m_watcher.addPath(folder);
+
+    QFile state(file);
+    const QList<QByteArray> fields =
+        state.open(QIODevice::ReadOnly) ? state.read(256).simplified().split(' ') : QList<QByteArray>{};
+    const QByteArray word = fields.value(0);
+    TunnelStatus status = TunnelStatus::Disconnected;
+    bool blocked = false;
+    std::optional<QDateTime> date;
+    if (word == "up" && supervisorRunning(folder)) {
+        status = TunnelStatus::Connected;
+        date = QDateTime::fromString(QString::fromLatin1(fields.value(1)), Qt::ISODateWithMs);
+        if (date && !date->isValid())
+            date.reset();
+    } else if (word == "starting") {
+        status = TunnelStatus::Connecting;
+    } else if (word == "up" || word == "blocked") {
+        status = TunnelStatus::Reasserting;
+        blocked = true;
+    }
+    if (m_helper) // the helper's word is not in yet
+        status = m_helper->arguments().last() == QLatin1String("up") ? TunnelStatus::Connecting
+                                                                     : TunnelStatus::Disconnecting;
+
+    const bool active = status != TunnelStatus::Disconnected || m_helper;
+    if (active && !m_poll.isActive())
+        m_poll.start();
+    else if (!active)
+        m_poll.stop();
+    if (status == m_status && date == m_connectedDate && blocked == m_blocked)
+        return;
+    m_status = status;
+    m_connectedDate = date;
+    m_blocked = blocked;
+    emit statusChanged();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/TunnelManager.h"
+
+#include <QFileSystemWatcher>
+#include <QPointer>
+#include <QProcess>
+#include <QTimer>
+
+// The tunnel for the whole system: vemko-netd, started through pkexec, puts the rules up and runs
+// the engine; the helper's state file (world-readable, no secret in it) tells how it goes.
+//   helper "up"       -> Connected, with the time it came up
+//   helper "starting" -> Connecting
+//   helper "blocked"  -> Reasserting, blocked(): the engine is gone, everything stays refused
+//   no state, "down"  -> Disconnected
+// While pkexec waits for the administrator prompt, awaitingApproval() is true.
+class SystemTunnelConnection final : public TunnelConnection {
+    Q_OBJECT
+public:
+    // `command` runs the helper: by default pkexec and the installed helper. `stateRoot` holds
+    // the helper's per-namespace folders.
+    explicit SystemTunnelConnection(QStringList command = defaultCommand(), QString configFile = {},
+                                    QString stateRoot = QStringLiteral("/run/vemko-netd"),
+                                    QObject* parent = nullptr);
+
+    static QString installedHelper(); // the path the polkit action names
+    static QStringList defaultCommand();
+    static bool helperInstalled();
+
+    TunnelStatus status() const override { return m_status; }
+    std::optional<QDateTime> connectedDate() const override { return m_connectedDate; }
+    void start(const QJsonObject& options) override;
+    void stop() override;
+    bool awaitingApproval() const override { return m_awaitingApproval; }
+    bool blocked() const override { return m_blocked; }
+    std::optional<QString> failure() const override { return m_failure; }
+
+private:
+    void runHelper(const QString& verb, const QByteArray& input);
+    void helperFinished(QProcess* process, const QString& verb);
+    void refresh();
+    QString stateFile() const;
+
+    QStringList m_command;
+    QString m_configFile;
+    QString m_stateRoot;
+    QFileSystemWatcher m_watcher;
+    QTimer m_poll;
+    QTimer m_approvalDelay;
+    QPointer<QProcess> m_helper;
+    QString m_pendingVerb;
+    TunnelStatus m_status = TunnelStatus::Disconnected;
+    std::optional<QDateTime> m_connectedDate;
+    bool m_awaitingApproval = false;
+    bool m_blocked = false;
+    std::optional<QString> m_failure;
+};

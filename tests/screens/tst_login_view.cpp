@@ -1,0 +1,159 @@
+// The sign-in screen over the real model: the main button's enable rule, the Telegram button,
+// the two modes, the error line and Enter in the password field.
+
+#include "AccountRig.h"
+#include "LoginView.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+struct LoginRig : AccountRig {
+    LoginView& login() {
+        if (!view) {
+            serveAccount();
+            make();
+            show(makeSignInScreen(context(), nullptr));
+        }
+        return *static_cast<LoginView*>(view.get());
+    }
+    void type(const QString& email, const QString& password) {
+        login();
+        find<QLineEdit>("emailField")->setText(email);
+        find<QLineEdit>("passwordField")->setText(password);
+    }
+    QPushButton* button(const QString& name) { return login().findChild<QPushButton*>(name); }
+    QString text(const QString& name) { return login().findChild<QLabel*>(name)->text(); }
+};
+
+QString repeated(const QString& piece, int times) {
+    QString text;
+    for (int i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+} // namespace
+
+class LoginViewTest : public QObject {
+    Q_OBJECT
+private slots:
+    void enableRule_data() {
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("no @") << "user.example.com"
+                              << "longenough1" << false;
+        QTest::newRow("7 latin") << "u@x"
+                                 << "1234567" << false;
+        QTest::newRow("8 latin") << "u@x"
+                                 << "12345678" << true;
+        QTest::newRow("8 cyrillic") << "u@x"
+                                    << "пароль12" << true;
+        QTest::newRow("7 cyrillic") << "u@x"
+                                    << "парольй" << false;
+        // Each is several UTF-16 units but one character to a reader.
+        QTest::newRow("8 emoji with tone") << "u@x" << repeated("👍🏽", 8) << true;
+        QTest::newRow("7 emoji with tone") << "u@x" << repeated("👍🏽", 7) << false;
+        QTest::newRow("7 combined letters") << "u@x" << repeated("е\u0308", 7) << false;
+        QTest::newRow("spaces count") << "@"
+                                      << "        " << true;
+    }
+    void enableRule() {
+        QFETCH(QString, email);
+        QFETCH(QString, password);
+        QFETCH(bool, enabled);
+        LoginRig rig;
+        rig.type(email, password);
+        QCOMPARE(rig.button("mainButton")->isEnabled(), enabled);
+        QVERIFY(rig.button("telegramButton")->isEnabled());
+    }
+
+    void startsFromStoredEmail_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("stored") << "me@vemko.app";
+        QTest::newRow("nothing stored") << "";
+    }
+    void startsFromStoredEmail() {
+        QFETCH(QString, stored);
+        LoginRig rig;
+        if (!stored.isEmpty())
+            rig.api.defaults.setString("email", stored);
+        QCOMPARE(rig.login().findChild<QLineEdit*>("emailField")->text(), stored);
+        QCOMPARE(rig.login().findChild<QLineEdit*>("passwordField")->echoMode(), QLineEdit::Password);
+        QVERIFY(!rig.button("mainButton")->isEnabled());
+    }
+
+    // Both buttons wait while a flow runs; the Telegram button needs no fields at all.
+    void telegramWithEmptyFields() {
+        LoginRig rig;
+        rig.service().on(
+            "POST", "/api/v1/auth/tg/start",
+            ScriptedReply::json(200, QJsonObject{{"key", "k1"}, {"url", "https://t.me/vemko_bot?start=k1"}}));
+        rig.service().on("GET", "/api/v1/auth/tg/poll",
+                         ScriptedReply::json(200, QJsonObject{{"status", "pending"}}));
+        rig.type("u@x", "12345678");
+        rig.find<QLineEdit>("emailField")->clear();
+        rig.find<QLineEdit>("passwordField")->clear();
+        QVERIFY(rig.button("telegramButton")->isEnabled());
+        QTest::mouseClick(rig.button("telegramButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.desktop.opened.isEmpty(), 20000);
+        QCOMPARE(rig.desktop.opened.first(), QUrl("https://t.me/vemko_bot?start=k1"));
+        QVERIFY(rig.model->busy());
+        QVERIFY(!rig.button("telegramButton")->isEnabled());
+        rig.type("u@x", "12345678");
+        QVERIFY(!rig.button("mainButton")->isEnabled());
+    }
+
+    void modeSwitchKeepsFieldsAndError() {
+        LoginRig rig;
+        rig.service().on("POST", "/api/v1/auth/login", refusal(401, "Неверный пароль"));
+        rig.type("u@x", "12345678");
+        QTest::mouseClick(rig.button("mainButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.find<QLabel>("loginError")->isVisible(), 20000);
+        QCOMPARE(rig.text("loginError"), "Неверный пароль");
+        QCOMPARE(rig.text("loginTitle"), "С возвращением");
+
+        QTest::mouseClick(rig.button("modeButton"), Qt::LeftButton);
+        QCOMPARE(rig.text("loginTitle"), "Заводим нору");
+        QCOMPARE(rig.text("loginSubtitle"), "Почта и пароль — подписка привяжется к аккаунту");
+        QCOMPARE(rig.button("mainButton")->text(), "Создать аккаунт");
+        QCOMPARE(rig.button("modeButton")->text(), "У меня уже есть аккаунт");
+        QCOMPARE(rig.find<QLineEdit>("emailField")->text(), "u@x");
+        QCOMPARE(rig.find<QLineEdit>("passwordField")->text(), "12345678");
+        QVERIFY(rig.find<QLabel>("loginError")->isVisible());
+
+        // The main button now creates the account with the same fields.
+        rig.service().on("POST", "/api/v1/auth/register", refusal(409, "Почта занята"));
+        QTest::mouseClick(rig.button("mainButton"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.text("loginError"), QString("Почта занята"), 20000);
+        const auto sent = rig.service().requests("POST", "/api/v1/auth/register");
+        QVERIFY(!sent.isEmpty());
+        QCOMPARE(sent.first().json()["password"].toString(), "12345678");
+    }
+
+    void enterInPasswordField() {
+        LoginRig rig;
+        rig.service().on("POST", "/api/v1/auth/login", refusal(401, "Неверный пароль"));
+        rig.type("u@x", "1234567");
+        QTest::keyClick(rig.find<QLineEdit>("passwordField"), Qt::Key_Return);
+        rig.settle();
+        QCOMPARE(rig.count("auth/login"), 0);
+        rig.find<QLineEdit>("passwordField")->setText("12345678");
+        QTest::keyClick(rig.find<QLineEdit>("passwordField"), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.count("auth/login") > 0, 20000);
+    }
+
+    void accessibleNames() {
+        LoginRig rig;
+        rig.login();
+        QCOMPARE(misnamedControls(rig.view.get()), QStringList());
+        QCOMPARE(rig.find<QLineEdit>("passwordField")->accessibleName(), "Пароль");
+    }
+};
+
+QTEST_MAIN(LoginViewTest)
+#include "tst_login_view.moc"

@@ -1,0 +1,162 @@
+// Vpn in the system-wide mode for real: the app's connect, fail-over, probe and status over
+// vemko-netd (run directly, as these tests are root) inside the test network; the kill switch as
+// the controller shows it; disconnect leaving no rule.
+#include "device/Store.h"
+#include "platform/Clock.h"
+#include "platform/Defaults.h"
+#include "platform/LinuxTunnelSystem.h"
+#include "support/FakeDesktop.h"
+#include "support/FakeDeviceFacts.h"
+#include "support/FakeExtensionManager.h"
+#include "support/NetnsTopology.h"
+#include "tunnel/Vpn.h"
+
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+#include <csignal>
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+using namespace NetnsTopology;
+
+namespace {
+
+ServerProfile server(const QString& name, const QString& address) {
+    return ServerProfile{QUuid::createUuid(), name,
+                         QJsonDocument::fromJson(clientDocument(address)).object()};
+}
+
+qint64 enginePid() {
+    QFile file(helperStateFolder() + "/engine.pid");
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
+}
+
+} // namespace
+
+class VpnSystemMode : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        if (const auto why = unavailable())
+            QSKIP(qPrintable(*why));
+        if (run({"id", "vemko-engine"}, {}, std::nullopt).exitCode != 0)
+            QCOMPARE(run({"useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
+                          "vemko-engine"},
+                         {}, std::nullopt)
+                         .exitCode,
+                     0);
+        QString message;
+        QVERIFY2(up(&message), qPrintable(message));
+        // From here on this process (and every thread it starts) lives in the client namespace.
+        m_home = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        const int ns = ::open("/run/netns/vemko-t-client", O_RDONLY | O_CLOEXEC);
+        QVERIFY(ns >= 0);
+        QCOMPARE(::setns(ns, CLONE_NEWNET), 0);
+        ::close(ns);
+        m_entered = true;
+    }
+    void cleanup() {
+        if (m_entered)
+            run({qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-netd", "down"}, {}, std::nullopt);
+    }
+    void cleanupTestCase() {
+        if (m_entered) {
+            run({qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-netd", "down"}, {}, std::nullopt);
+            // Back home first: taking the network down ends every process still inside it.
+            ::setns(m_home, CLONE_NEWNET);
+            down();
+        }
+    }
+
+    // A refused administrator prompt is a clear error and changes nothing.
+    void aRefusedPromptIsAClearError() {
+        QTemporaryDir home;
+        // pkexec's "prompt dismissed" exit status, from a stand-in that asks nobody.
+        // It answers late, as a person at the prompt does: meanwhile the connection waits for approval.
+        SystemTunnelConnection connection(
+            QStringList{"sh", "-c", "cat >/dev/null; sleep 2; exit 126", "netd"},
+            home.filePath("tunnel.json"));
+        connection.start(QJsonObject{{"config", QString::fromUtf8(clientDocument())}});
+        QCOMPARE(connection.status(), TunnelStatus::Connecting);
+        QTRY_VERIFY_WITH_TIMEOUT(connection.awaitingApproval(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(connection.status(), TunnelStatus::Disconnected, 20000);
+        QVERIFY(!connection.awaitingApproval());
+        QVERIFY(connection.failure().has_value());
+        QVERIFY2(connection.failure()->contains("Ничего не изменено"), qPrintable(*connection.failure()));
+        QVERIFY(run({"nft", "list", "table", "inet", "vemko"}, {}, std::nullopt).exitCode != 0);
+    }
+
+    void connectsFailsOverAndHoldsTheKillSwitch() {
+        QTemporaryDir home;
+        const QString helper = qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-netd";
+        LinuxTunnelSystem tunnels(qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-tunnel",
+                                  home.filePath("tunnel.json"), home.filePath("run"));
+        tunnels.setSystemConnection(
+            std::make_unique<SystemTunnelConnection>(QStringList{helper}, home.filePath("tunnel.json")));
+        MemoryDefaults defaults;
+        FakeDeviceFacts facts;
+        Store store(defaults, facts);
+        store.setTunnelMode(TunnelMode::System);
+        tunnels.setModeSource([&store] { return store.tunnelMode(); });
+        FakeExtensionManager extensions;
+        FakeDesktop desktop;
+        QNetworkAccessManager lookupNetwork;
+        const QString origin = "http://" + httpHost;
+        Vpn vpn(tunnels, extensions, store, Clock::system(), desktop, lookupNetwork, origin,
+                origin + "/json");
+        QCOMPARE(vpn.tunnelMode(), QStringLiteral("system"));
+
+        // The selected server is dead; the reserve of its group carries the traffic.
+        const ServerProfile dead = server(QStringLiteral("Европа 1"), QStringLiteral("10.202.0.9"));
+        const ServerProfile reserve = server(QStringLiteral("Европа резерв"), vpnServer2);
+        vpn.setProfiles({dead, reserve});
+        reset();
+        bool finished = false;
+        [](Vpn& vpn, ServerProfile profile, bool& finished) -> QCoro::Task<> {
+            co_await vpn.connect(profile);
+            finished = true;
+        }(vpn, dead, finished);
+        QTRY_VERIFY_WITH_TIMEOUT(finished, 90000);
+        QCOMPARE(vpn.status(), Vpn::Status::On);
+        QCOMPARE(vpn.profileName(), std::optional<QString>(reserve.name));
+        QCOMPARE(vpn.error(), std::nullopt);
+        QVERIFY(vpn.since().has_value());
+        reset(); // the engine's calls to the dead server were its own, not leaks
+        // The exit lookup went through the tunnel: the outside saw the VPN server.
+        QTRY_COMPARE_WITH_TIMEOUT(vpn.exit(), std::optional<QString>("Test · " + vpnServer2), 20000);
+        // A plain program of the machine goes through the tunnel too, and nothing leaked.
+        QCOMPARE(curl({"http://" + httpHost + "/"}),
+                 QStringLiteral("server=%1 peer=%2").arg(httpHost, vpnServer2));
+        QCOMPARE(counter("leak4"), 0);
+        QCOMPARE(counter("leak6"), 0);
+        QCOMPARE(vpn.blocked(), false);
+
+        // The engine dies: the controller shows the kill switch and the machine stays shut.
+        QVERIFY(enginePid() > 0);
+        QCOMPARE(::kill(pid_t(enginePid()), SIGKILL), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(vpn.blocked(), 20000);
+        QCOMPARE(vpn.status(), Vpn::Status::Connecting);
+        QCOMPARE(curl({"http://" + httpHost + "/"}), QStringLiteral("rc=7"));
+        QCOMPARE(counter("leak4"), 0);
+
+        vpn.disconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(tunnels.systemConnection().status(), TunnelStatus::Disconnected, 20000);
+        QCOMPARE(vpn.status(), Vpn::Status::Off);
+        QCOMPARE(vpn.blocked(), false);
+        QVERIFY(run({"nft", "list", "table", "inet", "vemko"}, {}, std::nullopt).exitCode != 0);
+        QCOMPARE(curl({"http://" + httpHost + "/"}),
+                 QStringLiteral("server=%1 peer=%2").arg(httpHost, clientAddress));
+    }
+
+private:
+    bool m_entered = false;
+    int m_home = -1;
+};
+
+QTEST_GUILESS_MAIN(VpnSystemMode)
+#include "tst_vpn_system_mode.moc"
