@@ -38,7 +38,7 @@ deb: deps
 	./scripts/install-deps deps/packaging.txt
 	./scripts/build-deb $(BUILD)
 
-# The self-update end to end: build N from $(BUILD), N+1 from $(BUILD)/e2e-next (a second build).
+# The self-update end to end: build N from $(BUILD), N+1 from $(BUILD)/next (a second build).
 e2e-update: release
 	./scripts/e2e-update $(BUILD)
 
