@@ -8,8 +8,8 @@ std::optional<QString> Keychain::read(const QString& key) const {
 
 // The store replaces the item in one step, so a refused write keeps the previous token instead
 // of signing the user out.
-void Keychain::write(const QString& key, const QString& value) {
-    m_store.write(key, value);
+bool Keychain::write(const QString& key, const QString& value) {
+    return m_store.write(key, value);
 }
 
 void Keychain::remove(const QString& key) {

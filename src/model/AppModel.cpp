@@ -170,6 +170,8 @@ QCoro::Task<> AppModel::run(QString fallback, Action action) {
         co_await action();
     } catch (const ApiError& refusal) {
         failure = refusal.message;
+    } catch (const Fail& fail) {
+        failure = fail.text;
     } catch (...) {
         failure = fallback;
     }

@@ -22,6 +22,9 @@ const QString telegramFailed = QStringLiteral("Не получилось нач�
 const QString telegramNotConfirmed = QStringLiteral("Вход не подтверждён, попробуйте ещё раз");
 const QString signedIn = QStringLiteral("Вход выполнен");
 const QString linkFailed = QStringLiteral("Ссылка входа не сработала");
+const QString tokenNotSaved =
+    QStringLiteral("Не удалось сохранить вход: нет доступа к хранилищу паролей системы (Secret Service). "
+                   "Установите или разблокируйте его (например, gnome-keyring) и войдите снова.");
 } // namespace text
 
 const QString tokenKey = QStringLiteral("token");
@@ -30,6 +33,12 @@ const QString emailKey = QStringLiteral("email");
 // The bot confirms within about 5 minutes or not at all.
 constexpr auto telegramPollInterval = 2s;
 constexpr int telegramPolls = 150;
+
+// The token goes only to the secure store: a sign-in that cannot keep it has not happened.
+void keepToken(Keychain& keychain, const QString& token) {
+    if (!keychain.write(tokenKey, token))
+        throw Fail(text::tokenNotSaved);
+}
 
 // Only spaces and tabs: a pasted line break is left for the service to refuse.
 QString trimSpacesAndTabs(const QString& text) {
@@ -71,7 +80,7 @@ QCoro::Task<> AppModel::accountSignIn(bool create, QString email, QString passwo
         token = co_await m_api.login(address, password);
     if (!self)
         co_return;
-    m_keychain.write(tokenKey, token);
+    keepToken(m_keychain, token);
     // The field shows again exactly what the user typed.
     m_store.d().setString(emailKey, email);
     setSignedIn(true);
@@ -102,7 +111,7 @@ QCoro::Task<> AppModel::telegramSignIn(OpenUrl open) {
         if (!self)
             co_return;
         if (token) {
-            m_keychain.write(tokenKey, *token);
+            keepToken(m_keychain, *token);
             setSignedIn(true);
             setMessage(text::signedIn);
             co_await load();
@@ -121,7 +130,11 @@ QCoro::Task<> AppModel::signInWithToken(QString token) {
     const QPointer<AppModel> self(this);
     const std::optional<QString> earlier = m_keychain.read(tokenKey);
     // Written first so that the account request below carries it; undone when it is refused.
-    m_keychain.write(tokenKey, token);
+    if (!m_keychain.write(tokenKey, token)) {
+        setError(text::tokenNotSaved);
+        emit actionFailed(text::tokenNotSaved);
+        co_return;
+    }
 
     std::optional<Me> account;
     QString failure;
@@ -146,7 +159,7 @@ QCoro::Task<> AppModel::signInWithToken(QString token) {
     // Undo the tentative write, unless another sign-in has stored its own token meanwhile.
     if (m_keychain.read(tokenKey) == token) {
         if (earlier)
-            m_keychain.write(tokenKey, *earlier);
+            (void)m_keychain.write(tokenKey, *earlier);
         else
             m_keychain.remove(tokenKey);
     }

@@ -223,6 +223,7 @@ private slots:
         prepare(bash);
         QProcessEnvironment env = bash.processEnvironment();
         env.insert(u"PATH"_qs, QFileInfo(program()).absolutePath() + u':' + env.value(u"PATH"_qs));
+        env.insert(u"LC_ALL"_qs, u"C.UTF-8"_qs); // bash quotes Cyrillic as $'\320…' in a C locale
         bash.setProcessEnvironment(env);
         bash.setProgram(u"bash"_qs);
         bash.setArguments({u"-c"_qs,

@@ -166,6 +166,31 @@ private slots:
             QCOMPARE(rig.calls(), QStringList{"me"} + fullLoad);
     }
 
+    // A desktop whose secret store refuses the token (none installed, locked): the sign-in has
+    // not happened, and says why, instead of showing an account that cannot load.
+    void aRefusedSecretStoreSignsNobodyIn_data() {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("e-mail") << "login";
+        QTest::newRow("telegram") << "tg";
+        QTest::newRow("link") << "link";
+    }
+    void aRefusedSecretStoreSignsNobodyIn() {
+        QFETCH(QString, way);
+        ModelRig rig;
+        rig.serveAccount();
+        rig.service().on("POST", "/api/v1/auth/login", tokenReply("tok-1"));
+        rig.service().on("POST", "/api/v1/auth/tg/start", ok("{\"key\":\"k1\",\"url\":\"https://t.me/b\"}"));
+        rig.service().on("GET", "/api/v1/auth/tg/poll", tokenReply("tok-1"));
+        rig.api.secure.refuseWrites = true;
+        AppModel& model = rig.make();
+        QVERIFY(rig.finish(way == "login" ? model.signIn("a@b.ru", "password")
+                           : way == "tg"  ? model.signInWithTelegram({})
+                                          : model.signInWithToken("link-token")));
+        QVERIFY(model.error() && model.error()->startsWith("Не удалось сохранить вход"));
+        QVERIFY(!model.busy() && !model.signedIn() && !rig.token() && !model.me());
+        QVERIFY(!rig.calls().contains("me"));
+    }
+
     void aTokenStoredMeanwhileIsNotOverwritten() {
         ModelRig rig;
         ScriptedReply slow = refusal(401, "Ссылка недействительна");
@@ -173,7 +198,7 @@ private slots:
         rig.service().on("GET", "/api/v1/me", slow);
         AppModel& model = rig.make();
         const auto done = spawn(model.signInWithToken("bad-token"));
-        rig.api.keychain.write("token", "fresh-token"); // another sign-in completes meanwhile
+        QVERIFY(rig.api.keychain.write("token", "fresh-token")); // another sign-in completes meanwhile
         QVERIFY(drive([&] { return *done; }, &rig.clock));
         QCOMPARE(rig.token(), QStringLiteral("fresh-token"));
         QVERIFY(model.signedIn());

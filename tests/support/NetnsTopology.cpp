@@ -56,9 +56,15 @@ std::optional<QString> unavailable() {
     const QString probe = QStringLiteral("vemko-t-probe");
     run({"ip", "netns", "del", probe}, {}, std::nullopt);
     const Result added = run({"ip", "netns", "add", probe}, {}, std::nullopt);
+    // `ip netns exec` also needs a mount namespace whose root is a mount point (not so in a chroot).
+    const Result entered =
+        added.exitCode == 0 ? run({"ip", "netns", "exec", probe, "true"}, {}, std::nullopt) : Result{};
     run({"ip", "netns", "del", probe}, {}, std::nullopt);
     if (added.exitCode != 0)
         return QStringLiteral("the kernel refuses network namespaces here: ") + QString::fromUtf8(added.err);
+    if (entered.exitCode != 0)
+        return QStringLiteral("network namespaces cannot be entered here (a chroot?): ") +
+               QString::fromUtf8(entered.err);
     return std::nullopt;
 }
 

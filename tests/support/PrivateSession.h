@@ -53,6 +53,11 @@ inline int rerunInside(int argc, char* argv[]) {
         return 1;
     QStringList command;
     if (::geteuid() == 0) {
+        // A root folder others cannot search (a chroot unpacked from a private temporary folder)
+        // stops an ordinary user at its first library: opened for search, as on any system.
+        struct stat root {};
+        if (::stat("/", &root) == 0 && (root.st_mode & S_IXOTH) == 0)
+            ::chmod("/", (root.st_mode & 07777) | S_IXGRP | S_IXOTH);
         // The home must belong to the user the test becomes.
         if (::chown(QFile::encodeName(home.path()).constData(), nobodyUid, nogroupGid) != 0)
             return 1;
