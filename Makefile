@@ -1,7 +1,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run screenshots clean
+.PHONY: deps configure build test run screenshots release deb e2e-update clean
 
 deps:
 	./scripts/install-deps
@@ -25,6 +25,22 @@ screenshots: build
 		LANG=C.UTF-8 TZ=UTC $(BUILD)/tests/vemko-account-screenshots docs/screenshots
 	env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_FONT_DPI QT_QPA_PLATFORM=offscreen \
 		LANG=C.UTF-8 TZ=UTC $(BUILD)/tests/vemko-screenshots docs/screenshots
+
+# The signed AppDir release and its zip in dist/; `make release VEMKO_BUILD=43` sets the build number.
+release: configure
+	./scripts/install-deps deps/packaging.txt
+	cmake -S . -B $(BUILD) -DVEMKO_ICONS=ON $(if $(VEMKO_BUILD),-DVEMKO_BUILD=$(VEMKO_BUILD))
+	cmake --build $(BUILD) -j $(JOBS)
+	./scripts/release $(BUILD)
+
+# The Debian package in dist/ (built from a copy of the tree under $(BUILD)/deb), checked by lintian.
+deb: deps
+	./scripts/install-deps deps/packaging.txt
+	./scripts/build-deb $(BUILD)
+
+# The self-update end to end: build N from $(BUILD), N+1 from $(BUILD)/next (a second build).
+e2e-update: release
+	./scripts/e2e-update $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

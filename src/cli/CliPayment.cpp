@@ -168,6 +168,10 @@ QCoro::Task<int> Cli::update(const Invocation& in) {
         co_return report(in, true, facts, lines);
     }
 
+    if (updater.packageManaged()) { // the package manager installs it, not we
+        facts.insert(QStringLiteral("installed"), false);
+        co_return fail(in, Updater::packageManagedText(), facts);
+    }
     const auto shown = QObject::connect(&updater, &Updater::progressChanged, this, [this, &updater] {
         if (updater.progress() >= 0)
             startProgress(QStringLiteral("Обновление: %1%").arg(updater.progress()));

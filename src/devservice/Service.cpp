@@ -3,6 +3,8 @@
 #include "Scrypt.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QHttpServerResponder>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -174,6 +176,15 @@ Service::Answer Service::dispatch(const QHttpServerRequest& request) {
         if (kind == u"tg" && action == u"/confirm" && method == Method::Post)
             return tgConfirm(call, key);
         return reply::error(405, QStringLiteral("Метод не поддерживается"));
+    }
+    // Update archives the operator puts in <data>/download/, for the version file's "url".
+    static const QRegularExpression downloadPath(
+        QStringLiteral("^/download/([A-Za-z0-9][A-Za-z0-9._-]{0,127})$"));
+    if (const auto match = downloadPath.match(path); match.hasMatch() && method == Method::Get) {
+        QFile file(QDir(m_dataFolder).filePath(QStringLiteral("download/") + match.captured(1)));
+        if (!file.open(QIODevice::ReadOnly))
+            return reply::error(404, QStringLiteral("Нет такого файла"));
+        return {200, file.readAll(), "application/zip"};
     }
     if (path == u"/" && method == Method::Get)
         return reply::html(QStringLiteral("Вемко VPN: тестовый сервис"),

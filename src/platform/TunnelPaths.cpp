@@ -1,5 +1,7 @@
 #include "platform/TunnelPaths.h"
 
+#include "platform/InstallLayout.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -41,7 +43,7 @@ QString defaultHostExecutable() {
     QString fromEnv = envPath("VEMKO_TUNNEL_HOST");
     if (!fromEnv.isEmpty())
         return fromEnv;
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/vemko-tunnel");
+    return InstallLayout::helperDir() + QStringLiteral("/vemko-tunnel");
 }
 
 QString engineProgram() {

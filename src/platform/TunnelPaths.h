@@ -15,7 +15,7 @@ QString defaultRuntimeDir();
 // $XDG_CACHE_HOME/vemko-vpn (~/.cache when XDG_CACHE_HOME is unset): the engine's private copy.
 QString defaultCacheDir();
 
-// $VEMKO_TUNNEL_HOST, else vemko-tunnel next to the running executable.
+// $VEMKO_TUNNEL_HOST, else vemko-tunnel among the app's helpers (InstallLayout::helperDir()).
 QString defaultHostExecutable();
 
 // $VEMKO_V2RAY, else "v2ray" (looked up on PATH when started).

@@ -363,6 +363,10 @@ Card* MoreView::makeApplicationCard(QWidget* content) {
     m_install = button(card, QStringLiteral("installButton"), QStringLiteral("Обновить сейчас"));
     m_install->setStyleSheet(prominentStyle());
     connect(m_install, &QPushButton::clicked, this, [this] { startMainTask(m_updater.install()); });
+    // A system package's updates come through the package manager: the card says so instead.
+    m_packageNote =
+        screenLabel(card, QStringLiteral("packageManagedNote"), 12, QFont::Normal, Brand::secondaryText());
+    m_packageNote->setText(Updater::packageManagedText());
 
     m_progressRow = new QWidget(card);
     m_progressRow->setObjectName(QStringLiteral("progressRow"));
@@ -395,6 +399,7 @@ Card* MoreView::makeApplicationCard(QWidget* content) {
     for (QWidget* part : std::initializer_list<QWidget*>{m_updateTitle, m_updateNotes})
         card->body()->addWidget(part);
     card->body()->addWidget(m_install, 0, Qt::AlignLeft);
+    card->body()->addWidget(m_packageNote);
     card->body()->addWidget(m_progressRow);
     card->body()->addWidget(m_current);
     card->body()->addWidget(m_check, 0, Qt::AlignLeft);
@@ -443,7 +448,9 @@ void MoreView::refresh() {
     m_updateTitle->setText(QStringLiteral("Есть версия ") + m_updater.availableVersionName());
     m_updateNotes->setText(m_updater.availableNotes());
     m_updateNotes->setVisible(available && !m_updater.availableNotes().isEmpty());
-    m_install->setVisible(available && progress < 0);
+    const bool packaged = m_updater.packageManaged();
+    m_install->setVisible(available && progress < 0 && !packaged);
+    m_packageNote->setVisible(available && packaged);
     m_progressRow->setVisible(available && progress >= 0);
     m_progress->setValue(qBound(0, progress, 100));
     m_progressText->setText(QStringLiteral("Обновляю: ") + number(progress) + QStringLiteral(" %"));
@@ -453,4 +460,5 @@ void MoreView::refresh() {
     m_updateMessage->setVisible(m_updater.hasMessage());
     m_updateMessage->setText(m_updater.messageText());
     m_autoUpdate->setChecked(m_store.autoUpdate());
+    m_autoUpdate->setVisible(!packaged);
 }

@@ -87,6 +87,7 @@ private:
     QLabel* m_updateTitle;
     QLabel* m_updateNotes;
     QPushButton* m_install;
+    QLabel* m_packageNote;
     QWidget* m_progressRow;
     QProgressBar* m_progress;
     QLabel* m_progressText;

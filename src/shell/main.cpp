@@ -6,6 +6,7 @@
 #include "VemkoVPNApp.h"
 #include "model/AppCore.h"
 #include "platform/Clock.h"
+#include "platform/InstallLayout.h"
 #include "platform/LoginItem.h"
 #include "platform/TunnelPaths.h"
 #include "screens/Brand.h"
@@ -36,7 +37,10 @@ int main(int argc, char** argv) {
     case SingleInstance::Role::First:
         break;
     }
-    DesktopEntry::install(QCoreApplication::applicationFilePath(), DesktopEntry::defaultDataHome());
+    // A system package brings its own entry under /usr/share; a copy in the user's folder would
+    // shadow it and outlive the package.
+    if (!InstallLayout::isPackageManaged(QCoreApplication::applicationDirPath()))
+        DesktopEntry::install(QCoreApplication::applicationFilePath(), DesktopEntry::defaultDataHome());
     Brand::applyLook(app);
 
     AppCore core;

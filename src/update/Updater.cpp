@@ -2,6 +2,7 @@
 
 #include "device/Store.h"
 #include "platform/Desktop.h"
+#include "platform/InstallLayout.h"
 #include "platform/PlatformError.h"
 #include "platform/TunnelPaths.h"
 #include "service/Api.h"
@@ -53,16 +54,17 @@ QString UpdaterSetup::defaultInstallPath() {
 }
 
 UpdaterSetup UpdaterSetup::defaults() {
-    const QDir appDir(QCoreApplication::applicationDirPath());
+    const QDir helpers(InstallLayout::helperDir());
     return UpdaterSetup{
         .installPath = defaultInstallPath(),
-        .publicKey = appDir.filePath(QStringLiteral("vemko-update-key.pem")),
-        .codesign = appDir.filePath(QStringLiteral("vemko-codesign")),
+        .publicKey = helpers.filePath(QStringLiteral("vemko-update-key.pem")),
+        .codesign = helpers.filePath(QStringLiteral("vemko-codesign")),
         // The shared temp dir is writable by everyone: a folder there owned by someone else could
         // swap the verified bundle before the script copies it. Ours, 0700, per user.
         .tempDir = QDir::tempPath() + QStringLiteral("/vemko-vpn-update-%1").arg(getuid()),
         .unzip = QStringLiteral("/usr/bin/unzip"),
         .waitPid = QCoreApplication::applicationPid(),
+        .packageManaged = InstallLayout::isPackageManaged(QCoreApplication::applicationDirPath()),
     };
 }
 
@@ -101,7 +103,7 @@ QCoro::Task<> Updater::check(bool automatic) {
 }
 
 QCoro::Task<> Updater::install() {
-    if (!m_available || m_progress >= 0)
+    if (!m_available || m_progress >= 0 || m_setup.packageManaged)
         co_return;
     const QUrl url(m_available->url, QUrl::StrictMode);
     if (url.isEmpty() || !url.isValid())

@@ -30,10 +30,13 @@ struct UpdaterSetup {
     qint64 unpackedLimit = qint64{1} << 30;
     qint64 entryLimit = 100'000;
     std::chrono::milliseconds toolLimit{std::chrono::seconds(60)};
+    // Installed by the system's package manager (the app runs from under /usr): that manager
+    // brings updates, so the check still offers a newer version but install() never runs.
+    bool packageManaged = false;
 
-    // ~/.local/opt/Vemko VPN.AppDir; the key and tool next to the running executable
-    // ("vemko-update-key.pem", "vemko-codesign"); <temp>/vemko-vpn-update-<uid>; "/usr/bin/unzip";
-    // this process's id.
+    // ~/.local/opt/Vemko VPN.AppDir; the key and tool among the app's helpers, next to the
+    // running executable in an AppDir ("vemko-update-key.pem", "vemko-codesign");
+    // <temp>/vemko-vpn-update-<uid>; "/usr/bin/unzip"; this process's id.
     static UpdaterSetup defaults();
     static QString defaultInstallPath();
 };
@@ -48,6 +51,7 @@ class Updater : public QObject {
     Q_PROPERTY(int progress READ progress NOTIFY progressChanged)
     Q_PROPERTY(bool hasMessage READ hasMessage NOTIFY messageChanged)
     Q_PROPERTY(QString message READ messageText NOTIFY messageChanged)
+    Q_PROPERTY(bool packageManaged READ packageManaged CONSTANT)
 
 public:
     Updater(Api& api, const Store& store, Desktop& desktop, QNetworkAccessManager& network,
@@ -72,6 +76,13 @@ public:
     bool hasMessage() const { return m_message.has_value(); }
     QString messageText() const { return m_message.value_or(QString()); }
 
+    // The app came from a system package: the update card shows packageManagedText() instead of
+    // offering the download.
+    bool packageManaged() const { return m_setup.packageManaged; }
+    static QString packageManagedText() {
+        return QStringLiteral("Обновления приходят через менеджер пакетов системы");
+    }
+
     QString installPath() const { return m_setup.installPath; }
     const UpdaterSetup& setup() const { return m_setup; }
 
@@ -79,7 +90,8 @@ public:
     // it at once. Never throws: a failed request is only logged.
     QCoro::Task<> check(bool automatic);
     // Downloads, unpacks and verifies `available`, then starts the install script and asks the
-    // app to quit. Never throws: a failure lands in `message` with progress back at -1.
+    // app to quit. Does nothing for a package-managed install. Never throws: a failure lands in `message`
+    // with progress back at -1.
     QCoro::Task<> install();
 
 signals:

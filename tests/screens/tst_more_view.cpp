@@ -281,6 +281,20 @@ private slots:
         QVERIFY(rig.shown("installButton"));
         QVERIFY(!rig.shown("progressRow"));
     }
+
+    // An install from the system package: the newer version is named, the package manager brings it.
+    void packageManagedInstall() {
+        MoreRig rig;
+        rig.setup.packageManaged = true;
+        rig.updater =
+            std::make_unique<Updater>(rig.api.api, rig.api.store, rig.desktop, rig.api.network, rig.setup);
+        rig.open();
+        rig.offerUpdate({});
+        QCOMPARE(rig.text("updateTitle"), "Есть версия 1.4");
+        QCOMPARE(rig.text("packageManagedNote"), "Обновления приходят через менеджер пакетов системы");
+        QVERIFY(rig.shown("packageManagedNote"));
+        QVERIFY(!rig.shown("installButton") && !rig.shown("autoUpdateSwitch"));
+    }
 };
 
 QTEST_MAIN(MoreViewTest)

@@ -15,11 +15,16 @@ private slots:
         QTest::addColumn<bool>("autoUpdate");
         QTest::addColumn<qint64>("offered"); // 0 for no offer
         QTest::addColumn<bool>("installs");
-        QTest::newRow("equal build") << 0LL << 42LL << true << true << 0LL << false;
-        QTest::newRow("higher, on demand") << 0LL << 43LL << false << true << 43LL << false;
-        QTest::newRow("higher, automatic, updates on") << 0LL << 43LL << true << true << 43LL << true;
-        QTest::newRow("higher, automatic, updates off") << 0LL << 43LL << true << false << 43LL << false;
-        QTest::newRow("lower after an offer") << 44LL << 41LL << true << true << 44LL << false;
+        QTest::addColumn<bool>("packaged"); // installed by the system's package manager
+        QTest::newRow("equal build") << 0LL << 42LL << true << true << 0LL << false << false;
+        QTest::newRow("higher, on demand") << 0LL << 43LL << false << true << 43LL << false << false;
+        QTest::newRow("higher, automatic, updates on")
+            << 0LL << 43LL << true << true << 43LL << true << false;
+        QTest::newRow("higher, automatic, updates off")
+            << 0LL << 43LL << true << false << 43LL << false << false;
+        QTest::newRow("lower after an offer") << 44LL << 41LL << true << true << 44LL << false << false;
+        QTest::newRow("higher, automatic, from a package")
+            << 0LL << 43LL << true << true << 43LL << false << true;
     }
     void offers() {
         QFETCH(qint64, earlier);
@@ -28,7 +33,13 @@ private slots:
         QFETCH(bool, autoUpdate);
         QFETCH(qint64, offered);
         QFETCH(bool, installs);
+        QFETCH(bool, packaged);
         UpdaterFixture f;
+        if (packaged) {
+            f.setup.packageManaged = true;
+            f.updater = std::make_unique<Updater>(f.api.api, f.api.store, f.desktop, f.api.network, f.setup);
+            QVERIFY(f.updater->packageManaged());
+        }
         f.api.defaults.setBoolean(u"auto_update"_qs, autoUpdate);
         if (earlier) {
             f.offer(earlier);
