@@ -2,6 +2,7 @@
 
 #include "platform/EngineDocument.h"
 #include "platform/PlatformError.h"
+#include "platform/TunnelPaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,21 +34,6 @@ const QString documentRefused = QStringLiteral("Помощник vemko-netd от
 const QString helperFailed = QStringLiteral("Помощник vemko-netd не смог %1 туннель: %2");
 const QString notStarted = QStringLiteral("Не удалось запустить помощник vemko-netd (%1)");
 } // namespace texts
-
-QByteArray savedDocument(const QString& configFile) {
-    QFile file(configFile);
-    if (configFile.isEmpty() || !file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll())
-        .object()
-        .value("protocolConfiguration")
-        .toObject()
-        .value("providerConfiguration")
-        .toObject()
-        .value("config")
-        .toString()
-        .toUtf8();
-}
 
 // The helper's supervisor holds this lock for its whole life.
 bool supervisorRunning(const QString& folder) {
@@ -109,7 +95,8 @@ void SystemTunnelConnection::start(const QJsonObject& options) {
     const QJsonValue config = options.value("config");
     if (!config.isUndefined() && !config.isString())
         throw PlatformError(QStringLiteral("Неверные параметры запуска туннеля"));
-    const QByteArray text = config.isString() ? config.toString().toUtf8() : savedDocument(m_configFile);
+    const QByteArray text =
+        config.isString() ? config.toString().toUtf8() : TunnelPaths::savedEngineDocument(m_configFile);
     const QJsonDocument document = QJsonDocument::fromJson(text);
     if (!document.isObject())
         throw PlatformError(QStringLiteral("Настройки туннеля не найдены"));

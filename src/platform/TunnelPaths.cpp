@@ -1,10 +1,13 @@
 #include "platform/TunnelPaths.h"
 
 #include "platform/InstallLayout.h"
+#include "platform/OwnFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStandardPaths>
 #include <cerrno>
 #include <sys/stat.h>
@@ -71,6 +74,20 @@ bool ensurePrivateDir(const QString& path) {
     if ((info.st_mode & 07777) != 0700 && chmod(native.constData(), 0700) != 0)
         return false;
     return true;
+}
+
+QByteArray savedEngineDocument(const QString& configFile) {
+    if (configFile.isEmpty())
+        return {};
+    const QJsonObject saved =
+        QJsonDocument::fromJson(OwnFile::read(configFile, qint64{32} << 20).value_or(QByteArray())).object();
+    return saved.value("protocolConfiguration")
+        .toObject()
+        .value("providerConfiguration")
+        .toObject()
+        .value("config")
+        .toString()
+        .toUtf8();
 }
 
 } // namespace TunnelPaths

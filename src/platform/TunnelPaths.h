@@ -25,5 +25,8 @@ QString engineProgram();
 // a symlink or belongs to another user: the runtime folder may sit in a shared temp dir.
 // Returns false when the folder cannot be made private.
 bool ensurePrivateDir(const QString& path);
+// The engine document inside the saved tunnel configuration (its provider configuration's
+// "config"); empty when the file is missing, unreadable, over 32 MB or holds none.
+QByteArray savedEngineDocument(const QString& configFile);
 
 } // namespace TunnelPaths

@@ -30,18 +30,6 @@ QByteArray readStdin() {
     return input.read(qint64{16} * 1024 * 1024);
 }
 
-QByteArray readSaved(const QString& configFile) {
-    const QJsonObject saved =
-        QJsonDocument::fromJson(OwnFile::read(configFile, qint64{32} << 20).value_or(QByteArray())).object();
-    return saved.value("protocolConfiguration")
-        .toObject()
-        .value("providerConfiguration")
-        .toObject()
-        .value("config")
-        .toString()
-        .toUtf8();
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -61,7 +49,7 @@ int main(int argc, char* argv[]) {
 
     QByteArray document = parser.isSet(saved) ? QByteArray() : readStdin();
     if (document.trimmed().isEmpty())
-        document = readSaved(parser.value(configFile));
+        document = TunnelPaths::savedEngineDocument(parser.value(configFile));
 
     const QString folder = parser.value(runtimeDir);
     if (!TunnelPaths::ensurePrivateDir(folder)) {

@@ -78,7 +78,8 @@ table inet leakwatch {
     type filter hook prerouting priority -300; policy accept;
     iifname "vki-c" ip daddr { 10.202.0.2, 10.202.0.3 } tcp dport 10086 counter name tunnel accept
     iifname "vki-c" ip saddr 10.201.0.2 ip daddr != 10.201.0.1 counter name leak4
-    iifname "vki-c" ip6 daddr != fe80::/10 ip6 saddr != fe80::/10 counter name leak6
+    # link-scope traffic (neighbour discovery to ff02::/16 included) never leaves the LAN
+    iifname "vki-c" ip6 daddr != { fe80::/10, ff02::/16 } ip6 saddr != fe80::/10 counter name leak6
     iifname "vki-c" ip daddr 10.201.0.1 meta l4proto { tcp, udp } th dport 53 counter name lan_dns
   }
 }

@@ -59,12 +59,7 @@ private slots:
         if (const auto why = unavailable())
             QSKIP(qPrintable(*why));
         QVERIFY2(QFileInfo(helper()).isExecutable(), qPrintable(helper()));
-        if (run({"id", "vemko-engine"}, {}, std::nullopt).exitCode != 0)
-            QCOMPARE(run({"useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
-                          "vemko-engine"},
-                         {}, std::nullopt)
-                         .exitCode,
-                     0);
+        QVERIFY(ensureEngineUser());
         QString message;
         QVERIFY2(up(&message), qPrintable(message));
     }

@@ -64,6 +64,13 @@ std::optional<QString> unavailable() {
     return std::nullopt;
 }
 
+bool ensureEngineUser() {
+    return run({"id", "vemko-engine"}, {}, std::nullopt).exitCode == 0 ||
+           run({"useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", "vemko-engine"},
+               {}, std::nullopt)
+                   .exitCode == 0;
+}
+
 bool up(QString* message) {
     const Result result = run({"bash", script(), "up", workDir()}, {}, std::nullopt, 60000);
     if (message)

@@ -31,6 +31,9 @@ Result run(const QStringList& command, const QByteArray& input = {}, std::option
 // Why these tests cannot run here (not root, no network namespaces), or nothing when they can.
 std::optional<QString> unavailable();
 
+// The system user the helper runs the engine as, made when missing.
+bool ensureEngineUser();
+
 // Builds the topology, removing the remains of an earlier run first; false with a message on
 // failure. down() removes every namespace and process of it.
 bool up(QString* message);

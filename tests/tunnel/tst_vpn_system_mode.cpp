@@ -49,12 +49,7 @@ private slots:
     void initTestCase() {
         if (const auto why = unavailable())
             QSKIP(qPrintable(*why));
-        if (run({"id", "vemko-engine"}, {}, std::nullopt).exitCode != 0)
-            QCOMPARE(run({"useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
-                          "vemko-engine"},
-                         {}, std::nullopt)
-                         .exitCode,
-                     0);
+        QVERIFY(ensureEngineUser());
         QString message;
         QVERIFY2(up(&message), qPrintable(message));
         // From here on this process (and every thread it starts) lives in the client namespace.
