@@ -22,9 +22,9 @@ run: build
 # The pictures the README shows: offscreen, fixed fonts, scale 1, UTC; the same files every time.
 screenshots: build
 	env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_FONT_DPI QT_QPA_PLATFORM=offscreen \
-		LANG=C.UTF-8 TZ=UTC $(BUILD)/tests/vemko-account-screenshots docs/screenshots
+		LANG=C.UTF-8 TZ=UTC $(BUILD)/tools/screenshots/vemko-account-screenshots docs/screenshots
 	env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_FONT_DPI QT_QPA_PLATFORM=offscreen \
-		LANG=C.UTF-8 TZ=UTC $(BUILD)/tests/vemko-screenshots docs/screenshots
+		LANG=C.UTF-8 TZ=UTC $(BUILD)/tools/screenshots/vemko-screenshots docs/screenshots
 
 # The signed AppDir release and its zip in dist/; `make release VEMKO_BUILD=43` sets the build number.
 release: configure
