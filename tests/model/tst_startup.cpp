@@ -28,7 +28,6 @@ private slots:
         QTest::addColumn<bool>("reconnects");
         QTest::newRow("every condition holds") << "" << true;
         QTest::newRow("auto-connect off") << "auto-connect off" << false;
-        QTest::newRow("auto-connect not a Boolean") << "auto-connect text" << true;
         QTest::newRow("was not connected") << "was not connected" << false;
         QTest::newRow("tunnel already on") << "tunnel on" << false;
         QTest::newRow("inactive account") << "inactive" << false;
@@ -47,8 +46,6 @@ private slots:
         rig.api.defaults.setBoolean("was_connected", change != "was not connected");
         if (change == "auto-connect off")
             rig.api.defaults.setBoolean("auto_connect", false);
-        if (change == "auto-connect text")
-            rig.api.defaults.setString("auto_connect", "false");
         if (change == "tunnel on")
             rig.tunnels.preload().fakeConnection()->setStatus(TunnelStatus::Connected);
         if (change == "offline")
