@@ -74,11 +74,6 @@ private slots:
         QCOMPARE(Store(defaults, facts, BundleInfo{u"2.0.1"_s, text, false}).appBuild(), number);
     }
 
-    void versionFallback() {
-        QCOMPARE(Store(defaults, facts, BundleInfo{}).appVersion(), u"1.0.0"_s);
-        QCOMPARE(Store(defaults, facts, BundleInfo{QString(), {}, false}).appVersion(), u"1.0.0"_s);
-    }
-
     // On unless the user turned it off; a value of another type does not count as off.
     void behaviourSettings() {
         const Store store(defaults, facts);

@@ -25,15 +25,6 @@ class TestVpnStatus : public QObject {
     }
 
 private slots:
-    void startsOffWithoutSavedConfiguration() {
-        VpnRig rig;
-        Vpn& vpn = rig.make();
-        QCOMPARE(vpn.status(), VpnStatus::Off);
-        QCOMPARE(vpn.since(), std::nullopt);
-        QCOMPARE(vpn.tunnelBundleId(), QString("app.vemko.vpn.tunnel"));
-        QVERIFY(!vpn.previewOnly());
-    }
-
     void table_data() {
         QTest::addColumn<TunnelStatus>("platform");
         QTest::addColumn<VpnStatus>("shown");
@@ -112,21 +103,6 @@ private slots:
         connection.setStatus(TunnelStatus::Connected);
         rig.settle();
         QCOMPARE(vpn.since(), std::optional(rig.clock.now()));
-    }
-
-    // Same names with new settings must replace the list, or fail-over would use old settings.
-    void setProfilesNotifiesOnlyOnChange() {
-        VpnRig rig;
-        Vpn& vpn = rig.make();
-        QSignalSpy changes(&vpn, &Vpn::profilesChanged);
-        vpn.setProfiles({VpnRig::profile("A"), VpnRig::profile("B")});
-        vpn.setProfiles({VpnRig::profile("A"), VpnRig::profile("B")}); // new ids, same names
-        QCOMPARE(changes.size(), 1);
-        ServerProfile moved = VpnRig::profile("A");
-        moved.config.insert("outbounds", QJsonArray{QJsonObject{{"protocol", "trojan"}}});
-        vpn.setProfiles({moved, VpnRig::profile("B")});
-        QCOMPARE(changes.size(), 2);
-        QCOMPARE(vpn.profiles().at(0).config, moved.config);
     }
 
     void exitTexts_data() {
