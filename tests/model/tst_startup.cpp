@@ -1,4 +1,5 @@
-// The start-up sequence (reconnect decision, the 3-hourly update check) and sign-in links.
+// The start-up sequence (reconnect decision, the 3-hourly update check) and sign-in links (the app
+// following one from its arguments: tst_app).
 
 #include "ModelRig.h"
 #include "model/SignInLink.h"
@@ -115,17 +116,6 @@ private slots:
         QFETCH(QString, link);
         QFETCH(QString, token);
         QCOMPARE(signInLinkToken(link), maybe(token));
-    }
-
-    void aLinkStartsATokenSignIn() {
-        ModelRig rig;
-        rig.serveAccount();
-        AppModel& model = rig.make();
-        QVERIFY(!handleSignInLink(model, QUrl("vemko://login?token=abc")));
-        QVERIFY(handleSignInLink(model, QUrl("vemko://auth?token=link-token")));
-        QVERIFY(drive([&] { return model.signedIn() && rig.count("app/version") == 1; }, &rig.clock));
-        QCOMPARE(rig.token(), QStringLiteral("link-token"));
-        QCOMPARE(model.message(), QStringLiteral("Вход выполнен"));
     }
 };
 
