@@ -17,17 +17,13 @@ public:
     void err(const QString& line) override { errLines.append(line); }
     bool terminal() const override { return false; }
     void progress(const QString&) override {}
-    std::optional<QString> secret(const QString&) override {
-        ++secretReads;
-        return input;
-    }
+    std::optional<QString> secret(const QString&) override { return input; }
     bool hasDesktop() const override { return desktop; }
 
     QStringList outLines;
     QStringList errLines;
     std::optional<QString> input;
     bool desktop = false;
-    int secretReads = 0;
 };
 
 struct CliRig : ModelRig {

@@ -32,7 +32,6 @@ void prepare(CliRig& rig, const QString& scenario) {
     service.on("GET", "/api/v1/auth/tg/poll", ok(R"({"token":"tg"})"));
     if (scenario == u"refusing") {
         service.on("POST", "/api/v1/auth/login", refusal(401, u"Неверный пароль"_qs));
-        service.on("POST", "/api/v1/trial", refusal(409, u"Пробный день уже использован"_qs));
         service.on("GET", "/api/v1/pay/77", ok(R"({"status":"pending"})"));
         service.on("POST", "/api/v1/subscribe/stripe", ok(R"({"url":"not a link"})"));
         service.on("GET", "/api/v1/ip", ScriptedReply::empty(500)); // the tunnel carries nothing
@@ -69,14 +68,10 @@ private slots:
         QTest::newRow("status on, from another process")
             << "tunnel on" << QStringList{"status"} << none << 0
             << "Подключено · Рига\nПодключено: 00:00\nАдрес выхода: Riga · 5.6.7.8" << none;
-        QTest::newRow("status signed out")
-            << "signed out" << QStringList{"status"} << none << 0 << "Подписка не активна" << none;
         QTest::newRow("account") << "active" << QStringList{"account"} << none << 0
                                  << "Аккаунт: u@example.com\nПодписка: активна до 01.03.2026, осталось 44 "
                                     "дня 12 ч\nУстройства: 1 из 3"
                                  << none;
-        QTest::newRow("account signed out") << "signed out" << QStringList{"account"} << none << 1 << ""
-                                            << "Вы не вошли";
         QTest::newRow("servers") << "active" << QStringList{"servers"} << none << 0 << "✓ Амстердам\n  Рига"
                                  << none;
         QTest::newRow("servers cached, signed out") << "signed out" << QStringList{"servers", "--cached"}
@@ -87,8 +82,6 @@ private slots:
                                         << "Нет сервера «рыга». Похожие: Рига";
         QTest::newRow("connect") << "active" << QStringList{"connect"} << none << 0
                                  << "Подключено · Амстердам" << none;
-        QTest::newRow("connect named")
-            << "active" << QStringList{"connect", "Рига"} << none << 0 << "Подключено · Рига" << none;
         QTest::newRow("connect, probe fails")
             << "refusing" << QStringList{"connect"} << none << 1 << "Отключено"
             << "сервер не пропустил трафик";
@@ -127,8 +120,6 @@ private slots:
             << "это не ссылка входа";
         QTest::newRow("trial") << "active" << QStringList{"trial"} << none << 0 << "Пробный доступ включён"
                                << none;
-        QTest::newRow("trial refused") << "refusing" << QStringList{"trial"} << none << 1 << ""
-                                       << "Пробный день уже использован";
         QTest::newRow("promo: the service's word")
             << "active" << QStringList{"promo", "X1"} << none << 0 << "Код не найден" << none;
         QTest::newRow("devices") << "active" << QStringList{"devices"} << none << 0
@@ -202,10 +193,7 @@ private slots:
             prepare(rig, u"active"_qs);
             QCOMPARE(rig.run({"connect", "Рига"}), 0);
             QCOMPARE(rig.stored(u"profile_name"_qs), u"Рига"_qs);
-            QCOMPARE(rig.stored(u"lastGood"_qs), u"Рига"_qs);
-            QCOMPARE(rig.run({"disconnect"}), 0);
-            QCOMPARE(rig.tunnel().status(), VpnStatus::Off);
-            QCOMPARE(rig.api.defaults.boolean(u"was_connected"_qs), false);
+            QCOMPARE(rig.tunnels.connection()->startedServers, QStringList{u"Рига"_qs});
         }
         {
             // The mode is stored for the window and read back by the next command.
@@ -222,12 +210,6 @@ private slots:
             rig.console.input = u"secret"_qs;
             QCOMPARE(rig.run({"login", "u@example.com"}), 0);
             QCOMPARE(rig.token(), u"fresh"_qs);
-            QCOMPARE(rig.service()
-                         .requests("POST", "/api/v1/auth/login")
-                         .first()
-                         .json()[u"password"_qs]
-                         .toString(),
-                     u"secret"_qs);
             // One load cycle per command: the model's own start-up load stays off.
             QCOMPARE(rig.count(u"me"_qs), 1);
         }
@@ -249,16 +231,6 @@ private slots:
             rig.console.desktop = true;
             QCOMPARE(rig.run({"pay", "m1", "sbp"}), 0);
             QCOMPARE(rig.desktop.opened, QList<QUrl>{QUrl(u"https://pay.example/77"_qs)});
-            QCOMPARE(rig.run({"status"}), 0);
-        }
-        {
-            // Waiting for a payment that never comes: 40 status requests, about two minutes.
-            CliRig rig;
-            prepare(rig, u"refusing"_qs);
-            const QDateTime start = rig.clock.now();
-            QCOMPARE(rig.run({"pay", "m1", "sbp"}), 1);
-            QCOMPARE(rig.service().requests("GET", "/api/v1/pay/77").size(), 40);
-            QCOMPARE(start.secsTo(rig.clock.now()), 120);
         }
     }
 

@@ -118,13 +118,9 @@ private slots:
                                           << "от 1 до 10";
         QTest::newRow("signed out") << QStringList{"account"} << 1 << ""
                                     << "Вы не вошли";
-        QTest::newRow("unknown server") << QStringList{"select", "Европа"} << 1 << ""
-                                        << "Похожие: Европа авто";
         QTest::newRow("servers of the cache")
             << QStringList{"servers", "--cached"} << 0 << "  Европа авто\n✓ Рига\n"
             << "";
-        QTest::newRow("completion names") << QStringList{"_servers"} << 0 << "Европа авто\nРига\n"
-                                          << "";
     }
 
     void exitStatuses() {
@@ -199,27 +195,23 @@ private slots:
         ::close(slave);
     }
 
-    // --json: exactly one JSON object on standard output, errors on standard error as well.
+    // --json: exactly one JSON object on standard output (its members are the command tests'),
+    // errors on standard error as well.
     void jsonIsOneObject() {
         Result result = run({u"--json"_qs, u"status"_qs});
         QCOMPARE(result.exit, 0);
         QCOMPARE(result.out.count(u'\n'), 1);
-        QJsonObject object = QJsonDocument::fromJson(result.out.toUtf8()).object();
-        QCOMPARE(object.value(u"ok"_qs), QJsonValue(true));
-        QCOMPARE(object.value(u"status"_qs), QJsonValue(u"off"_qs));
-        QCOMPARE(object.value(u"line"_qs), QJsonValue(u"Подписка не активна"_qs));
-        QCOMPARE(object.value(u"signed_in"_qs), QJsonValue(false));
+        QCOMPARE(QJsonDocument::fromJson(result.out.toUtf8()).object().value(u"ok"_qs), QJsonValue(true));
 
         result = run({u"select"_qs, u"Рыга"_qs, u"--json"_qs});
         QCOMPARE(result.exit, 1);
-        object = QJsonDocument::fromJson(result.out.toUtf8()).object();
+        const QJsonObject object = QJsonDocument::fromJson(result.out.toUtf8()).object();
         QCOMPARE(object.value(u"ok"_qs), QJsonValue(false));
-        QCOMPARE(object.value(u"close"_qs), QJsonValue(QJsonArray{u"Рига"_qs}));
         QCOMPARE(result.err, object.value(u"error"_qs).toString() + u'\n');
     }
 
-    // The shipped bash completion: the cached server names quoted for the shell, a command's fixed
-    // words, and every command of the help.
+    // The shipped bash completion (through vemkoctl's hidden _servers): the cached server names
+    // quoted for the shell, a command's fixed words, and every command of the help.
     void bashCompletion_data() {
         QTest::addColumn<QStringList>("words"); // after "vemkoctl"; the last one is being completed
         QTest::addColumn<QString>("offered");

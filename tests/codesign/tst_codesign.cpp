@@ -46,12 +46,6 @@ private slots:
         m_key = makeKeyPair(m_dir.path(), u"release"_qs);
     }
 
-    void signedBundleVerifies() {
-        const QString bundle = signedBundle();
-        QVERIFY(QFile::exists(bundle + u"/.signature"_qs));
-        QCOMPARE(codesign(u"verify"_qs, m_key.publicPem, bundle), valid);
-    }
-
     // Names are bytes: "\xff" is not UTF-8 and reads as U+FFFD, whose UTF-8 is another file's
     // name here. Each file is hashed under its own name, so changing "\xff" breaks the signature.
     void lookAlikeNamesAreDifferentFiles() {
@@ -107,7 +101,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(bool, signRefused);
         const QString bundle = signedBundle();
-        QVERIFY(!bundle.isEmpty());
+        QCOMPARE(codesign(u"verify"_qs, m_key.publicPem, bundle), valid); // it is the change that fails
         tamper(bundle);
         QCOMPARE(codesign(u"verify"_qs, key.isEmpty() ? m_key.publicPem : key, bundle), invalid);
         if (signRefused)

@@ -76,16 +76,12 @@ private slots:
         QCOMPARE(planPriceLine(plan), line);
     }
 
-    void cardTiers() {
-        const QList<StripeTier> tiers{{5, 9.0, 90.0}, {1, 4.5, 48.0}, {3, 6.0, 60.0}};
-        const QList<StripeTier> sorted = sortedTiers(tiers);
-        QCOMPARE(sorted.first().devices, 1);
-        QCOMPARE(sorted.last().devices, 5);
-        QCOMPARE(tierDevices(sorted[0]), u"1 устройство"_qs);
-        QCOMPARE(tierDevices(sorted[1]), u"3 устройства"_qs);
-        QCOMPARE(tierDevices(sorted[2]), u"5 устройств"_qs);
-        QCOMPARE(tierPriceLine(sorted[0], false), u"$4.50 в месяц"_qs);
-        QCOMPARE(tierPriceLine(sorted[0], true), u"$48.00 в год · $4.00 в месяц"_qs);
+    // The card tiers by device count (their texts: the command line's "plans").
+    void cardTiersByDevices() {
+        QList<int> devices;
+        for (const StripeTier& tier : sortedTiers({{5, 9.0, 90.0}, {1, 4.5, 48.0}, {3, 6.0, 60.0}}))
+            devices << tier.devices;
+        QCOMPARE(devices, (QList<int>{1, 3, 5}));
     }
 };
 

@@ -1,4 +1,5 @@
-// The start-up sequence (reconnect decision, the 3-hourly update check) and sign-in links.
+// The start-up sequence (reconnect decision, the 3-hourly update check) and sign-in links (the app
+// following one from its arguments: tst_app).
 
 #include "ModelRig.h"
 #include "model/SignInLink.h"
@@ -28,7 +29,6 @@ private slots:
         QTest::addColumn<bool>("reconnects");
         QTest::newRow("every condition holds") << "" << true;
         QTest::newRow("auto-connect off") << "auto-connect off" << false;
-        QTest::newRow("auto-connect not a Boolean") << "auto-connect text" << true;
         QTest::newRow("was not connected") << "was not connected" << false;
         QTest::newRow("tunnel already on") << "tunnel on" << false;
         QTest::newRow("inactive account") << "inactive" << false;
@@ -47,8 +47,6 @@ private slots:
         rig.api.defaults.setBoolean("was_connected", change != "was not connected");
         if (change == "auto-connect off")
             rig.api.defaults.setBoolean("auto_connect", false);
-        if (change == "auto-connect text")
-            rig.api.defaults.setString("auto_connect", "false");
         if (change == "tunnel on")
             rig.tunnels.preload().fakeConnection()->setStatus(TunnelStatus::Connected);
         if (change == "offline")
@@ -118,17 +116,6 @@ private slots:
         QFETCH(QString, link);
         QFETCH(QString, token);
         QCOMPARE(signInLinkToken(link), maybe(token));
-    }
-
-    void aLinkStartsATokenSignIn() {
-        ModelRig rig;
-        rig.serveAccount();
-        AppModel& model = rig.make();
-        QVERIFY(!handleSignInLink(model, QUrl("vemko://login?token=abc")));
-        QVERIFY(handleSignInLink(model, QUrl("vemko://auth?token=link-token")));
-        QVERIFY(drive([&] { return model.signedIn() && rig.count("app/version") == 1; }, &rig.clock));
-        QCOMPARE(rig.token(), QStringLiteral("link-token"));
-        QCOMPARE(model.message(), QStringLiteral("Вход выполнен"));
     }
 };
 

@@ -51,7 +51,6 @@ private slots:
         row("unbind offline",
             {"devices/delete", ScriptedReply::reset(), {}, {}, "Не удалось отвязать устройство"});
         row("card checkout", {"subscribe/stripe", checkout(stripe), stripe});
-        row("checkout not a URL", {"subscribe/stripe", checkout("::::")});
         row("checkout in another program", {"subscribe/stripe", checkout("file:///x.desktop")});
         row("checkout refused", {"subscribe/stripe", refusal(400, "Недоступно"), {}, {}, "Недоступно"});
         row("checkout offline",

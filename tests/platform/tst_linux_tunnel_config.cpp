@@ -47,7 +47,6 @@ private slots:
         fill(*manager, R"({"outbounds":[{"protocol":"vless"}]})", "Нидерланды");
         QVERIFY(runTask(manager->save()));
         QVERIFY(manager->connection());
-        QCOMPARE(modeOf(configFile()), 0600);
 
         const auto loaded = loadAll();
         QCOMPARE(loaded.size(), size_t(1));

@@ -74,20 +74,11 @@ bool drive(const std::function<bool()>& done, VirtualClock* clock, std::chrono::
 }
 
 bool runTask(QCoro::Task<> task, VirtualClock* clock, std::chrono::milliseconds watchdog) {
-    std::exception_ptr error;
-    bool finished = false;
-    auto runner = [](QCoro::Task<> inner, std::exception_ptr& err, bool& fin) -> QCoro::Task<> {
-        try {
-            co_await std::move(inner);
-        } catch (...) {
-            err = std::current_exception();
-        }
-        fin = true;
-    }(std::move(task), error, finished);
-    drive([&] { return finished; }, clock, watchdog);
-    if (error)
-        std::rethrow_exception(error);
-    return finished;
+    auto withResult = [](QCoro::Task<> inner) -> QCoro::Task<bool> {
+        co_await std::move(inner);
+        co_return true;
+    };
+    return runTask(withResult(std::move(task)), clock, watchdog).value_or(false);
 }
 
 std::shared_ptr<bool> spawn(QCoro::Task<> task) {

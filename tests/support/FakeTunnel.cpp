@@ -64,7 +64,6 @@ void FakeTunnelConnection::after(std::optional<std::chrono::milliseconds> delay,
 }
 
 QCoro::Task<> FakeTunnelManager::save() {
-    ++saves;
     co_await nextTurn();
     if (!m_system.saveError.isEmpty())
         throw PlatformError(m_system.saveError);
@@ -74,7 +73,6 @@ QCoro::Task<> FakeTunnelManager::save() {
 }
 
 QCoro::Task<> FakeTunnelManager::load() {
-    ++loads;
     co_await nextTurn();
 }
 

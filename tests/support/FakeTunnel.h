@@ -58,9 +58,6 @@ public:
     // The platform lost track of this configuration's connection.
     void forgetConnection() { m_connection.reset(); }
 
-    int saves = 0;
-    int loads = 0;
-
 private:
     friend class FakeTunnelSystem;
     FakeTunnelSystem& m_system;

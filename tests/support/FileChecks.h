@@ -1,11 +1,12 @@
 #pragma once
 
+#include "platform/ProcessFiles.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
-#include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -29,24 +30,21 @@ inline bool writeFile(const QString& path, const QByteArray& bytes, bool executa
            (!executable || file.setPermissions(file.permissions() | QFile::ExeOwner | QFile::ExeOther));
 }
 
-// Makes writes beyond `bytes` fail (EFBIG, as on a full disk) for as long as it lives; binds root too.
+// Makes writes beyond `bytes` fail (EFBIG, as on a full disk) for as long as it lives; binds root
+// too. SIGXFSZ is left to the app's own handling, which must keep the process alive.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) {
+        ProcessFiles::ignoreFileSizeSignal();
         ::getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
         rlimit limit = m_old;
         limit.rlim_cur = bytes;
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        ::signal(SIGXFSZ, m_oldHandler);
-    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_old); }
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
     rlimit m_old{};
-    sighandler_t m_oldHandler;
 };

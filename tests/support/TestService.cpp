@@ -55,25 +55,16 @@ QByteArray RecordedRequest::header(const QByteArray& name) const {
 }
 
 QJsonValue RecordedRequest::json() const {
-    // Wrapping lets a bare scalar body parse too.
     QJsonParseError error{};
-    const auto doc = QJsonDocument::fromJson("[" + body + "]", &error);
-    if (error.error != QJsonParseError::NoError || body.trimmed().isEmpty() || doc.array().size() != 1)
+    const auto doc = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError)
         return QJsonValue(QJsonValue::Undefined);
-    return doc.array().at(0);
+    return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
 }
 
 ScriptedReply ScriptedReply::json(int status, const QJsonValue& body) {
-    QByteArray bytes;
-    if (body.isObject())
-        bytes = QJsonDocument(body.toObject()).toJson(QJsonDocument::Compact);
-    else if (body.isArray())
-        bytes = QJsonDocument(body.toArray()).toJson(QJsonDocument::Compact);
-    else {
-        bytes = QJsonDocument(QJsonArray{body}).toJson(QJsonDocument::Compact);
-        bytes = bytes.mid(1, bytes.size() - 2);
-    }
-    return text(status, bytes, "application/json");
+    const auto doc = body.isArray() ? QJsonDocument(body.toArray()) : QJsonDocument(body.toObject());
+    return text(status, doc.toJson(QJsonDocument::Compact), "application/json");
 }
 
 ScriptedReply ScriptedReply::text(int status, const QByteArray& body, const QByteArray& contentType) {
@@ -116,16 +107,6 @@ struct TestService::Private {
         return method + ' ' + path;
     }
 
-    // The routes a request can match: its full path (for routes that carry a query) and its
-    // bare path (for routes that do not).
-    QList<QByteArray> candidateKeys(const RecordedRequest& request) const {
-        QList<QByteArray> keys{routeKey(request.method, request.path)};
-        const auto bare = withoutQuery(request.path);
-        if (bare != request.path)
-            keys.append(routeKey(request.method, bare));
-        return keys;
-    }
-
     static bool routeMatches(const QByteArray& route, const RecordedRequest& request) {
         const auto space = route.indexOf(' ');
         const auto method = route.left(space);
@@ -137,17 +118,14 @@ struct TestService::Private {
 
     ScriptedReply replyFor(const RecordedRequest& request) {
         // The full path comes first, so a route with a query wins over the bare path's route.
-        const auto keys = candidateKeys(request);
-        for (const auto& key : keys) {
-            auto found = queued.find(key);
-            if (found != queued.end() && !found->isEmpty())
+        const QByteArray keys[] = {routeKey(request.method, request.path),
+                                   routeKey(request.method, withoutQuery(request.path))};
+        for (const auto& key : keys)
+            if (auto found = queued.find(key); found != queued.end() && !found->isEmpty())
                 return found->takeFirst();
-        }
-        for (const auto& key : keys) {
-            const auto found = standing.constFind(key);
-            if (found != standing.constEnd())
-                return *found;
-        }
+        for (const auto& key : keys)
+            if (standing.contains(key))
+                return standing.value(key);
         return ScriptedReply::empty(404);
     }
 
@@ -164,7 +142,7 @@ struct TestService::Private {
     }
 
     // Takes one complete request off the connection's buffer, if there is one.
-    std::optional<RecordedRequest> takeRequest(Connection& connection, bool& keepAlive) {
+    std::optional<RecordedRequest> takeRequest(Connection& connection) {
         auto& buffer = connection.buffer;
         const auto headerEnd = buffer.indexOf("\r\n\r\n");
         if (headerEnd < 0)
@@ -174,9 +152,7 @@ struct TestService::Private {
         const auto requestLine = lines.value(0).trimmed().split(' ');
         request.method = requestLine.value(0);
         request.path = requestLine.value(1);
-        const auto version = requestLine.value(2);
         qsizetype contentLength = 0;
-        keepAlive = version != "HTTP/1.0";
         for (qsizetype i = 1; i < lines.size(); ++i) {
             const auto line = lines[i].trimmed();
             const auto colon = line.indexOf(':');
@@ -187,8 +163,6 @@ struct TestService::Private {
             request.headers.append({name, value});
             if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
                 contentLength = value.toLongLong();
-            if (name.compare("Connection", Qt::CaseInsensitive) == 0)
-                keepAlive = value.compare("close", Qt::CaseInsensitive) != 0;
         }
         const auto bodyStart = headerEnd + 4;
         if (buffer.size() < bodyStart + contentLength)
@@ -205,8 +179,7 @@ struct TestService::Private {
         found->buffer += socket->readAll();
         if (found->answering)
             return;
-        bool keepAlive = true;
-        auto request = takeRequest(*found, keepAlive);
+        auto request = takeRequest(*found);
         if (!request)
             return;
         found->answering = true;
@@ -214,9 +187,9 @@ struct TestService::Private {
         emit owner->requestReceived(*request);
         const auto reply = replyFor(*request);
         QPointer<QTcpSocket> guard(socket);
-        auto answer = [this, guard, reply, keepAlive] {
+        auto answer = [this, guard, reply] {
             if (guard)
-                send(guard, reply, keepAlive);
+                send(guard, reply);
         };
         if (reply.delay.count() > 0)
             QTimer::singleShot(reply.delay, owner, answer);
@@ -224,7 +197,7 @@ struct TestService::Private {
             answer();
     }
 
-    void send(QTcpSocket* socket, const ScriptedReply& reply, bool keepAlive) {
+    void send(QTcpSocket* socket, const ScriptedReply& reply) {
         switch (reply.kind) {
         case ScriptedReply::Kind::Reset:
             connections.remove(socket);
@@ -244,15 +217,10 @@ struct TestService::Private {
             bytes += name + ": " + value + "\r\n";
         if (!bodyless(reply.status))
             bytes += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
-        bytes += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+        bytes += "Connection: keep-alive\r\n\r\n";
         if (!bodyless(reply.status))
             bytes += reply.body;
         socket->write(bytes);
-        if (!keepAlive) {
-            connections.remove(socket);
-            socket->disconnectFromHost();
-            return;
-        }
         auto found = connections.find(socket);
         if (found == connections.end())
             return;

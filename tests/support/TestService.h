@@ -18,7 +18,7 @@ struct RecordedRequest {
 
     bool hasHeader(const QByteArray& name) const; // case-insensitive
     QByteArray header(const QByteArray& name) const;
-    QJsonValue json() const; // the body parsed as JSON (undefined when it is not JSON)
+    QJsonValue json() const; // the body parsed as a JSON object or list (undefined when not JSON)
 };
 
 // What the test service answers to one request.
@@ -30,7 +30,7 @@ struct ScriptedReply {
     QByteArray body;
     std::chrono::milliseconds delay{0}; // real time before answering
 
-    static ScriptedReply json(int status, const QJsonValue& body);
+    static ScriptedReply json(int status, const QJsonValue& body); // an object or a list
     static ScriptedReply text(int status, const QByteArray& body,
                               const QByteArray& contentType = "text/plain");
     static ScriptedReply empty(int status);
@@ -41,9 +41,9 @@ struct ScriptedReply {
     static ScriptedReply garbage(const QByteArray& bytes); // writes bytes that are not HTTP, then closes
 };
 
-// An HTTP/1.1 server on 127.0.0.1 (random port) in the test's own thread. Records every request
-// and answers from a script: queued replies for a route are used once each, in order; after them
-// the route's standing reply; with neither, 404 with an empty body.
+// An HTTP/1.1 server on 127.0.0.1 (random port) in the test's own thread, keeping every connection
+// open. Records every request and answers from a script: queued replies for a route are used once
+// each, in order; after them the route's standing reply; with neither, 404 with an empty body.
 class TestService : public QObject {
     Q_OBJECT
 public:

@@ -79,8 +79,18 @@ private:
     QString m_uuid;
 };
 
+// A server entry as the configs document carries it: a vmess outbound to 127.0.0.1:`port`.
+inline ServerProfile serverAt(const QString& name, quint16 port, const QString& uuid) {
+    const QJsonObject user{{"id", uuid}, {"alterId", 0}};
+    const QJsonObject vnext{{"address", "127.0.0.1"}, {"port", port}, {"users", QJsonArray{user}}};
+    const QJsonObject outbound{{"protocol", "vmess"},
+                               {"settings", QJsonObject{{"vnext", QJsonArray{vnext}}}}};
+    return ServerProfile{QUuid::createUuid(), name,
+                         QJsonObject{{"remarks", name}, {"outbounds", QJsonArray{outbound}}}};
+}
+
 // The tunnel document the app would write: one SOCKS inbound on 10808 with xray's sniffing list
-// (which v2ray refuses as it stands) and a vmess outbound to the server.
+// (which v2ray refuses as it stands) and the server's vmess outbound.
 inline QJsonObject clientDocument(const V2rayServer& server) {
     return QJsonObject{
         {"log", QJsonObject{{"loglevel", "warning"}}},
@@ -93,15 +103,7 @@ inline QJsonObject clientDocument(const V2rayServer& server) {
                          {"sniffing", QJsonObject{{"enabled", true},
                                                   {"routeOnly", false},
                                                   {"destOverride", QJsonArray{"http", "tls", "quic"}}}}}}},
-        {"outbounds",
-         QJsonArray{QJsonObject{
-             {"protocol", "vmess"},
-             {"settings",
-              QJsonObject{{"vnext",
-                           QJsonArray{QJsonObject{{"address", "127.0.0.1"},
-                                                  {"port", server.port()},
-                                                  {"users", QJsonArray{QJsonObject{{"id", server.uuid()},
-                                                                                   {"alterId", 0}}}}}}}}}}}}};
+        {"outbounds", serverAt({}, server.port(), server.uuid()).config.value("outbounds")}};
 }
 
 inline QString text(const QJsonObject& document) {
@@ -149,16 +151,6 @@ inline bool processGone(qint64 pid) {
     const QByteArray line = stat.readAll();
     const qsizetype close = line.lastIndexOf(')');
     return close < 0 || line.mid(close + 2, 1) == "Z" || line.mid(close + 2, 1) == "X";
-}
-
-// A server entry as the configs document carries it: a vmess outbound to 127.0.0.1:`port`.
-inline ServerProfile serverAt(const QString& name, quint16 port, const QString& uuid) {
-    const QJsonObject user{{"id", uuid}, {"alterId", 0}};
-    const QJsonObject vnext{{"address", "127.0.0.1"}, {"port", port}, {"users", QJsonArray{user}}};
-    const QJsonObject outbound{{"protocol", "vmess"},
-                               {"settings", QJsonObject{{"vnext", QJsonArray{vnext}}}}};
-    return ServerProfile{QUuid::createUuid(), name,
-                         QJsonObject{{"remarks", name}, {"outbounds", QJsonArray{outbound}}}};
 }
 
 } // namespace engine_fixture

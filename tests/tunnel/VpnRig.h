@@ -47,10 +47,7 @@ struct VpnRig {
              std::chrono::milliseconds watchdog = std::chrono::seconds(30)) {
         return drive(done, &clock, watchdog);
     }
-    bool run(QCoro::Task<> task) {
-        const auto finished = spawn(std::move(task));
-        return run([&] { return *finished; });
-    }
+    bool run(QCoro::Task<> task) { return runTask(std::move(task), &clock); }
     // Moves virtual time forward by `span` in small steps, letting everything due on the way happen.
     void advance(std::chrono::milliseconds span) {
         const auto step = std::max(std::chrono::milliseconds(100), span / 50);

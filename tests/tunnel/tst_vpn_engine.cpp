@@ -19,8 +19,6 @@
 using namespace engine_fixture;
 using namespace std::chrono_literals;
 
-namespace {} // namespace
-
 class TestVpnEngine : public QObject {
     Q_OBJECT
 
