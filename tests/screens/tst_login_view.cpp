@@ -26,15 +26,7 @@ struct LoginRig : AccountRig {
         find<QLineEdit>("passwordField")->setText(password);
     }
     QPushButton* button(const QString& name) { return login().findChild<QPushButton*>(name); }
-    QString text(const QString& name) { return login().findChild<QLabel*>(name)->text(); }
 };
-
-QString repeated(const QString& piece, int times) {
-    QString text;
-    for (int i = 0; i < times; ++i)
-        text += piece;
-    return text;
-}
 
 } // namespace
 
@@ -54,9 +46,9 @@ private slots:
         row("8 cyrillic", "u@x", "пароль12", true);
         row("7 cyrillic", "u@x", "парольй", false);
         // Each is several UTF-16 units but one character to a reader.
-        row("8 emoji with tone", "u@x", repeated("👍🏽", 8), true);
-        row("7 emoji with tone", "u@x", repeated("👍🏽", 7), false);
-        row("7 combined letters", "u@x", repeated("е\u0308", 7), false);
+        row("8 emoji with tone", "u@x", QString("👍🏽").repeated(8), true);
+        row("7 emoji with tone", "u@x", QString("👍🏽").repeated(7), false);
+        row("7 combined letters", "u@x", QString("е\u0308").repeated(7), false);
         row("spaces count", "@", "        ", true);
     }
     void enableRule() {
@@ -69,19 +61,13 @@ private slots:
         QVERIFY(rig.button("telegramButton")->isEnabled());
     }
 
-    void startsFromStoredEmail_data() {
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("stored") << "me@vemko.app";
-        QTest::newRow("nothing stored") << "";
-    }
     void startsFromStoredEmail() {
-        QFETCH(QString, stored);
         LoginRig rig;
-        if (!stored.isEmpty())
-            rig.api.defaults.setString("email", stored);
-        QCOMPARE(rig.login().findChild<QLineEdit*>("emailField")->text(), stored);
+        rig.api.defaults.setString("email", "me@vemko.app");
+        QCOMPARE(rig.login().findChild<QLineEdit*>("emailField")->text(), "me@vemko.app");
         QCOMPARE(rig.login().findChild<QLineEdit*>("passwordField")->echoMode(), QLineEdit::Password);
         QVERIFY(!rig.button("mainButton")->isEnabled());
+        QCOMPARE(misnamedControls(rig.view.get()), QStringList());
     }
 
     // Both buttons wait while a flow runs; the Telegram button needs no fields at all.
@@ -116,9 +102,6 @@ private slots:
 
         QTest::mouseClick(rig.button("modeButton"), Qt::LeftButton);
         QCOMPARE(rig.text("loginTitle"), "Заводим нору");
-        QCOMPARE(rig.text("loginSubtitle"), "Почта и пароль — подписка привяжется к аккаунту");
-        QCOMPARE(rig.button("mainButton")->text(), "Создать аккаунт");
-        QCOMPARE(rig.button("modeButton")->text(), "У меня уже есть аккаунт");
         QCOMPARE(rig.find<QLineEdit>("emailField")->text(), "u@x");
         QCOMPARE(rig.find<QLineEdit>("passwordField")->text(), "12345678");
         QVERIFY(rig.find<QLabel>("loginError")->isVisible());
@@ -142,13 +125,6 @@ private slots:
         rig.find<QLineEdit>("passwordField")->setText("12345678");
         QTest::keyClick(rig.find<QLineEdit>("passwordField"), Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(rig.count("auth/login") > 0, 20000);
-    }
-
-    void accessibleNames() {
-        LoginRig rig;
-        rig.login();
-        QCOMPARE(misnamedControls(rig.view.get()), QStringList());
-        QCOMPARE(rig.find<QLineEdit>("passwordField")->accessibleName(), "Пароль");
     }
 };
 
