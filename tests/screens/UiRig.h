@@ -73,6 +73,15 @@ struct UiRig : ModelRig {
         return *model;
     }
 
+    // A payment started: the service takes it as order 7, which it then reports paid.
+    bool pendingPaidOrder() {
+        service().on("POST", "/api/v1/pay",
+                     ScriptedReply::json(
+                         200, QJsonObject{{"order_id", 7}, {"amount", 299}, {"url", "https://p.example/7"}}));
+        service().on("GET", "/api/v1/pay/7", ScriptedReply::json(200, QJsonObject{{"status", "paid"}}));
+        return runTask(model->pay("m1", "sbp", {}));
+    }
+
     // Takes `made`, sized as the window's screen area, and shows it.
     QWidget* show(QWidget* made) {
         view.reset(made);

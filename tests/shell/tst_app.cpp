@@ -60,12 +60,7 @@ private slots:
 
     void becomingActiveLoadsThenChecksThePayment() {
         AppRig rig;
-        rig.service().on(
-            "POST", "/api/v1/pay",
-            ScriptedReply::json(
-                200, QJsonObject{{"order_id", 7}, {"amount", 299}, {"url", "https://p.example/7"}}));
-        rig.service().on("GET", "/api/v1/pay/7", ScriptedReply::json(200, QJsonObject{{"status", "paid"}}));
-        QVERIFY(runTask(rig.model->pay("m1", "sbp", {})));
+        QVERIFY(rig.pendingPaidOrder());
         rig.service().clearRequests();
         // What the platform reports when the user comes back from the browser.
         emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);

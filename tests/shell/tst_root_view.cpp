@@ -63,13 +63,8 @@ private slots:
         rig.root();
         // Flows run without moving virtual time: only the test moves the toast's clock.
         // A pending payment, then a failing promo code; 3 s later the payment is confirmed.
-        rig.service().on(
-            "POST", "/api/v1/pay",
-            ScriptedReply::json(
-                200, QJsonObject{{"order_id", 7}, {"amount", 299}, {"url", "https://pay.example/7"}}));
-        rig.service().on("GET", "/api/v1/pay/7", ScriptedReply::json(200, QJsonObject{{"status", "paid"}}));
         rig.service().on("POST", "/api/v1/promo", refusal(400, "Код не найден"));
-        QVERIFY(runTask(rig.model->pay("m1", "sbp", {})));
+        QVERIFY(rig.pendingPaidOrder());
         QVERIFY(runTask(rig.model->applyPromo("NOPE")));
         QCOMPARE(rig.toast().text(), QString("Код не найден"));
         rig.clock.advance(3s);
