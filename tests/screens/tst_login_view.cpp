@@ -25,7 +25,6 @@ struct LoginRig : AccountRig {
         find<QLineEdit>("emailField")->setText(email);
         find<QLineEdit>("passwordField")->setText(password);
     }
-    QPushButton* button(const QString& name) { return login().findChild<QPushButton*>(name); }
 };
 
 } // namespace
@@ -57,8 +56,8 @@ private slots:
         QFETCH(bool, enabled);
         LoginRig rig;
         rig.type(email, password);
-        QCOMPARE(rig.button("mainButton")->isEnabled(), enabled);
-        QVERIFY(rig.button("telegramButton")->isEnabled());
+        QCOMPARE(rig.find<QPushButton>("mainButton")->isEnabled(), enabled);
+        QVERIFY(rig.find<QPushButton>("telegramButton")->isEnabled());
     }
 
     void startsFromStoredEmail() {
@@ -66,7 +65,7 @@ private slots:
         rig.api.defaults.setString("email", "me@vemko.app");
         QCOMPARE(rig.login().findChild<QLineEdit*>("emailField")->text(), "me@vemko.app");
         QCOMPARE(rig.login().findChild<QLineEdit*>("passwordField")->echoMode(), QLineEdit::Password);
-        QVERIFY(!rig.button("mainButton")->isEnabled());
+        QVERIFY(!rig.find<QPushButton>("mainButton")->isEnabled());
         QCOMPARE(misnamedControls(rig.view.get()), QStringList());
     }
 
@@ -81,26 +80,26 @@ private slots:
         rig.type("u@x", "12345678");
         rig.find<QLineEdit>("emailField")->clear();
         rig.find<QLineEdit>("passwordField")->clear();
-        QVERIFY(rig.button("telegramButton")->isEnabled());
-        QTest::mouseClick(rig.button("telegramButton"), Qt::LeftButton);
+        QVERIFY(rig.find<QPushButton>("telegramButton")->isEnabled());
+        QTest::mouseClick(rig.find<QPushButton>("telegramButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!rig.desktop.opened.isEmpty(), 20000);
         QCOMPARE(rig.desktop.opened.first(), QUrl("https://t.me/vemko_bot?start=k1"));
         QVERIFY(rig.model->busy());
-        QVERIFY(!rig.button("telegramButton")->isEnabled());
+        QVERIFY(!rig.find<QPushButton>("telegramButton")->isEnabled());
         rig.type("u@x", "12345678");
-        QVERIFY(!rig.button("mainButton")->isEnabled());
+        QVERIFY(!rig.find<QPushButton>("mainButton")->isEnabled());
     }
 
     void modeSwitchKeepsFieldsAndError() {
         LoginRig rig;
         rig.service().on("POST", "/api/v1/auth/login", refusal(401, "Неверный пароль"));
         rig.type("u@x", "12345678");
-        QTest::mouseClick(rig.button("mainButton"), Qt::LeftButton);
+        QTest::mouseClick(rig.find<QPushButton>("mainButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(rig.find<QLabel>("loginError")->isVisible(), 20000);
         QCOMPARE(rig.text("loginError"), "Неверный пароль");
         QCOMPARE(rig.text("loginTitle"), "С возвращением");
 
-        QTest::mouseClick(rig.button("modeButton"), Qt::LeftButton);
+        QTest::mouseClick(rig.find<QPushButton>("modeButton"), Qt::LeftButton);
         QCOMPARE(rig.text("loginTitle"), "Заводим нору");
         QCOMPARE(rig.find<QLineEdit>("emailField")->text(), "u@x");
         QCOMPARE(rig.find<QLineEdit>("passwordField")->text(), "12345678");
@@ -108,7 +107,7 @@ private slots:
 
         // The main button now creates the account with the same fields.
         rig.service().on("POST", "/api/v1/auth/register", refusal(409, "Почта занята"));
-        QTest::mouseClick(rig.button("mainButton"), Qt::LeftButton);
+        QTest::mouseClick(rig.find<QPushButton>("mainButton"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(rig.text("loginError"), QString("Почта занята"), 20000);
         const auto sent = rig.service().requests("POST", "/api/v1/auth/register");
         QVERIFY(!sent.isEmpty());
