@@ -104,7 +104,6 @@ public:
     }
     QString origin() const { return u"http://127.0.0.1:%1"_qs.arg(m_port); }
     QString failure() const { return m_failure; }
-    qint64 servicePid() const { return m_service ? m_service->processId() : 0; }
 
 private:
     QString serversFile() const { return m_folder + u"/demo-servers.json"_qs; }

@@ -81,7 +81,6 @@ private slots:
         QVERIFY(!model().me()->active);
         QVERIFY(model().me()->trial_available);
         QCOMPARE(model().plans().size(), 40);
-        QCOMPARE(model().stripeTiers().size(), 5);
         QVERIFY(model().profiles().isEmpty()); // no subscription, no servers
 
         QVERIFY(runTask(model().takeTrial(), nullptr, 60s));
@@ -118,7 +117,6 @@ private slots:
         QVERIFY(runTask(model().load(), nullptr, 60s));
         // Account, token, subscription and devices survived the restart.
         QVERIFY(model().signedIn());
-        QCOMPARE(model().me()->email, u"e2e@vemko.test"_qs);
         QCOMPARE(moment(model().me()), expiry);
         QCOMPARE(model().me()->devices_used, 1);
         QCOMPARE(model().profiles().size(), 4);

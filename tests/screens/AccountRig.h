@@ -1,25 +1,20 @@
 #pragma once
 
-// The account screens over the real AppModel (test service, virtual clock), a real Updater whose
-// files live in a temporary folder, and a fake login item.
+// The account screens over the screens' rig with a real Updater whose files live in a temporary
+// folder, a fake login item and a helper installer that installs nothing as root.
 
-#include "model/ModelRig.h"
 #include "platform/HelperInstaller.h"
-#include "screens/Screens.h"
+#include "screens/UiRig.h"
 #include "support/FakeLoginItem.h"
-#include "update/Updater.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QLineEdit>
 #include <QTemporaryDir>
-#include <QWidget>
 
-struct AccountRig : ModelRig {
+struct AccountRig : UiRig {
     AccountRig() {
         setup.installPath = temp.filePath(QStringLiteral("opt/Vemko VPN.AppDir"));
         setup.tempDir = temp.filePath(QStringLiteral("update"));
@@ -28,29 +23,17 @@ struct AccountRig : ModelRig {
         setup.unzip = QStringLiteral("/usr/bin/unzip");
         updater = std::make_unique<Updater>(api.api, api.store, desktop, api.network, setup);
     }
+    ~AccountRig() { // the screen and the updater go before the folder, login item and helper they use
+        view.reset();
+        updater.reset();
+    }
 
-    // Signed in, first load done: the account is a plain active one with `fields` laid over it (a
-    // null field removes that member);
-    // `plans` (when given) is the whole plans document.
+    // Signed in, first load done: the account is accountWith(`fields`); `plans` (when given) is
+    // the whole plans document.
     AppModel& signedIn(const QJsonObject& fields = {}, const QJsonObject& plans = {}) {
         if (!served)
             serveAccount();
-        QJsonObject account{{"email", "u@example.com"},
-                            {"active", true},
-                            {"expire_at", "2026-03-01T00:00:00Z"},
-                            {"devices_limit", 3},
-                            {"devices_used", 1},
-                            {"devices", QJsonArray{}},
-                            {"trial_available", false},
-                            {"promo_available", false},
-                            {"support_url", "https://t.me/vemko_support"}};
-        for (auto it = fields.begin(); it != fields.end(); ++it) {
-            if (it.value().isNull())
-                account.remove(it.key()); // null: the member is absent
-            else
-                account.insert(it.key(), it.value());
-        }
-        service().on("GET", "/api/v1/me", ScriptedReply::json(200, account));
+        service().on("GET", "/api/v1/me", ScriptedReply::json(200, accountWith(fields)));
         if (!plans.isEmpty())
             service().on("GET", "/api/v1/plans", ScriptedReply::json(200, plans));
         api.signIn();
@@ -67,7 +50,7 @@ struct AccountRig : ModelRig {
     }
 
     ScreenContext context() {
-        ScreenContext context{*model, tunnel(), *updater, api.store, desktop, clock};
+        ScreenContext context = UiRig::context();
         context.loginItem = &loginItem;
         context.apiOrigin = service().origin();
         context.helperInstaller = &helperInstaller();
@@ -91,36 +74,13 @@ struct AccountRig : ModelRig {
     }
     QString helperMark() const { return temp.filePath(QStringLiteral("helper-installed")); }
 
-    // Takes `made`, sized as the window's screen area, and shows it.
-    QWidget* show(QWidget* made) {
-        view.reset(made);
-        view->resize(460, 660);
-        view->show();
-        settle();
-        return made;
-    }
-
-    template <typename T> T* find(const QString& name) const {
-        T* found = view->findChild<T*>(name);
-        if (!found)
-            qWarning("no child %s", qPrintable(name));
-        return found;
-    }
-    template <typename T> T* find(const QString& parent, const QString& name) const {
-        QWidget* outer = find<QWidget>(parent);
-        return outer ? outer->findChild<T*>(name) : nullptr;
-    }
-    bool shown(const QString& name) const { return find<QWidget>(name)->isVisibleTo(view.get()); }
-
     bool served = false;
     QTemporaryDir temp;
     UpdaterSetup setup;
-    std::unique_ptr<Updater> updater;
     FakeLoginItem loginItem;
     QStringList elevate{QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("exit 126")};
     bool helperPresent = false;
     std::unique_ptr<HelperInstaller> helper;
-    std::unique_ptr<QWidget> view; // goes before the controllers
 };
 
 // The controls under `root` that an assistive tool would misread: a button whose accessible name

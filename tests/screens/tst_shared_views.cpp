@@ -1,5 +1,4 @@
 #include "Brand.h"
-#include "BrandButton.h"
 #include "GlowMascot.h"
 #include "Label2.h"
 #include "Mascot.h"

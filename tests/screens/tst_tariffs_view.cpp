@@ -4,7 +4,6 @@
 #include "AccountRig.h"
 #include "Card.h"
 #include "Segmented.h"
-#include "TariffsView.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -30,15 +29,10 @@ QJsonObject tier(qint64 devices, double monthly, double yearly) {
     return {{"devices", devices}, {"monthly", monthly}, {"yearly", yearly}};
 }
 
-ScriptedReply order(qint64 id, const QString& page) {
-    return ScriptedReply::json(200, QJsonObject{{"order_id", id}, {"amount", 299}, {"url", page}});
-}
-
 struct TariffsRig : AccountRig {
-    TariffsView& tariffs(const QJsonObject& plans, qint64 limit = 3) {
+    void tariffs(const QJsonObject& plans, qint64 limit = 3) {
         signedIn({{"devices_limit", limit}}, plans);
         show(makeTariffsScreen(context(), nullptr));
-        return *static_cast<TariffsView*>(view.get());
     }
     QStringList planCodes() {
         QStringList codes;
@@ -87,18 +81,6 @@ private slots:
         QCOMPARE(rig.find<Segmented>("devicesControl")->segment(1)->isChecked(), true);
     }
 
-    void plansSortedByDaysStably() {
-        TariffsRig rig;
-        rig.tariffs(catalogue({plan("p30a", 30, 3, 299), plan("p90", 90, 3, 700), plan("two", 7, 2, 50),
-                               plan("p7", 7, 3, 90), plan("p30b", 30, 3, 280)}));
-        QCOMPARE(rig.planCodes(), (QStringList{"p7", "p30a", "p30b", "p90"}));
-        rig.choose(5);
-        QCOMPARE(rig.planCodes(), QStringList());
-        QVERIFY(rig.shown("plansFootnote"));
-        QCOMPARE(rig.find<QLabel>("plansFootnote")->text(),
-                 "Дни прибавляются к текущей подписке, автосписаний нет.");
-    }
-
     void cardSection_data() {
         QTest::addColumn<bool>("card");
         QTest::addColumn<bool>("tiers");
@@ -129,7 +111,6 @@ private slots:
         QFETCH(QString, button);
         TariffsRig rig;
         rig.tariffs(catalogue({}, true, {tier(5, 9, 90), tier(1, 4.5, 48), tier(3, 6, 60)}, trial));
-        QCOMPARE(rig.label("tier_1", "tierDevices"), "1 устройство");
         QCOMPARE(rig.find<QPushButton>("tier_1", "subscribeButton")->text(), button);
         QLabel* trialLine = rig.find<QLabel>("tier_1", "tierTrial");
         QCOMPARE(trialLine != nullptr, trial > 0);
@@ -157,13 +138,14 @@ private slots:
         QCOMPARE(sent["devices"].toInteger(), 3);
     }
 
-    // A payment remembers its order and opens its page; a refused one keeps the order before it;
-    // a page that is no URL opens nothing but still keeps the order.
+    // A payment remembers its order and opens its page; a refused one keeps the order before it.
     void payMenu() {
         TariffsRig rig;
         const QString page = "https://pay.example/5";
         rig.tariffs(catalogue({plan("m1", 30, 3, 299)}));
-        rig.service().enqueue("POST", "/api/v1/pay", order(5, page));
+        rig.service().enqueue(
+            "POST", "/api/v1/pay",
+            ScriptedReply::json(200, QJsonObject{{"order_id", 5}, {"amount", 299}, {"url", page}}));
         rig.pay("m1", "sbp");
         QTRY_COMPARE_WITH_TIMEOUT(rig.model->pendingOrder(), std::optional<qint64>(5), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!rig.model->busy(), 20000);
@@ -177,12 +159,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig.model->error(), std::optional<QString>("Оплата недоступна"), 20000);
         QCOMPARE(rig.model->pendingOrder(), std::optional<qint64>(5));
         QCOMPARE(rig.service().requests("POST", "/api/v1/pay").last().json()["method"].toString(), "crypto");
-
-        rig.service().enqueue("POST", "/api/v1/pay", order(9, "not a url"));
-        rig.pay("m1", "sbp");
-        QTRY_COMPARE_WITH_TIMEOUT(rig.model->pendingOrder(), std::optional<qint64>(9), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.model->busy(), 20000);
-        QCOMPARE(rig.desktop.opened.size(), 1);
     }
 };
 

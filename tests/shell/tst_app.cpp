@@ -1,5 +1,5 @@
-// The app as a whole over the real controllers: the window, the start-up sequence on every
-// showing with one update loop per process, the refresh on becoming active, closing, links.
+// The app as a whole over the real controllers: the start-up sequence on every showing with one
+// update loop per process, the refresh on becoming active, closing.
 
 #include "MainWindow.h"
 #include "RootView.h"
@@ -30,13 +30,6 @@ class AppTest : public QObject {
 private slots:
     void initTestCase() { stillStyle(); }
 
-    void windowIsFixedAndTitled() {
-        AppRig rig;
-        QCOMPARE(rig.window().windowTitle(), QString("Vemko VPN"));
-        QCOMPARE(rig.window().minimumSize(), QSize(460, 720));
-        QCOMPARE(rig.window().maximumSize(), QSize(460, 720));
-    }
-
     void everyShowingRunsStartupButOneUpdateLoop() {
         AppRig rig;
         rig.app->openWindow();
@@ -58,13 +51,6 @@ private slots:
         QCOMPARE(rig.desktop.terminations, 3); // closing without a tray quits
     }
 
-    void linksAmongArgumentsSignIn() {
-        AppRig rig;
-        rig.app->handleArguments({"vemko-vpn", "--", "https://vemko.app/x", "vemko://auth?token=abc"});
-        QVERIFY(rig.window().isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(rig.token(), std::optional<QString>("abc"), 20000);
-    }
-
     // Started at login with no tray to stay in, the app still shows its window.
     void hiddenStartWithoutTrayShowsTheWindow() {
         AppRig rig;
@@ -74,12 +60,7 @@ private slots:
 
     void becomingActiveLoadsThenChecksThePayment() {
         AppRig rig;
-        rig.service().on(
-            "POST", "/api/v1/pay",
-            ScriptedReply::json(
-                200, QJsonObject{{"order_id", 7}, {"amount", 299}, {"url", "https://p.example/7"}}));
-        rig.service().on("GET", "/api/v1/pay/7", ScriptedReply::json(200, QJsonObject{{"status", "paid"}}));
-        QVERIFY(runTask(rig.model->pay("m1", "sbp", {})));
+        QVERIFY(rig.pendingPaidOrder());
         rig.service().clearRequests();
         // What the platform reports when the user comes back from the browser.
         emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);

@@ -13,14 +13,14 @@ namespace {
 
 struct MenuRig : UiRig {
     MenuBarView& menu() {
-        if (!view)
-            view = std::make_unique<MenuBarView>(
+        if (!bar)
+            bar = std::make_unique<MenuBarView>(
                 *model, tunnel(), desktop, QStringLiteral("https://vemko.example"), [this] { ++raised; },
                 [this] {
                     quitWhileOn = tunnel().status() != VpnStatus::Off;
                     ++quits;
                 });
-        return *view;
+        return *bar;
     }
     QAction* action(const QString& name) {
         QAction* found = menu().menu()->findChild<QAction*>(name);
@@ -28,28 +28,19 @@ struct MenuRig : UiRig {
             qWarning("no enabled action %s", qPrintable(name));
         return found;
     }
-    QStringList entries() {
+    // The entries of the menu or (with `serverMenu`) of its server list; "—" for a separator.
+    QStringList entries(const QString& submenu = {}) {
         QStringList texts;
-        for (QAction* entry : menu().menu()->actions())
-            texts.append(entry->isSeparator() ? QStringLiteral("—") : entry->text());
+        if (QMenu* shown = submenu.isEmpty() ? menu().menu() : menu().menu()->findChild<QMenu*>(submenu))
+            for (QAction* entry : shown->actions())
+                texts.append(entry->isSeparator() ? QStringLiteral("—") : entry->text());
         return texts;
-    }
-    QStringList servers() {
-        QStringList texts;
-        if (auto* submenu = menu().menu()->findChild<QMenu*>("serverMenu"))
-            for (QAction* entry : submenu->actions())
-                texts.append(entry->text());
-        return texts;
-    }
-    bool connectToOn() {
-        startMainTask(tunnel().connect(*model->selected()));
-        return drive([this] { return tunnel().status() == VpnStatus::On; }, &clock);
     }
 
     int raised = 0;
     int quits = 0;
     bool quitWhileOn = true;
-    std::unique_ptr<MenuBarView> view;
+    std::unique_ptr<MenuBarView> bar;
 };
 
 } // namespace
@@ -70,10 +61,9 @@ private slots:
 
     void subscribedOffConnectingAndOn() {
         MenuRig rig;
-        rig.account(true, 44, {"Амстердам", "Рига", "Хельсинки"});
+        rig.account(true);
         rig.model->select(rig.model->profiles()[1]);
         QCOMPARE(rig.entries().mid(0, 3), (QStringList{"Отключено", "—", "Подключить · Рига"}));
-        QCOMPARE(rig.servers(), (QStringList{"Амстердам", "✓ Рига", "Хельсинки"}));
 
         rig.action("mainAction")->trigger();
         QCOMPARE(rig.entries().mid(0, 3), (QStringList{"Подключаюсь…", "—", "Отключить"}));
@@ -81,16 +71,6 @@ private slots:
         QCOMPARE(rig.entries().first(), QString("Подключено · Рига"));
         rig.action("mainAction")->trigger();
         QCOMPARE(rig.tunnel().status(), VpnStatus::Off);
-    }
-
-    void connectedWithoutAName() {
-        MenuRig rig;
-        rig.tunnels.preload().fakeConnection()->setStatus(TunnelStatus::Connected);
-        rig.account(true);
-        rig.tunnel().syncStatus();
-        QCOMPARE(rig.tunnel().status(), VpnStatus::On);
-        QCOMPARE(rig.tunnel().profileName(), std::nullopt);
-        QCOMPARE(rig.entries().first(), QString("Подключено · "));
     }
 
     void choosingAServer_data() {
@@ -106,9 +86,8 @@ private slots:
         QCOMPARE(rig.model->profiles().size(), 2);
         rig.menu().menu()->findChild<QMenu*>("serverMenu")->actions()[1]->trigger();
         QCOMPARE(rig.model->selected()->name, QString("Рига"));
-        QCOMPARE(rig.stored("profile_name"), std::optional<QString>("Рига"));
         QCOMPARE(rig.tunnel().status(), active ? VpnStatus::Connecting : VpnStatus::Off);
-        QCOMPARE(rig.servers(), (QStringList{"Амстердам", "✓ Рига"}));
+        QCOMPARE(rig.entries("serverMenu"), (QStringList{"Амстердам", "✓ Рига"}));
     }
 
     void accountPageAndQuit() {
@@ -118,15 +97,14 @@ private slots:
         QCOMPARE(rig.desktop.opened, (QList<QUrl>{QUrl("https://vemko.example/account")}));
         rig.action("openWindow")->trigger();
         QCOMPARE(rig.raised, 1);
-        QVERIFY(rig.connectToOn());
+        startMainTask(rig.tunnel().connect(*rig.model->selected()));
+        QVERIFY(drive([&] { return rig.tunnel().status() == VpnStatus::On; }, &rig.clock));
         rig.action("quit")->trigger();
         QCOMPARE(rig.quits, 1);
         QVERIFY(!rig.quitWhileOn); // the tunnel was stopped before quitting
-    }
 
-    void accountPageNeedsAUrl() {
-        MenuRig rig;
-        rig.account(true);
+        // Without a usable service address the account entry opens nothing.
+        rig.desktop.opened.clear();
         MenuBarView broken(
             *rig.model, rig.tunnel(), rig.desktop, QStringLiteral("not a url"), [] {}, [] {});
         broken.menu()->findChild<QAction*>("account")->trigger();

@@ -33,8 +33,8 @@ private slots:
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         second.setProcessEnvironment(environment);
         second.start(qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-vpn",
-                     {"--", "vemko://auth?token=from-the-link"});
-        // Arrives before the app is ready: kept for it.
+                     {"--", "https://vemko.app/x", "vemko://auth?token=from-the-link"});
+        // Arrives before the app is ready: kept for it. The sign-in link is found among others.
         QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
