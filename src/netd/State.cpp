@@ -124,8 +124,17 @@ std::optional<pid_t> State::readPid(const char* file) const {
 }
 
 void State::writePid(const char* file, pid_t pid) const {
-    std::ofstream out(path(file), std::ios::trunc);
-    out << pid << "\n";
+    // Whole or not at all: a reader never sees the file empty between truncation and write.
+    const std::string target = path(file);
+    const std::string temporary = target + ".new";
+    ::unlink(temporary.c_str());
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << pid << "\n";
+        if (!out.flush())
+            return;
+    }
+    std::rename(temporary.c_str(), target.c_str());
 }
 
 std::string nowIso() {

@@ -145,7 +145,8 @@ int up(const State& state, uid_t caller) {
     while (std::chrono::steady_clock::now() < limit) {
         if (state.read().tunnel == State::Tunnel::Blocked)
             return fail(engineFailed, "the engine stopped: " + lastLines(state.path("engine.log")));
-        if (listening(socksPort) && listening(netd::redirectPort)) {
+        // Up only once the engine is known by its pid too, so a down right after can end it.
+        if (listening(socksPort) && listening(netd::redirectPort) && state.readPid("engine.pid")) {
             if (state.write({State::Tunnel::Up, netd::nowIso(), caller}, State::Tunnel::Starting)) {
                 std::cout << "up\n";
                 return ok;

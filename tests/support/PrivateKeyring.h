@@ -15,6 +15,9 @@ home=$1; shift
 export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
        XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$home/run"
 mkdir -p -m 0700 "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR" || exit 90
+# No system bus: a keyring daemon that has stored a secret while one runs exits when that bus
+# goes away (the polkit test starts and stops one beside the other tests), taking the token along.
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$home/no-system-bus"
 printf '%s\n' throwaway-keyring-password \
     | gnome-keyring-daemon --unlock --components=secrets > "$home/keyring.env" || exit 91
 while IFS= read -r line; do
