@@ -1,5 +1,6 @@
 #include "platform/HelperInstaller.h"
 
+#include "platform/Pkexec.h"
 #include "platform/SystemTunnelConnection.h"
 
 #include <QCoreApplication>
@@ -8,10 +9,6 @@
 #include <QFileInfo>
 
 namespace {
-
-// pkexec: the prompt dismissed; not authorized (or no prompt possible).
-constexpr int pkexecDismissed = 126;
-constexpr int pkexecNotAuthorized = 127;
 
 namespace texts {
 const QString missing = QStringLiteral("Не найден файл %1 рядом с приложением: установите помощник "
@@ -27,10 +24,8 @@ const QString notInPlace = QStringLiteral("Установка завершила
                                           "/usr/libexec/vemko-vpn");
 } // namespace texts
 
-QString lastLine(const QByteArray& text) {
-    const QList<QByteArray> lines = text.trimmed().split('\n');
-    QString line = QString::fromUtf8(lines.isEmpty() ? QByteArray() : lines.last());
-    line.remove(QStringLiteral("vemko-netd-install: "));
+QString lastLine(const QByteArray& errors) {
+    const QString line = pkexec::lastErrorLine(errors, QStringLiteral("vemko-netd-install: "));
     return line.isEmpty() ? QStringLiteral("без объяснения") : line;
 }
 
@@ -109,9 +104,9 @@ void HelperInstaller::finished() {
     const int code = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
     if (process->error() == QProcess::FailedToStart)
         m_failure = texts::notStarted.arg(process->errorString());
-    else if (code == pkexecDismissed)
+    else if (code == pkexec::dismissed)
         m_failure = texts::dismissed;
-    else if (code == pkexecNotAuthorized)
+    else if (code == pkexec::notAuthorized)
         m_failure = texts::notAuthorized;
     else if (code != 0)
         m_failure = texts::failed.arg(lastLine(process->readAllStandardError()));

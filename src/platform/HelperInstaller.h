@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Pkexec.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
@@ -19,8 +21,7 @@ class HelperInstaller : public QObject {
 public:
     // `elevate` runs the step as root (pkexec by default; tests put a fake there), `folder` holds
     // the files to install, `installed` tells whether the helper is in place.
-    explicit HelperInstaller(QStringList elevate = {QStringLiteral("/usr/bin/pkexec")},
-                             QString folder = bundledFolder(),
+    explicit HelperInstaller(QStringList elevate = {pkexec::program}, QString folder = bundledFolder(),
                              std::function<bool()> installed = defaultInstalled(), QObject* parent = nullptr);
     ~HelperInstaller() override;
 

@@ -1,6 +1,7 @@
 #include "platform/SystemTunnelConnection.h"
 
 #include "platform/EngineDocument.h"
+#include "platform/Pkexec.h"
 #include "platform/PlatformError.h"
 #include "platform/TunnelPaths.h"
 
@@ -19,9 +20,7 @@ constexpr int pollMs = 250;
 // pkexec answering later than this is showing the administrator prompt.
 constexpr int approvalDelayMs = 700;
 
-// Exit codes of pkexec (the prompt dismissed; not authorized or no prompt possible) and the helper.
-constexpr int pkexecDismissed = 126;
-constexpr int pkexecNotAuthorized = 127;
+// The helper's exit code for a document it will not run.
 constexpr int helperRefusedDocument = 3;
 
 namespace texts {
@@ -43,12 +42,6 @@ bool supervisorRunning(const QString& folder) {
     const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
     ::close(fd);
     return held;
-}
-
-QString lastLine(const QByteArray& text) {
-    const QList<QByteArray> lines = text.trimmed().split('\n');
-    return QString::fromUtf8(lines.isEmpty() ? QByteArray() : lines.last())
-        .remove(QStringLiteral("vemko-netd: "));
 }
 
 } // namespace
@@ -74,7 +67,7 @@ QString SystemTunnelConnection::installedHelper() {
 }
 
 QStringList SystemTunnelConnection::defaultCommand() {
-    return {QStringLiteral("/usr/bin/pkexec"), installedHelper()};
+    return {pkexec::program, installedHelper()};
 }
 
 bool SystemTunnelConnection::helperInstalled() {
@@ -114,7 +107,7 @@ void SystemTunnelConnection::stop() {
 void SystemTunnelConnection::runHelper(const QString& verb, const QByteArray& input) {
     if (m_helper) {
         m_pendingVerb = verb;
-        m_helper->setProperty("pendingInput", input);
+        m_pendingInput = input;
         return;
     }
     auto* process = new QProcess(this);
@@ -122,7 +115,7 @@ void SystemTunnelConnection::runHelper(const QString& verb, const QByteArray& in
     process->setProgram(m_command.first());
     process->setArguments(m_command.mid(1) << verb);
     process->setProcessChannelMode(QProcess::SeparateChannels);
-    process->setProperty("input", input);
+    m_helperInput = input;
     connect(process, &QProcess::finished, this, [this, process, verb] { helperFinished(process, verb); });
     connect(process, &QProcess::errorOccurred, this, [this, process, verb](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
@@ -156,23 +149,24 @@ void SystemTunnelConnection::helperFinished(QProcess* process, const QString& ve
         if (m_pendingVerb.isEmpty()) {
             reasking = true;
             m_pendingVerb = verb;
-            process->setProperty("pendingInput", process->property("input"));
+            m_pendingInput = m_helperInput;
         }
     } else if (!started)
         m_failure = texts::notStarted.arg(process->errorString());
-    else if (code == pkexecDismissed)
+    else if (code == pkexec::dismissed)
         m_failure = texts::dismissed;
-    else if (code == pkexecNotAuthorized)
+    else if (code == pkexec::notAuthorized)
         m_failure = texts::notAuthorized;
     else if (code == helperRefusedDocument)
         m_failure = texts::documentRefused;
     else if (code != 0)
-        m_failure = texts::helperFailed.arg(verb == QLatin1String("up") ? QStringLiteral("включить")
-                                                                        : QStringLiteral("выключить"),
-                                            lastLine(process->readAllStandardError()));
+        m_failure = texts::helperFailed.arg(
+            verb == QLatin1String("up") ? QStringLiteral("включить") : QStringLiteral("выключить"),
+            pkexec::lastErrorLine(process->readAllStandardError(), QStringLiteral("vemko-netd: ")));
     const QString pending = std::exchange(m_pendingVerb, {});
-    const QByteArray pendingInput = process->property("pendingInput").toByteArray();
+    const QByteArray pendingInput = std::exchange(m_pendingInput, {});
     m_helper = nullptr;
+    m_helperInput.clear(); // the server's credentials are kept no longer than the helper runs
     process->deleteLater();
     m_approvalDelay.stop();
     m_awaitingApproval = false;

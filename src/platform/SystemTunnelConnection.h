@@ -49,7 +49,9 @@ private:
     QTimer m_poll;
     QTimer m_approvalDelay;
     QPointer<QProcess> m_helper;
-    QString m_pendingVerb;
+    QByteArray m_helperInput; // what the running helper was given, for asking again
+    QString m_pendingVerb;    // asked for while a helper runs: runs after it, with its input
+    QByteArray m_pendingInput;
     TunnelStatus m_status = TunnelStatus::Disconnected;
     std::optional<QDateTime> m_connectedDate;
     bool m_awaitingApproval = false;

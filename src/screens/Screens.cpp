@@ -39,8 +39,7 @@ QWidget* makeMoreScreen(const ScreenContext& context, QWidget* parent) {
     view->addTunnelModeChoice(context.vpn,
                               context.helperInstaller
                                   ? *context.helperInstaller
-                                  : *new HelperInstaller({QStringLiteral("/usr/bin/pkexec")},
-                                                         HelperInstaller::bundledFolder(),
+                                  : *new HelperInstaller({pkexec::program}, HelperInstaller::bundledFolder(),
                                                          HelperInstaller::defaultInstalled(), view));
     return view;
 }
