@@ -1,26 +1,27 @@
 #pragma once
 
-#include <cstddef>
+#include "engine/Engine.h"
+#include "engine/Json.h"
+#include "engine/Schema.h"
+
 #include <string>
 #include <variant>
 
 namespace netd {
 
 // Largest engine document the helper reads from its standard input.
-constexpr std::size_t maxDocumentBytes = 256 * 1024;
+constexpr std::size_t maxDocumentBytes = engine::maxDocumentBytes;
 
 // Ports of the two inbounds the helper adds for the captured traffic; the rule text names them.
 constexpr int redirectPort = 12346;
 constexpr int dnsPort = 5353;
 
-struct Refusal {
-    std::string reason;
-};
-
-// The caller's engine document turned into the one the engine runs: every inbound of the caller
-// must listen on 127.0.0.1 (nothing opened to the LAN), and must not take the helper's ports.
-// The helper adds its redirect and DNS inbounds, a DNS outbound through the first (proxy)
-// outbound, and drops what would make the engine write files or open a control API.
-std::variant<std::string, Refusal> engineDocument(const std::string& callerDocument);
+// The caller's document read through the allow-list on its own (the caller is not trusted) and
+// the engine document written fresh for `engine`: the SOCKS inbound, the redirect and DNS
+// inbounds, the captured DNS sent through the proxy; nothing of the caller's beyond its servers,
+// routing and resolvers. A document the allow-list refuses, or one `engine` cannot run as
+// written, is refused with the reason.
+std::variant<std::string, engine::Refusal> engineDocument(const std::string& callerDocument,
+                                                          const engine::EngineInfo& engine);
 
 } // namespace netd

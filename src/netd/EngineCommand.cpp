@@ -31,12 +31,16 @@ std::string elfInterpreter(const std::string& path) {
     return {};
 }
 
-std::vector<std::string> engineCommand(const std::string& engine, const std::string& config) {
-    const bool fileCapabilities = ::getxattr(engine.c_str(), "security.capability", nullptr, 0) > 0;
-    const std::string interpreter = fileCapabilities ? elfInterpreter(engine) : std::string();
+std::vector<std::string> engineCommand(const engine::EngineInfo& engine, const std::string& config) {
+    const bool fileCapabilities = ::getxattr(engine.path.c_str(), "security.capability", nullptr, 0) > 0;
+    const std::string interpreter = fileCapabilities ? elfInterpreter(engine.path) : std::string();
+    std::vector<std::string> command;
     if (!interpreter.empty())
-        return {interpreter, engine, "-config", config};
-    return {engine, "-config", config};
+        command.push_back(interpreter);
+    command.push_back(engine.path);
+    for (std::string argument : engine.runArguments())
+        command.push_back(argument == "stdin:" ? config : argument);
+    return command;
 }
 
 } // namespace netd

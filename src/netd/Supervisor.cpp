@@ -16,10 +16,6 @@
 #include <unistd.h>
 #include <vector>
 
-#ifndef VEMKO_NETD_ENGINE
-#define VEMKO_NETD_ENGINE "/usr/bin/v2ray"
-#endif
-
 namespace netd {
 
 namespace {
@@ -31,7 +27,8 @@ constexpr const char* setprivPath = "/usr/bin/setpriv";
 
 // The engine: setpriv drops to the engine user with empty capability sets (bounding set too)
 // and no_new_privs.
-[[noreturn]] void execEngine(const EngineUser& user, const std::string& config, int logFd) {
+[[noreturn]] void execEngine(const EngineUser& user, const engine::EngineInfo& engine,
+                             const std::string& config, int logFd) {
     const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     ::dup2(devNull, STDIN_FILENO);
     ::dup2(logFd, STDOUT_FILENO);
@@ -47,14 +44,19 @@ constexpr const char* setprivPath = "/usr/bin/setpriv";
                                        "--ambient-caps=-all",
                                        "--bounding-set=-all",
                                        "--"};
-    for (const std::string& part : engineCommand(VEMKO_NETD_ENGINE, config))
+    for (const std::string& part : engineCommand(engine, config))
         arguments.push_back(part);
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    char* const environment[] = {const_cast<char*>("PATH=/usr/sbin:/usr/bin:/sbin:/bin"), nullptr};
-    ::execve(setprivPath, argv.data(), environment);
+    std::string path = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+    std::string assets = std::string(engine.assetVariable()) + "=" + engine.assetDir;
+    std::vector<char*> environment{path.data()};
+    if (!engine.assetDir.empty())
+        environment.push_back(assets.data());
+    environment.push_back(nullptr);
+    ::execve(setprivPath, argv.data(), environment.data());
     ::_exit(127);
 }
 
@@ -75,7 +77,8 @@ bool waitGone(pid_t pid, uid_t uid) {
 }
 
 // The supervisor's life: start the engine, wait for it or for a stop.
-[[noreturn]] void supervise(const State& state, const EngineUser& user, const std::string& config) {
+[[noreturn]] void supervise(const State& state, const EngineUser& user, const engine::EngineInfo& engineInfo,
+                            const std::string& config) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
@@ -88,7 +91,7 @@ bool waitGone(pid_t pid, uid_t uid) {
     const pid_t engine = ::fork();
     if (engine == 0) {
         sigprocmask(SIG_UNBLOCK, &signals, nullptr);
-        execEngine(user, config, logFd);
+        execEngine(user, engineInfo, config, logFd);
     }
     if (logFd >= 0)
         ::close(logFd);
@@ -127,7 +130,8 @@ bool waitGone(pid_t pid, uid_t uid) {
 
 } // namespace
 
-bool Supervisor::start(const State& state, const EngineUser& user, const std::string& config) {
+bool Supervisor::start(const State& state, const EngineUser& user, const engine::EngineInfo& engine,
+                       const std::string& config) {
     // Taken here and inherited: the supervisor holds it from its first instruction.
     const int lock =
         ::open(state.path("supervisor.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
@@ -164,7 +168,7 @@ bool Supervisor::start(const State& state, const EngineUser& user, const std::st
                 ::close(fd);
         ::prctl(PR_SET_NAME, "vemko-netd-sv");
         state.writePid("supervisor.pid", ::getpid());
-        supervise(state, user, config);
+        supervise(state, user, engine, config);
     }
     int status = 0;
     ::waitpid(child, &status, 0);

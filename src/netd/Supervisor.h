@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Engine.h"
 #include "netd/State.h"
 
 #include <string>
@@ -19,9 +20,10 @@ struct EngineUser {
 // "blocked": nothing leaks until the user disconnects or connects again.
 class Supervisor {
 public:
-    // Starts the supervisor and, through it, the engine on `config`. Returns once both run, or
-    // false when they could not be started.
-    static bool start(const State& state, const EngineUser& user, const std::string& config);
+    // Starts the supervisor and, through it, `engine` on the document file `config`. Returns once
+    // both run, or false when they could not be started.
+    static bool start(const State& state, const EngineUser& user, const engine::EngineInfo& engine,
+                      const std::string& config);
     // Ends the supervisor and the engine (the engine even when its supervisor is gone). Waits a
     // bounded time; the engine is killed when it does not end in time.
     static void stop(const State& state, const EngineUser& user);

@@ -6,6 +6,7 @@
 //
 // Fixed verbs, nothing else: no path, rule or option comes from the caller. It acts on the
 // network namespace it runs in.
+#include "engine/Discovery.h"
 #include "netd/Document.h"
 #include "netd/LocalNetworks.h"
 #include "netd/Rules.h"
@@ -25,6 +26,10 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+
+#ifndef VEMKO_NETD_ENGINE
+#define VEMKO_NETD_ENGINE "/usr/bin/v2ray"
+#endif
 
 #ifndef VEMKO_NETD_ENGINE_USER
 #define VEMKO_NETD_ENGINE_USER "vemko-engine"
@@ -118,12 +123,22 @@ State::Tunnel currentTunnel(const State& state) {
     return recorded == State::Tunnel::Down ? State::Tunnel::Blocked : recorded;
 }
 
+// Only a root-owned engine in root-owned folders, from this fixed list: an Xray the package
+// ships, one Xray's own installer put in place, the system's, then the configured v2ray.
+engine::Discovered rootEngine() {
+    return engine::discoverForRoot(
+        {"/usr/lib/vemko-vpn/xray", "/usr/local/bin/xray", "/usr/bin/xray", VEMKO_NETD_ENGINE});
+}
+
 int up(const State& state, uid_t caller) {
     const auto input = readDocument();
     if (!input)
         return fail(refused, "document refused: larger than the limit");
-    const auto document = netd::engineDocument(*input);
-    if (const auto* refusal = std::get_if<netd::Refusal>(&document))
+    const engine::Discovered found = rootEngine();
+    if (!found.engine)
+        return fail(setupFailed, "no engine: " + found.problem);
+    const auto document = netd::engineDocument(*input, *found.engine);
+    if (const auto* refusal = std::get_if<engine::Refusal>(&document))
         return fail(refused, "document refused: " + refusal->reason);
     const auto user = engineUser();
     if (!user)
@@ -136,7 +151,7 @@ int up(const State& state, uid_t caller) {
     if (const std::string error = netd::Rules::up(user->uid, netd::localNetworks()); !error.empty())
         return fail(setupFailed, "rules refused: " + error);
     state.write({State::Tunnel::Starting, {}, caller});
-    if (!netd::Supervisor::start(state, *user, state.path("engine.json"))) {
+    if (!netd::Supervisor::start(state, *user, *found.engine, state.path("engine.json"))) {
         netd::Rules::block();
         state.write({State::Tunnel::Blocked, {}, caller});
         return fail(engineFailed, "cannot start the engine");

@@ -1,6 +1,5 @@
 #include "platform/SystemTunnelConnection.h"
 
-#include "platform/EngineDocument.h"
 #include "platform/Pkexec.h"
 #include "platform/PlatformError.h"
 #include "platform/TunnelPaths.h"
@@ -94,8 +93,8 @@ void SystemTunnelConnection::start(const QJsonObject& options) {
     if (!document.isObject())
         throw PlatformError(QStringLiteral("Настройки туннеля не найдены"));
     m_failure.reset();
-    runHelper(QStringLiteral("up"),
-              QJsonDocument(adaptForEngine(document.object())).toJson(QJsonDocument::Compact));
+    // The helper reads it through the allow-list itself and writes it for the engine it runs.
+    runHelper(QStringLiteral("up"), text);
 }
 
 void SystemTunnelConnection::stop() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/TunnelEngine.h"
+
 #include <QCoroTask>
 #include <QDateTime>
 #include <QJsonObject>
@@ -73,6 +75,8 @@ public:
     virtual QCoro::Task<std::vector<std::shared_ptr<TunnelManager>>> loadAll() = 0;
     // A new, unsaved configuration.
     virtual std::shared_ptr<TunnelManager> create() = 0;
+    // The engine that runs this user's tunnels.
+    virtual const engine::Discovered& engine() const { return TunnelEngine::found(); }
 
 signals:
     void statusChanged();

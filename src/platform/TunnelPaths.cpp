@@ -1,4 +1,5 @@
 #include "platform/TunnelPaths.h"
+#include "platform/TunnelEngine.h"
 
 #include "platform/InstallLayout.h"
 #include "platform/OwnFile.h"
@@ -50,8 +51,11 @@ QString defaultHostExecutable() {
 }
 
 QString engineProgram() {
-    const QString fromEnv = envPath("VEMKO_V2RAY");
-    return fromEnv.isEmpty() ? QStringLiteral("v2ray") : fromEnv;
+    const QString fromEnv = envPath("VEMKO_ENGINE");
+    if (!fromEnv.isEmpty())
+        return fromEnv;
+    const auto& found = TunnelEngine::found().engine;
+    return found ? QFile::decodeName(QByteArray::fromStdString(found->path)) : QStringLiteral("v2ray");
 }
 
 bool ensurePrivateDir(const QString& path) {

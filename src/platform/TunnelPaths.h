@@ -18,7 +18,7 @@ QString defaultCacheDir();
 // $VEMKO_TUNNEL_HOST, else vemko-tunnel among the app's helpers (InstallLayout::helperDir()).
 QString defaultHostExecutable();
 
-// $VEMKO_V2RAY, else "v2ray" (looked up on PATH when started).
+// $VEMKO_ENGINE, else the engine discovery found (TunnelEngine), else "v2ray".
 QString engineProgram();
 
 // Creates the folder (and its parents) and makes it private (0700). Refuses a folder that is

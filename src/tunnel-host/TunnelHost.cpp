@@ -2,11 +2,12 @@
 
 #include "EngineBinary.h"
 #include "SocksPort.h"
-#include "platform/EngineDocument.h"
+#include "engine/Document.h"
 #include "platform/OwnFile.h"
 #include "platform/PlatformError.h"
 #include "platform/ProcessFiles.h"
 #include "platform/ReplaceFile.h"
+#include "platform/TunnelEngine.h"
 #include "platform/TunnelPaths.h"
 
 #include <QCoreApplication>
@@ -122,34 +123,47 @@ void TunnelHost::begin() {
         ::fchmod(logFd, 0600);
         m_log.open(logFd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
     }
-    const QJsonDocument document = QJsonDocument::fromJson(m_document);
+    // The document is read through the allow-list again and written fresh for the engine that
+    // runs here: the host never passes on a member it did not write itself.
+    const auto server = engine::readServer(std::string_view(m_document.constData(), size_t(m_document.size())));
     m_document.fill('\0'); // the credentials are not kept around longer than needed
     m_document.clear();
-    if (!document.isObject())
-        return end(QStringLiteral("the tunnel document is not a JSON object"), 2);
+    if (const auto* refusal = std::get_if<engine::Refusal>(&server))
+        return end(QString::fromStdString(refusal->reason), 2);
+    const engine::Discovered& found = TunnelEngine::found();
+    if (!found.engine)
+        return end(QString::fromStdString(found.problem), 2);
+    if (const auto why = engine::unusableReason(std::get<engine::Server>(server), *found.engine))
+        return end(QString::fromStdString(*why), 2);
+    std::string document = engine::writeDocument(std::get<engine::Server>(server), *found.engine, {});
 
     // The engine first: its start-up is most of the connect time, the files below overlap with it.
-    const QString installed = TunnelPaths::engineProgram();
+    const QString installed = QFile::decodeName(QByteArray::fromStdString(found.engine->path));
     const QString cacheDir = TunnelPaths::defaultCacheDir();
     EngineBinary::clearLeftovers(cacheDir);
-    const EngineBinary::Prepared engine = EngineBinary::prepare(installed, cacheDir);
-    if (!engine.error.isEmpty())
-        return end(engine.error, 2);
-    const QString program = engine.program;
-    if (!engine.assetDir.isEmpty()) {
-        // The copy looks for its data files (geoip.dat, ...) where the installed binary is.
+    const EngineBinary::Prepared prepared = EngineBinary::prepare(installed, cacheDir);
+    if (!prepared.error.isEmpty())
+        return end(prepared.error, 2);
+    // A private copy looks for its data files where the installed binary is.
+    const QString assetDir = !found.engine->assetDir.empty()
+                                 ? QFile::decodeName(QByteArray::fromStdString(found.engine->assetDir))
+                                 : prepared.assetDir;
+    if (!assetDir.isEmpty()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (!environment.contains(QStringLiteral("V2RAY_LOCATION_ASSET")) &&
-            !environment.contains(QStringLiteral("v2ray.location.asset")))
-            environment.insert(QStringLiteral("V2RAY_LOCATION_ASSET"), engine.assetDir);
+        environment.insert(QString::fromLatin1(found.engine->assetVariable()), assetDir);
         m_engine.setProcessEnvironment(environment);
     }
+    QStringList arguments;
+    for (const std::string& argument : found.engine->runArguments())
+        arguments << QString::fromStdString(argument);
     m_socksSince.start();
-    m_engine.start(program, {QStringLiteral("-config"), QStringLiteral("stdin:")});
+    m_engine.start(prepared.program, arguments);
     if (!m_engine.waitForStarted())
         return; // engineError reports it
-    m_engine.write(QJsonDocument(adaptForEngine(document.object())).toJson(QJsonDocument::Compact));
+    // The engine reads its input to the end before it starts: close it.
+    m_engine.write(document.data(), qint64(document.size()));
     m_engine.closeWriteChannel();
+    std::fill(document.begin(), document.end(), '\0');
     try {
         replaceFile(HostFiles::pidFile(m_runtimeDir), QByteArray::number(getpid()) + '\n');
     } catch (const PlatformError& error) {
@@ -157,9 +171,10 @@ void TunnelHost::begin() {
     }
     if (!report(HostState::Phase::Connecting))
         return;
-    log(engine.assetDir.isEmpty()
-            ? QStringLiteral("started engine %1").arg(program)
-            : QStringLiteral("started engine %1 (capability-free copy of %2)").arg(program, installed));
+    log(prepared.program == installed
+            ? QStringLiteral("started %1 %2").arg(TunnelEngine::name(), installed)
+            : QStringLiteral("started %1 %2 (capability-free copy of %3)")
+                  .arg(TunnelEngine::name(), prepared.program, installed));
     m_socksTimer.start();
 }
 

@@ -13,6 +13,11 @@ inline const QString noServerPassed =
 inline const QString approveExtension =
     QStringLiteral("Разрешите расширение Вемко в открывшемся окне настроек");
 inline const QString buildFailed = QStringLiteral("не удалось собрать настройки");
+// A server this machine's engine cannot run as the service wrote it: nothing is started.
+inline QString unusable(const QString& server, const QString& reason) {
+    return QStringLiteral("«%1» не запустить на этом компьютере: %2").arg(server, reason);
+}
+inline const QString noEngine = QStringLiteral("Не найден движок туннеля: установите Xray или v2ray");
 inline const QString trying = QStringLiteral("пробую: ");
 inline const QString noConnection = QStringLiteral("Не удалось запустить туннель");
 // The home screen's error card while the kill switch holds (Vpn::blocked).

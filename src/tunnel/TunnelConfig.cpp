@@ -1,43 +1,37 @@
 #include "tunnel/TunnelConfig.h"
 
+#include "engine/Document.h"
 #include "service/Errors.h"
 #include "tunnel/Texts.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QStringDecoder>
 
 namespace {
 
-QJsonObject socksInbound() {
-    return QJsonObject{
-        {QStringLiteral("tag"), QStringLiteral("socks")},
-        {QStringLiteral("port"), 10808},
-        {QStringLiteral("listen"), QStringLiteral("127.0.0.1")},
-        {QStringLiteral("protocol"), QStringLiteral("socks")},
-        {QStringLiteral("settings"),
-         QJsonObject{{QStringLiteral("udp"), true}, {QStringLiteral("auth"), QStringLiteral("noauth")}}},
-        {QStringLiteral("sniffing"),
-         QJsonObject{{QStringLiteral("enabled"), true},
-                     {QStringLiteral("routeOnly"), false},
-                     {QStringLiteral("destOverride"),
-                      QJsonArray{QStringLiteral("http"), QStringLiteral("tls"), QStringLiteral("quic")}}}},
-    };
+std::variant<engine::Server, engine::Refusal> read(const ServerProfile& profile) {
+    const QByteArray entry = QJsonDocument(profile.config).toJson(QJsonDocument::Compact);
+    return engine::readServer(std::string_view(entry.constData(), size_t(entry.size())));
 }
 
 } // namespace
 
-QString makeConfig(const ServerProfile& profile) {
-    QJsonObject document = profile.config;
-    document.insert(QStringLiteral("inbounds"), QJsonArray{socksInbound()});
-    document.insert(QStringLiteral("log"),
-                    QJsonObject{{QStringLiteral("loglevel"), QStringLiteral("warning")}});
-    document.remove(QStringLiteral("remarks"));
+std::optional<QString> unusableReason(const ServerProfile& profile, const engine::EngineInfo& engine) {
+    const auto server = read(profile);
+    if (const auto* refusal = std::get_if<engine::Refusal>(&server))
+        return QString::fromStdString(refusal->reason);
+    if (const auto why = engine::unusableReason(std::get<engine::Server>(server), engine))
+        return QString::fromStdString(*why);
+    return std::nullopt;
+}
 
-    const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Compact);
-    auto decoder = QStringDecoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        throw Fail(tunnel_texts::buildFailed);
-    return text;
+QString makeConfig(const ServerProfile& profile, const engine::EngineInfo& engine) {
+    const auto server = read(profile);
+    std::optional<std::string> why;
+    if (const auto* refusal = std::get_if<engine::Refusal>(&server))
+        why = refusal->reason;
+    else
+        why = engine::unusableReason(std::get<engine::Server>(server), engine);
+    if (why)
+        throw Fail(tunnel_texts::unusable(profile.name, QString::fromStdString(*why)));
+    return QString::fromStdString(engine::writeDocument(std::get<engine::Server>(server), engine, {}));
 }

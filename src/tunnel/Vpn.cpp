@@ -6,6 +6,7 @@
 #include "platform/TunnelManager.h"
 #include "platform/TunnelMode.h"
 #include "tunnel/OneShot.h"
+#include "tunnel/TunnelConfig.h"
 
 #include <QNetworkAccessManager>
 #include <QPointer>
@@ -65,7 +66,27 @@ void Vpn::setProfiles(const QList<ServerProfile>& profiles) {
     if (std::equal(m_profiles.cbegin(), m_profiles.cend(), profiles.cbegin(), profiles.cend(), sameServer))
         return;
     m_profiles = profiles;
+    m_unusable.clear();
+    if (const auto& engine = m_tunnels.engine().engine) {
+        for (const ServerProfile& profile : m_profiles)
+            if (const auto why = ::unusableReason(profile, *engine))
+                m_unusable.insert(profile.name, *why);
+    }
     emit profilesChanged();
+}
+
+std::optional<QString> Vpn::unusableReason(const QString& name) const {
+    const auto found = m_unusable.constFind(name);
+    return found == m_unusable.cend() ? std::nullopt : std::optional<QString>(*found);
+}
+
+QString Vpn::engineName() const {
+    const auto& engine = m_tunnels.engine().engine;
+    return engine ? QString::fromStdString(engine->name()) : QString();
+}
+
+QString Vpn::engineProblem() const {
+    return QString::fromStdString(m_tunnels.engine().problem);
 }
 void Vpn::setStatus(Status status) {
     assign(this, m_status, status, &Vpn::statusChanged);

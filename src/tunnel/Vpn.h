@@ -5,6 +5,7 @@
 
 #include <QCoroTask>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QNetworkProxy>
 #include <QObject>
@@ -79,6 +80,12 @@ public:
     bool needsApproval() const { return m_needsApproval; }
     QList<ServerProfile> profiles() const { return m_profiles; }
     void setProfiles(const QList<ServerProfile>& profiles);
+    // Why the named server cannot run on this machine's engine ("нужен Xray: REALITY"); nothing
+    // when it can. Follows profilesChanged.
+    std::optional<QString> unusableReason(const QString& name) const;
+    // The engine that runs the tunnel ("Xray 25.12.8"), or why there is none.
+    QString engineName() const;
+    QString engineProblem() const;
     QString tunnelBundleId() const;
     bool previewOnly() const;
     QString tunnelMode() const;
@@ -158,6 +165,7 @@ private:
     bool m_blocked = false;
     bool m_promptShown = false; // needsApproval set for the connection's administrator prompt
     QList<ServerProfile> m_profiles;
+    QHash<QString, QString> m_unusable; // server name → why this engine cannot run it
 
     std::shared_ptr<TunnelManager> m_manager;
     // The pending extension activation's waiter: one slot, a newer request cancels the older.

@@ -35,11 +35,18 @@ QCoro::Task<> Vpn::connect(ServerProfile profile) {
         setError(tunnel_texts::preview);
         co_return;
     }
+    // A server this engine cannot run as written is never started, and fail-over passes it by.
+    if (const auto why = unusableReason(profile.name)) {
+        setError(tunnel_texts::unusable(profile.name, *why));
+        co_return;
+    }
     supersedeRuns();
     const Run run(this, m_run);
     setError(std::nullopt);
-    const QList<ServerProfile> candidates =
+    QList<ServerProfile> candidates =
         smartOrder(profile, m_profiles, m_store.d().string(QStringLiteral("lastGood")));
+    candidates.removeIf(
+        [this](const ServerProfile& candidate) { return unusableReason(candidate.name).has_value(); });
     const bool failOver = candidates.size() > 1;
     setStatus(Status::Connecting);
 
@@ -72,7 +79,10 @@ QCoro::Task<bool> Vpn::tryCandidate(ServerProfile candidate, Run run) {
     QPointer<TunnelConnection> connection;
     try {
         co_await installExtensionIfNeeded(run);
-        const QString config = makeConfig(candidate);
+        const auto& engine = m_tunnels.engine().engine;
+        if (!engine)
+            throw Fail(tunnel_texts::noEngine);
+        const QString config = makeConfig(candidate, *engine);
         const std::shared_ptr<TunnelManager> manager = co_await prepareManager(config, candidate.name, run);
         connection = manager->connection();
         if (!connection)

@@ -91,7 +91,7 @@ private slots:
                                            << "v2ray-not-installed-here" << engineMissing;
         // The engine named by the environment when none is given.
         QTest::newRow("no engine from the environment") << ""
-                                                        << "$VEMKO_V2RAY" << engineMissing;
+                                                        << "$VEMKO_ENGINE" << engineMissing;
     }
     void failsNamingWhatIsMissing() {
         QFETCH(QString, host);
@@ -101,11 +101,11 @@ private slots:
             host = script("vemko-tunnel", "exit 0");
             QFile::setPermissions(host, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         }
-        if (engine == "$VEMKO_V2RAY")
-            qputenv("VEMKO_V2RAY", "/nonexistent/v2ray");
+        if (engine == "$VEMKO_ENGINE")
+            qputenv("VEMKO_ENGINE", "/nonexistent/v2ray");
         LinuxExtensionManager manager(host.isEmpty() ? m_host : host,
-                                      engine == "$VEMKO_V2RAY" ? TunnelPaths::engineProgram() : engine);
-        qunsetenv("VEMKO_V2RAY");
+                                      engine == "$VEMKO_ENGINE" ? TunnelPaths::engineProgram() : engine);
+        qunsetenv("VEMKO_ENGINE");
         QCOMPARE(activate(manager), QStringList{"failed:" + id + ":" + message});
     }
 

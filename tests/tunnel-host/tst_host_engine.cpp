@@ -75,7 +75,7 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
         qputenv("XDG_CACHE_HOME", QFile::encodeName(m_home.path() + "/cache"));
         qputenv("VEMKO_TUNNEL_HOST", QFile::encodeName(host));
-        qunsetenv("VEMKO_V2RAY");
+        qunsetenv("VEMKO_ENGINE");
         if (!hasCapability(QStandardPaths::findExecutable("v2ray")))
             qWarning("v2ray carries no file capability here (getcap): the engine runs as installed, "
                      "its private copy is not exercised");
@@ -94,7 +94,7 @@ private slots:
     }
 
     void cleanup() {
-        qunsetenv("VEMKO_V2RAY");
+        qunsetenv("VEMKO_ENGINE");
         if (m_system) {
             connection().stop();
             QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 20000);
@@ -237,7 +237,7 @@ private slots:
         if (QByteArray(QTest::currentDataTag()) == "port taken")
             QVERIFY(squatter.listen(QHostAddress::LocalHost, 10808));
         if (!engine.isEmpty())
-            qputenv("VEMKO_V2RAY", engine.toUtf8());
+            qputenv("VEMKO_ENGINE", engine.toUtf8());
         saveAndStart(document.isEmpty() ? text(clientDocument(*m_server)) : document);
         QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()) &&
                                      connection().status() == TunnelStatus::Disconnected,
