@@ -6,7 +6,7 @@
 #include "device/Store.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
-#include "platform/EngineDocument.h"
+#include "platform/TunnelEngine.h"
 #include "platform/LinuxExtensionManager.h"
 #include "platform/LinuxTunnelSystem.h"
 #include "platform/TunnelHostState.h"
@@ -100,9 +100,7 @@ int main(int argc, char** argv) {
     service.on("GET", "/api/v1/ip", ScriptedReply::text(200, R"({"exit":"127.0.0.1"})", "application/json"));
     service.on("GET", "/json", ScriptedReply::text(200, R"({"ip":"127.0.0.1","city":"Loopback"})"));
     const ServerProfile profile = serverAt("Амстердам", server.port(), server.uuid());
-    const QString document = QString::fromUtf8(
-        QJsonDocument(adaptForEngine(QJsonDocument::fromJson(makeConfig(profile).toUtf8()).object()))
-            .toJson(QJsonDocument::Compact));
+    const QString document = makeConfig(profile, *TunnelEngine::found().engine);
     const QUrl url(service.origin() + "/api/v1/ip");
 
     LinuxTunnelSystem system(host, home.path() + "/config/vemko-vpn/tunnel.json", runtimeDir);

@@ -53,7 +53,7 @@ inline QByteArray configs(const QStringList& names,
     QStringList servers;
     for (const QString& name : names)
         servers.append(QString(R"({"remarks":"%1","outbounds":[{"protocol":"vless","settings":{"vnext":)"
-                               R"([{"address":"%2","port":443}]}}]})")
+                               R"([{"address":"%2","port":443,"users":[{"id":"2b4c3f5e-0b1a-4c0e-9a57-3d4f7c1d2e8a"}]}]}}]})")
                            .arg(name, address));
     return ('[' + servers.join(',') + ']').toUtf8();
 }

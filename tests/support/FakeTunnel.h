@@ -73,6 +73,10 @@ public:
 
     QCoro::Task<std::vector<std::shared_ptr<TunnelManager>>> loadAll() override;
     std::shared_ptr<TunnelManager> create() override;
+    const engine::Discovered& engine() const override { return discovered; }
+
+    // The engine the tunnels "run": Debian's v2ray unless a test says otherwise.
+    engine::Discovered discovered{engine::identify("V2Ray 4.34.0 (V2Fly)"), {}};
 
     // The one saved configuration, or none.
     FakeTunnelManager* saved() const { return m_saved.empty() ? nullptr : m_saved.front().get(); }

@@ -225,9 +225,12 @@ private slots:
         };
         row("port taken", "", "", "address already in use");
         row("engine missing", "", "/nonexistent/v2ray", "/nonexistent/v2ray");
-        row("engine refuses", R"({"inbounds":[{"protocol":"bogus"}],"outbounds":[]})", "", "Port");
-        row("not JSON", "not a document", "", "not a JSON object");
-        row("JSON list", "[1,2]", "", "not a JSON object");
+        row("a server v2ray cannot run",
+            R"({"outbounds":[{"protocol":"vless","settings":{"vnext":[{"address":"127.0.0.1","port":9,"users":)"
+            R"([{"id":"u"}]}]},"streamSettings":{"security":"reality","realitySettings":{"publicKey":"k"}}}]})",
+            "", "нужен Xray: REALITY");
+        row("not JSON", "not a document", "", "документ не JSON");
+        row("JSON list", "[1,2]", "", "настройки сервера не объект JSON");
     }
     void failedStartsEndDisconnected() {
         QFETCH(QString, document);
@@ -247,6 +250,28 @@ private slots:
         QCOMPARE(state.phase, HostState::Phase::Disconnected);
         QVERIFY2(state.reason.contains(reason), qPrintable(state.reason));
         QVERIFY(readAll(HostFiles::logFile(runtimeDir())).contains(reason.toUtf8()));
+    }
+
+    // Xray is run its own way: "run -config stdin:" with the input closed, its assets variable set
+    // to its folder, the document in its spelling. A stand-in answers as Xray and runs v2ray.
+    void runsXrayItsWay() {
+        const QString folder = m_home.path() + "/xray";
+        QDir().mkpath(folder);
+        QVERIFY(QFile::copy(VEMKO_TESTS_SOURCE_DIR "/support/xray-stand-in", folder + "/xray"));
+        QVERIFY(QFile::copy(QStandardPaths::findExecutable("v2ray"), folder + "/v2ray")); // no capability
+        QFile(folder + "/geoip.dat").open(QIODevice::WriteOnly);
+        qputenv("VEMKO_ENGINE", QFile::encodeName(folder + "/xray"));
+        qputenv("XRAY_STAND_IN_V2RAY", QFile::encodeName(folder + "/v2ray"));
+        qputenv("XRAY_STAND_IN_LOG", QFile::encodeName(folder + "/asked"));
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
+        QCOMPARE(getThroughTunnel(QUrl(m_http->origin() + "/api/v1/ip")), m_body);
+        const QByteArray asked = readAll(folder + "/asked");
+        QVERIFY2(
+            asked.startsWith("arguments: run -config stdin:\nassets: " + QFile::encodeName(folder) + "\n"),
+            asked.constData());
+        QVERIFY(asked.contains(R"("destOverride":["http","tls","quic"])"));
+        QVERIFY(readAll(HostFiles::logFile(runtimeDir())).contains("started Xray 25.12.8"));
     }
 
     // Traps in the runtime folder: a FIFO as the status and the lock file would hang the app, a

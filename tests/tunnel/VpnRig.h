@@ -65,13 +65,18 @@ struct VpnRig {
         return ScriptedReply::text(500, R"({"exit":"203.0.113.7"})", "application/json");
     }
 
-    static ServerProfile profile(const QString& name) {
-        const QJsonObject config{
-            {QStringLiteral("remarks"), name},
-            {QStringLiteral("outbounds"),
-             QJsonArray{QJsonObject{{QStringLiteral("protocol"), QStringLiteral("vmess")}}}},
-        };
-        return ServerProfile{QUuid::createUuid(), name, config};
+    // A VMess server; `security` "reality" makes one that Debian's v2ray cannot run.
+    static ServerProfile profile(const QString& name, const QString& security = QStringLiteral("none")) {
+        const QJsonObject user{{"id", "2b4c3f5e-0b1a-4c0e-9a57-3d4f7c1d2e8a"}};
+        const QJsonObject server{{"address", "vpn.example"}, {"port", 443}, {"users", QJsonArray{user}}};
+        QJsonObject stream{{"security", security}};
+        if (security == QLatin1String("reality"))
+            stream.insert("realitySettings", QJsonObject{{"publicKey", "key"}});
+        const QJsonObject outbound{{"protocol", "vmess"},
+                                   {"settings", QJsonObject{{"vnext", QJsonArray{server}}}},
+                                   {"streamSettings", stream}};
+        return ServerProfile{QUuid::createUuid(), name,
+                             QJsonObject{{"remarks", name}, {"outbounds", QJsonArray{outbound}}}};
     }
 
     std::optional<QString> stored(const QString& key) const { return defaults.string(key); }
