@@ -118,6 +118,38 @@ private slots:
         QVERIFY(!portAccepts(10808));
     }
 
+    // A REALITY server cannot run on v2ray: connecting to it starts nothing and sends nothing to it,
+    // and fail-over passes it by to a server that runs, whose geoip:private rule v2ray runs too.
+    void neverRunsAServerWeakerThanWritten() {
+        QTcpServer realityServer;
+        QVERIFY(realityServer.listen(QHostAddress::LocalHost));
+        ServerProfile reality = serverAt("Нидерланды", realityServer.serverPort(), m_server->uuid());
+        QJsonObject outbound = reality.config["outbounds"][0].toObject();
+        outbound.insert(
+            "streamSettings",
+            QJsonObject{{"security", "reality"}, {"realitySettings", QJsonObject{{"publicKey", "key"}}}});
+        reality.config.insert("outbounds", QJsonArray{outbound});
+        ServerProfile live = serverAt("Европа авто", m_server->port(), m_server->uuid());
+        QJsonObject proxy = live.config["outbounds"][0].toObject();
+        proxy.insert("tag", "proxy");
+        live.config.insert("outbounds",
+                           QJsonArray{proxy, QJsonObject{{"tag", "direct"}, {"protocol", "freedom"}}});
+        live.config.insert("routing",
+                           QJsonObject{{"rules", QJsonArray{QJsonObject{{"type", "field"},
+                                                                        {"ip", QJsonArray{"geoip:private"}},
+                                                                        {"outboundTag", "direct"}}}}});
+        m_vpn->setProfiles({reality, live});
+
+        QVERIFY(runTask(m_vpn->connect(reality), nullptr, 30s));
+        QCOMPARE(m_vpn->error(), "«Нидерланды» не запустить на этом компьютере: нужен Xray: REALITY");
+        QVERIFY(!HostFiles::hostRunning(runtimeDir()));
+
+        QVERIFY(runTask(m_vpn->connect(live), nullptr, 90s));
+        QCOMPARE(m_vpn->status(), VpnStatus::On);
+        QCOMPARE(m_vpn->profileName(), std::optional<QString>("Европа авто"));
+        QVERIFY(!realityServer.hasPendingConnections() && !realityServer.waitForNewConnection(500));
+    }
+
     // Someone else holds the SOCKS port: the engine cannot start and the attempt ends at once.
     void takenSocksPortFailsCleanly() {
         QTcpServer holder;
