@@ -92,10 +92,12 @@ QCoro::Task<int> Cli::status(const Invocation& in) {
     const QString line = statusLine(state, server, m_c.model.me());
     const auto since = m_c.vpn.since();
     const auto me = m_c.model.me();
-    QJsonObject facts{{"status", statusWord(state)},
-                      {"line", line},
-                      {"signed_in", m_c.model.signedIn()},
-                      {"active", me ? QJsonValue(me->active) : QJsonValue(QJsonValue::Null)}};
+    QJsonObject facts{
+        {"status", statusWord(state)},
+        {"line", line},
+        {"signed_in", m_c.model.signedIn()},
+        {"active", me ? QJsonValue(me->active) : QJsonValue(QJsonValue::Null)},
+        {"engine", m_c.vpn.engineName().isEmpty() ? QJsonValue() : QJsonValue(m_c.vpn.engineName())}};
     QStringList lines{line};
     if (state == VpnStatus::On) {
         facts.insert(QStringLiteral("server"),
@@ -123,8 +125,12 @@ QCoro::Task<int> Cli::servers(const Invocation& in) {
     QStringList lines;
     for (const ServerProfile& profile : m_c.model.profiles()) {
         const bool chosen = selected && selected->name == profile.name;
-        list.append(QJsonObject{{"name", profile.name}, {"selected", chosen}});
-        lines.append((chosen ? QStringLiteral("✓ ") : QStringLiteral("  ")) + profile.name);
+        const auto unusable = m_c.vpn.unusableReason(profile.name);
+        list.append(QJsonObject{{"name", profile.name},
+                                {"selected", chosen},
+                                {"unusable", unusable ? QJsonValue(*unusable) : QJsonValue()}});
+        lines.append((chosen ? QStringLiteral("✓ ") : QStringLiteral("  ")) + profile.name +
+                     (unusable ? QStringLiteral(" (недоступен: %1)").arg(*unusable) : QString()));
     }
     QJsonObject facts{{"servers", list}, {"selected", selected ? QJsonValue(selected->name) : QJsonValue()}};
     if (list.isEmpty() && !in.json)

@@ -133,6 +133,7 @@ HomeView::HomeView(AppModel& model, Vpn& vpn, Clock& clock, QWidget* parent)
     rebuildServers();
     refresh();
     connect(&m_model, &AppModel::profilesChanged, this, &HomeView::rebuildServers);
+    connect(&m_vpn, &Vpn::profilesChanged, this, &HomeView::rebuildServers); // what this engine can run
     for (auto signal : {&AppModel::meChanged, &AppModel::selectedChanged, &AppModel::deviceLimitChanged})
         connect(&m_model, signal, this, &HomeView::refresh);
     for (auto signal : {&Vpn::statusChanged, &Vpn::profileNameChanged, &Vpn::errorChanged, &Vpn::sinceChanged,
@@ -232,7 +233,7 @@ void HomeView::rebuildServers() {
     const QList<ServerProfile> profiles = m_model.profiles();
     for (const ServerProfile& profile : profiles) {
         auto* row = new ServerRow(profile, selected && selected->name == profile.name,
-                                  m_serversEmpty->parentWidget());
+                                  m_vpn.unusableReason(profile.name), m_serversEmpty->parentWidget());
         connect(row, &QAbstractButton::clicked, this, [this, profile] { m_model.select(profile); });
         m_rows->addWidget(row);
         m_serverRows.append(row);

@@ -7,6 +7,7 @@
 #include "ScreenText.h"
 #include "ScrollScreen.h"
 #include "device/Store.h"
+#include "format/Format.h"
 #include "model/AppModel.h"
 #include "model/OpenableUrl.h"
 #include "platform/Defaults.h"
@@ -222,6 +223,8 @@ void MoreView::addTunnelModeChoice(Vpn& vpn, HelperInstaller& installer) {
     connect(m_modes, &QButtonGroup::buttonClicked, this,
             [this](QAbstractButton* button) { chooseTunnelMode(button->property("mode").toString()); });
     connect(m_vpn, &Vpn::tunnelModeChanged, this, &MoreView::refreshTunnelMode);
+    connect(m_vpn, &Vpn::profilesChanged, this, &MoreView::refreshEngine);
+    refreshEngine();
     connect(m_installer, &HelperInstaller::changed, this, [this] {
         // A finished install of the helper completes the choice that asked for it.
         if (!m_installer->running() && !m_installer->failure() && m_installer->installed())
@@ -253,6 +256,27 @@ void MoreView::refreshTunnelMode() {
     m_helperProgress->setVisible(installing);
     m_helperError->setVisible(m_installer->failure().has_value());
     m_helperError->setText(m_installer->failure().value_or(QString()));
+}
+
+// Which engine carries the tunnel, and what to do when some servers need another one.
+void MoreView::refreshEngine() {
+    const QString name = m_vpn->engineName();
+    m_engineLine->setVisible(true);
+    m_engineLine->setText(name.isEmpty()
+                              ? QStringLiteral("Движок туннеля не найден: ") + m_vpn->engineProblem()
+                              : QStringLiteral("Движок туннеля: ") + name);
+    qsizetype unusable = 0;
+    for (const ServerProfile& profile : m_vpn->profiles())
+        unusable += m_vpn->unusableReason(profile.name).has_value();
+    m_engineAdvice->setVisible(name.isEmpty() || unusable > 0);
+    m_engineAdvice->setText(
+        name.isEmpty()
+            ? QStringLiteral("Установите Xray (README, раздел «Движок туннеля») или пакет v2ray.")
+            : QStringLiteral(
+                  "%1 %2 не запустить на этом движке: установите Xray (README, раздел «Движок туннеля»).")
+                  .arg(unusable)
+                  .arg(plural(unusable, QStringLiteral("сервер"), QStringLiteral("сервера"),
+                              QStringLiteral("серверов"))));
 }
 
 Card* MoreView::makeReferralCard(QWidget* content) {
@@ -384,6 +408,10 @@ Card* MoreView::makeApplicationCard(QWidget* content) {
 
     m_current =
         screenLabel(card, QStringLiteral("currentVersion"), 12, QFont::Normal, Brand::secondaryText());
+    m_engineLine = screenLabel(card, QStringLiteral("engineLine"), 12, QFont::Normal, Brand::secondaryText());
+    m_engineAdvice = screenLabel(card, QStringLiteral("engineAdvice"), 11, QFont::Normal, failureRed());
+    m_engineLine->hide();
+    m_engineAdvice->hide();
     m_check = button(card, QStringLiteral("checkButton"), QStringLiteral("Проверить обновление"));
     connect(m_check, &QPushButton::clicked, this, [this] { startMainTask(m_updater.check(false)); });
     m_updateMessage = screenLabel(card, QStringLiteral("updateMessage"), 12, QFont::Normal, failureRed());
@@ -402,6 +430,8 @@ Card* MoreView::makeApplicationCard(QWidget* content) {
     card->body()->addWidget(m_packageNote);
     card->body()->addWidget(m_progressRow);
     card->body()->addWidget(m_current);
+    card->body()->addWidget(m_engineLine);
+    card->body()->addWidget(m_engineAdvice);
     card->body()->addWidget(m_check, 0, Qt::AlignLeft);
     card->body()->addWidget(m_updateMessage);
     card->body()->addWidget(m_autoUpdate);

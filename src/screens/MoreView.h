@@ -49,6 +49,7 @@ private:
     Card* makeApplicationCard(QWidget* content);
     void refresh();
     void refreshTunnelMode();
+    void refreshEngine();
     void chooseTunnelMode(const QString& mode);
     void submitPromo();
 
@@ -66,6 +67,8 @@ private:
     QList<Switch> m_switches;
 
     Vpn* m_vpn = nullptr;
+    QLabel* m_engineLine = nullptr;
+    QLabel* m_engineAdvice = nullptr;
     HelperInstaller* m_installer = nullptr;
     QButtonGroup* m_modes = nullptr;
     QLabel* m_helperNote = nullptr;

@@ -4,8 +4,9 @@
 
 #include <QPainter>
 
-ServerRow::ServerRow(const ServerProfile& profile, bool selected, QWidget* parent)
-    : QAbstractButton(parent), m_profile(profile) {
+ServerRow::ServerRow(const ServerProfile& profile, bool selected, std::optional<QString> unusable,
+                     QWidget* parent)
+    : QAbstractButton(parent), m_profile(profile), m_unusable(std::move(unusable)) {
     setObjectName(QStringLiteral("serverRow"));
     setText(profile.name);
     setCursor(Qt::PointingHandCursor);
@@ -17,12 +18,15 @@ ServerRow::ServerRow(const ServerProfile& profile, bool selected, QWidget* paren
 
 void ServerRow::setSelected(bool selected) {
     m_selected = selected;
-    setAccessibleName(selected ? m_profile.name + QStringLiteral(", выбран") : m_profile.name);
+    QString name = selected ? m_profile.name + QStringLiteral(", выбран") : m_profile.name;
+    if (m_unusable)
+        name += QStringLiteral(", недоступен: ") + *m_unusable;
+    setAccessibleName(name);
     update();
 }
 
 QSize ServerRow::sizeHint() const {
-    return {200, 36};
+    return {200, m_unusable ? 50 : 36};
 }
 
 void ServerRow::enterEvent(QEnterEvent* event) {
@@ -49,9 +53,18 @@ void ServerRow::paintEvent(QPaintEvent*) {
     painter.setPen(hasFocus() ? QPen(Brand::tinted(Brand::brand(), 0.8), 1.5) : QPen(Qt::NoPen));
     painter.setBrush(background);
     painter.drawRoundedRect(area, 10, 10);
-    painter.setPen(Brand::primaryText());
-    painter.drawText(area.adjusted(12, 0, -40, 0), Qt::AlignVCenter | Qt::AlignLeft,
+    const QColor nameColour = m_unusable ? Brand::tinted(Brand::primaryText(), 0.45) : Brand::primaryText();
+    painter.setPen(nameColour);
+    const QRectF nameArea =
+        m_unusable ? area.adjusted(12, 6, -40, -area.height() / 2) : area.adjusted(12, 0, -40, 0);
+    painter.drawText(nameArea, Qt::AlignVCenter | Qt::AlignLeft,
                      painter.fontMetrics().elidedText(text(), Qt::ElideRight, width() - 52));
+    if (m_unusable) {
+        painter.setFont(Brand::font(11));
+        painter.setPen(Brand::secondaryText());
+        painter.drawText(area.adjusted(12, area.height() / 2, -40, -6), Qt::AlignVCenter | Qt::AlignLeft,
+                         painter.fontMetrics().elidedText(*m_unusable, Qt::ElideRight, width() - 52));
+    }
     if (m_selected) {
         constexpr int mark = 18;
         painter.drawPixmap(QPointF(width() - 12 - mark, (height() - mark) / 2.0),

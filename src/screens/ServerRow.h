@@ -3,16 +3,20 @@
 #include "service/ServerProfile.h"
 
 #include <QAbstractButton>
+#include <optional>
 
 // One server in the server card: its name, and when chosen a brand check mark on a brand tint.
-// The whole row is the button.
+// A server this machine's engine cannot run is dimmed, with the reason under its name. The whole
+// row is the button.
 class ServerRow : public QAbstractButton {
     Q_OBJECT
 public:
-    ServerRow(const ServerProfile& profile, bool selected, QWidget* parent = nullptr);
+    ServerRow(const ServerProfile& profile, bool selected, std::optional<QString> unusable = std::nullopt,
+              QWidget* parent = nullptr);
 
     const ServerProfile& profile() const { return m_profile; }
     bool selected() const { return m_selected; }
+    const std::optional<QString>& unusable() const { return m_unusable; }
     void setSelected(bool selected);
     QSize sizeHint() const override;
 
@@ -23,6 +27,7 @@ protected:
 
 private:
     ServerProfile m_profile;
+    std::optional<QString> m_unusable;
     bool m_selected = false;
     bool m_hover = false;
 };

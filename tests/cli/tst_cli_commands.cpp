@@ -243,7 +243,8 @@ private slots:
 
         QTest::newRow("status")
             << "active" << QStringList{"--json", "status"} << 0
-            << R"({"ok":true,"status":"off","line":"Отключено","signed_in":true,"active":true})";
+            << R"({"ok":true,"status":"off","line":"Отключено","signed_in":true,"active":true,)"
+               R"("engine":"V2Ray 4.34.0"})";
         QTest::newRow("account")
             << "active" << QStringList{"account", "--json"} << 0
             << R"({"ok":true,"email":"u@example.com","telegram":null,"active":true,)"
@@ -251,8 +252,8 @@ private slots:
                R"("devices_used":1,"devices_limit":3})";
         QTest::newRow("servers")
             << "active" << QStringList{"servers", "--json"} << 0
-            << R"({"ok":true,"selected":"Амстердам","servers":[{"name":"Амстердам","selected":true},)"
-               R"({"name":"Рига","selected":false}]})";
+            << R"({"ok":true,"selected":"Амстердам","servers":[{"name":"Амстердам","selected":true,)"
+               R"("unusable":null},{"name":"Рига","selected":false,"unusable":null}]})";
         QTest::newRow("plans")
             << "active" << QStringList{"plans", "--json"} << 0
             << R"({"ok":true,"devices":3,"plans":[{"code":"m1","days":30,"devices":3,"price":299,)"
