@@ -110,6 +110,24 @@ int main(int argc, char** argv) {
             rig.tunnels.connection()->setStatus(TunnelStatus::Reasserting);
             settle();
         });
+    shoot(
+        "home-unusable-server",
+        [](UiRig& rig) {
+            rig.account(true, 44, servers);
+            // A REALITY server among them: Debian's v2ray cannot run it.
+            QByteArray document = configs(servers);
+            document.chop(1);
+            document +=
+                R"(,{"remarks":"Нидерланды","outbounds":[{"protocol":"vless","settings":{"vnext":[)"
+                R"({"address":"nl.example.net","port":443,"users":[{"id":"u","flow":"xtls-rprx-vision"}]}]},)"
+                R"("streamSettings":{"security":"reality","realitySettings":{"publicKey":"k"}}}]}])";
+            rig.service().on("GET", "/api/v1/configs", ok(document));
+            rig.finish(rig.model->load());
+        },
+        [](UiRig& rig, MainWindow&) {
+            rig.model->select(rig.model->profiles().last());
+            rig.finish(rig.tunnel().connect(*rig.model->selected()));
+        });
     shoot("home-no-subscription", [](UiRig& rig) { rig.account(false, 0, {}, true); });
 
     {
