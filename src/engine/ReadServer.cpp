@@ -425,22 +425,18 @@ void Reader::dns(const Json& value) {
             kept["port"] = port;
         // A resolver entry we cannot read is left out; it never refuses the server.
         const auto keepRefusal = refusal;
-        if (entry.contains("domains")) {
-            auto list = domains(entry.at("domains"), "dns.servers.domains");
-            if (!list) {
+        const auto copy = [&](const char* key, auto read) {
+            if (!entry.contains(key))
+                return true;
+            auto list = (this->*read)(entry.at(key), std::string("dns.servers.") + key);
+            if (list)
+                kept[key] = std::move(*list);
+            else
                 refusal = keepRefusal;
-                continue;
-            }
-            kept["domains"] = std::move(*list);
-        }
-        if (entry.contains("expectIPs")) {
-            auto list = addresses(entry.at("expectIPs"), "dns.servers.expectIPs");
-            if (!list) {
-                refusal = keepRefusal;
-                continue;
-            }
-            kept["expectIPs"] = std::move(*list);
-        }
+            return list.has_value();
+        };
+        if (!copy("domains", &Reader::domains) || !copy("expectIPs", &Reader::addresses))
+            continue;
         if (entry.value("skipFallback", Json()).is_boolean())
             kept["skipFallback"] = entry.at("skipFallback");
         server.dnsServers.push_back(std::move(kept));

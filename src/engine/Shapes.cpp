@@ -247,6 +247,19 @@ const Shape reality{realityMembers};
 const Shape sockopt{sockoptMembers, false};
 const Shape mux{muxMembers, false};
 
+namespace {
+
+template <std::size_t size>
+const Shape* byName(const std::array<std::pair<std::string_view, const Shape*>, size>& table,
+                    std::string_view name) {
+    for (const auto& [known, shape] : table)
+        if (known == name)
+            return shape;
+    return nullptr;
+}
+
+} // namespace
+
 const Shape* settingsOf(std::string_view protocol) {
     static constexpr std::array<std::pair<std::string_view, const Shape*>, 7> protocols{{
         {"vless", &vless},
@@ -257,10 +270,7 @@ const Shape* settingsOf(std::string_view protocol) {
         {"blackhole", &blackhole},
         {"dns", &dns},
     }};
-    for (const auto& [name, shape] : protocols)
-        if (name == protocol)
-            return shape;
-    return nullptr;
+    return byName(protocols, protocol);
 }
 
 bool isProxy(std::string_view protocol) {
@@ -278,10 +288,7 @@ const Shape* transportOf(std::string_view network) {
         {"httpupgrade", &upgrade},
         {"xhttp", &xhttp},
     }};
-    for (const auto& [name, shape] : transports)
-        if (name == network)
-            return shape;
-    return nullptr;
+    return byName(transports, network);
 }
 
 bool v2rayKnowsTls(std::string_view key) {

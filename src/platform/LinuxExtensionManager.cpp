@@ -12,9 +12,9 @@ namespace {
 constexpr int engineCheckTimeoutMs = 5000;
 
 const QString hostMissing = QStringLiteral("Не найден компонент vemko-tunnel. Переустановите Вемко VPN.");
-const QString engineMissing = QStringLiteral(
-    "Не найден движок туннеля v2ray. Установите пакет v2ray (sudo apt install v2ray) и повторите.");
-const QString engineBroken = QStringLiteral("Движок туннеля v2ray не запускается. Переустановите пакет v2ray "
+const QString engineMissing = QStringLiteral("Не найден движок туннеля: установите Xray или пакет v2ray "
+                                             "(sudo apt install v2ray) и повторите.");
+const QString engineBroken = QStringLiteral("Движок туннеля не запускается. Переустановите Xray или пакет v2ray "
                                             "(sudo apt install --reinstall v2ray) и повторите.");
 
 // The delegate is usually a QObject (the tunnel controller): a gone delegate gets no callback.
@@ -119,5 +119,7 @@ void LinuxExtensionManager::submitActivation(const QString& identifier, Extensio
     check->setProcessChannelMode(QProcess::MergedChannels);
     check->setStandardOutputFile(QProcess::nullDevice());
     timeout->start(engineCheckTimeoutMs);
-    check->start(engine, {QStringLiteral("-version")});
+    // Xray answers "version", v2ray 4 "-version".
+    const bool xray = QFileInfo(engine).fileName().startsWith(QLatin1String("xray"));
+    check->start(engine, {xray ? QStringLiteral("version") : QStringLiteral("-version")});
 }

@@ -76,8 +76,17 @@ class VemkoctlTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY2(QFileInfo(program()).isExecutable(), qPrintable(program()));
+        // Рига is a VMess server; Европа авто's entry names no server at all.
         const auto server = [](const char* name) {
-            return QJsonObject{{"remarks", name}};
+            const QJsonObject vnext{
+                {"address", "lv.example"}, {"port", 443}, {"users", QJsonArray{QJsonObject{{"id", "u"}}}}};
+            return name == QByteArray("Рига")
+                       ? QJsonObject{{"remarks", name},
+                                     {"outbounds",
+                                      QJsonArray{QJsonObject{
+                                          {"protocol", "vmess"},
+                                          {"settings", QJsonObject{{"vnext", QJsonArray{vnext}}}}}}}}
+                       : QJsonObject{{"remarks", name}};
         };
         const QJsonObject stored{
             {"configs",
@@ -119,7 +128,8 @@ private slots:
         QTest::newRow("signed out") << QStringList{"account"} << 1 << ""
                                     << "Вы не вошли";
         QTest::newRow("servers of the cache")
-            << QStringList{"servers", "--cached"} << 0 << "  Европа авто\n✓ Рига\n"
+            << QStringList{"servers", "--cached"} << 0
+            << "  Европа авто (недоступен: в настройках сервера нет списка outbounds)\n✓ Рига\n"
             << "";
     }
 

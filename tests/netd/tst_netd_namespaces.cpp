@@ -87,9 +87,11 @@ private slots:
 
     void refusesDocuments_data() {
         QTest::addColumn<QByteArray>("document");
-        QTest::newRow("inbound on every address") << clientDocument(vpnServer1, "0.0.0.0");
-        QTest::newRow("inbound on the LAN address") << clientDocument(vpnServer1, clientAddress);
-        QTest::newRow("inbound without listen") << clientDocument().replace("\"listen\":\"127.0.0.1\",", "");
+        QTest::newRow("a server v2ray cannot run") << clientDocument().replace(
+            "\"tag\":\"proxy\"", "\"tag\":\"proxy\",\"streamSettings\":{\"security\":\"reality\","
+                                 "\"realitySettings\":{\"publicKey\":\"k\"}}");
+        QTest::newRow("no server and no inbounds") << QByteArray(R"({"outbounds":[{"protocol":"freedom"}]})");
+        QTest::newRow("120,000 levels deep") << QByteArray(120000, '[');
         QTest::newRow("not JSON") << QByteArray("{\"inbounds\": [");
         QTest::newRow("too large") << QByteArray(300 * 1024, ' ') + clientDocument();
     }
@@ -103,9 +105,13 @@ private slots:
     }
 
     void carriesEverythingThroughTheTunnel() {
-        const Result started = netd({"up"}, clientDocument());
+        // The caller asks for a SOCKS entry open to the LAN: the engine never listens beyond loopback.
+        const Result started = netd({"up"}, clientDocument(vpnServer1, "0.0.0.0"));
         QVERIFY2(started.exitCode == 0, started.err.constData());
         QCOMPARE(status(), QStringLiteral("up"));
+        const QByteArray listeners = run({"ss", "-ltnuH"}).out;
+        QVERIFY2(!listeners.contains("0.0.0.0:10808") && !listeners.contains("*:10808"),
+                 listeners.constData());
 
         // The engine: its own user, no capability in any set, no new privileges.
         const qint64 pid = enginePid();

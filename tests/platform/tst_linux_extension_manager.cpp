@@ -80,7 +80,7 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString hostMissing = "Не найден компонент vemko-tunnel. Переустановите Вемко VPN.";
         const QString engineMissing =
-            "Не найден движок туннеля v2ray. Установите пакет v2ray (sudo apt install v2ray) и повторите.";
+            "Не найден движок туннеля: установите Xray или пакет v2ray (sudo apt install v2ray) и повторите.";
         QTest::newRow("no host") << "/nonexistent/vemko-tunnel"
                                  << "v2ray" << hostMissing;
         QTest::newRow("host not executable") << "plain file"
@@ -130,13 +130,13 @@ private slots:
         LinuxExtensionManager replaced(m_host, engine);
         const QStringList broken = activate(replaced); // one answer, naming the engine
         QVERIFY2(broken.size() == 1 &&
-                     broken[0].startsWith("failed:" + id + ":Движок туннеля v2ray не запускается"),
+                     broken[0].startsWith("failed:" + id + ":Движок туннеля не запускается"),
                  qPrintable(broken.join(u'|')));
         QCOMPARE(runCount(), 2);
 
         QFile::remove(engine);
         LinuxExtensionManager removed(m_host, engine);
-        QVERIFY(activate(removed).value(0).startsWith("failed:" + id + ":Не найден движок туннеля v2ray"));
+        QVERIFY(activate(removed).value(0).startsWith("failed:" + id + ":Не найден движок туннеля"));
     }
 
     void goneDelegateOrManagerGetsNoCallback() {
