@@ -31,9 +31,13 @@ bool isExecutable(const std::string& path) {
 std::string onPath(const std::string& name, const std::string& path) {
     std::stringstream folders(path);
     std::string folder;
-    while (std::getline(folders, folder, ':'))
-        if (!folder.empty() && isExecutable(folder + "/" + name))
-            return folder + "/" + name;
+    while (std::getline(folders, folder, ':')) {
+        if (folder.empty())
+            continue;
+        folder.append("/").append(name);
+        if (isExecutable(folder))
+            return folder;
+    }
     return {};
 }
 
@@ -93,7 +97,7 @@ std::string cachedVersionLine(const std::string& binary, const std::string& cach
     while (std::getline(cache, line))
         if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 && line[key.size()] == '\t')
             return line.substr(key.size() + 1);
-    const std::string answer = versionLine(binary);
+    std::string answer = versionLine(binary);
     if (!answer.empty()) {
         // One line per binary, the newest last; a private file of this user.
         const std::string temporary = cacheFile + ".new";

@@ -16,7 +16,7 @@ struct Version {
     int major = 0;
     int minor = 0;
     int patch = 0;
-    auto operator<=>(const Version&) const = default;
+    auto operator<=>(const Version&) const = default; // NOLINT(modernize-use-nullptr): clang-tidy 14 misreads <=>
     std::string text() const;
 };
 

@@ -11,7 +11,7 @@ using Json = nlohmann::ordered_json;
 
 // Largest server entry or engine document read, and its deepest nesting: a real entry is a few
 // kilobytes and eight levels deep.
-constexpr std::size_t maxDocumentBytes = 256 * 1024;
+constexpr std::size_t maxDocumentBytes = std::size_t{256} * 1024;
 constexpr int maxDepth = 32;
 
 // Parses `text` as one JSON value within the bounds above. The nesting is measured before the

@@ -120,7 +120,7 @@ bool Reader::outbound(const Json& value, const std::string& path) {
     Outbound result;
     for (const auto& item : value.items()) {
         const std::string& key = item.key();
-        const std::string where = path + "." + key;
+        const std::string where = std::string(path).append(".").append(key);
         if (key == "protocol") {
             if (!isText(item.value()) || !shapes::settingsOf(item.value().get<std::string>()))
                 return refuse(Refusal{"неподдерживаемый протокол: " + where});
@@ -272,7 +272,9 @@ std::optional<Json> Reader::domains(const Json& value, const std::string& path) 
         } else if (text.find(':') != std::string::npos &&
                    std::none_of(prefixes.begin(), prefixes.end(),
                                 [&](auto prefix) { return startsWith(text, prefix); })) {
-            return refuse(Refusal{"неизвестное правило «" + text + "»: " + path}), std::nullopt;
+            return refuse(
+                       Refusal{std::string("неизвестное правило «").append(text).append("»: ").append(path)}),
+                   std::nullopt;
         }
     }
     return value;
@@ -290,7 +292,8 @@ std::optional<Json> Reader::addresses(const Json& value, const std::string& path
         else if (startsWith(text, "ext:"))
             return refuse(Refusal{"правила из внешних файлов не поддерживаются"}), std::nullopt;
         else if (!isCidr(text))
-            return refuse(Refusal{"неверный адрес «" + text + "»: " + path}), std::nullopt;
+            return refuse(Refusal{std::string("неверный адрес «").append(text).append("»: ").append(path)}),
+                   std::nullopt;
     }
     return value;
 }
@@ -311,7 +314,7 @@ std::optional<Json> Reader::rule(const Json& value, const std::string& path) {
     for (const auto& item : value.items()) {
         const std::string& key = item.key();
         const Json& member = item.value();
-        const std::string where = path + "." + key;
+        const std::string where = std::string(path).append(".").append(key);
         if (key == "type") {
             if (member != "field")
                 return bad(where);
