@@ -17,5 +17,7 @@ void GuiDesktop::copyText(const QString& text) {
 }
 
 void GuiDesktop::terminate() {
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    // exit(), not quit(): quit() first asks every window to close, and one that stays (the window
+    // kept in the tray) would cancel it. Queued so the caller's current event completes first.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
 }
