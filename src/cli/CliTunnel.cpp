@@ -248,8 +248,8 @@ QCoro::Task<int> Cli::disconnect(const Invocation& in) {
 // The mode alone is shown or stored: the next connection follows it, a running tunnel stays as it is.
 QCoro::Task<int> Cli::mode(const Invocation& in) {
     co_await m_c.vpn.load();
-    if (!in.words.isEmpty())
-        m_c.vpn.setTunnelMode(in.words.first());
+    if (!in.words.isEmpty() && !m_c.vpn.setTunnelMode(in.words.first()))
+        co_return fail(in, m_c.store.d().notSavedText());
     const QString mode = m_c.vpn.tunnelMode();
     QStringList lines;
     for (const tunnel_mode_texts::Choice& choice : tunnel_mode_texts::choices)

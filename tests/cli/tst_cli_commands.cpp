@@ -203,6 +203,9 @@ private slots:
             QCOMPARE(rig.stored(u"tunnel_mode"_qs), u"desktop_proxy"_qs);
             QCOMPARE(rig.run({"mode", "--json"}), 0);
             QVERIFY(rig.console.outLines.last().contains(uR"("mode":"desktop_proxy")"_qs));
+            rig.api.defaults.full = true; // a change that cannot be saved fails, and says why
+            QCOMPARE(rig.run({"mode", "socks"}), 1);
+            QCOMPARE(rig.console.errLines.last(), u"Настройка не сохранилась: нет места на диске"_qs);
         }
         {
             CliRig rig;

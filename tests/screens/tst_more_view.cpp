@@ -236,6 +236,11 @@ private slots:
         rig.settle();
         QCOMPARE(rig.api.defaults.boolean("auto_update"), std::optional<bool>(true));
         QVERIFY(rig.calls().isEmpty());
+        // A change that cannot be saved says so, and the switch shows what holds.
+        rig.api.defaults.full = true;
+        rig.click("autoConnectSwitch");
+        QVERIFY(!rig.find<QCheckBox>("autoConnectSwitch")->isChecked());
+        QCOMPARE(rig.model->error(), std::optional<QString>("Настройка не сохранилась: нет места на диске"));
     }
 
     void noNewerVersion() {
