@@ -38,10 +38,11 @@ void prepare(CliRig& rig, const QString& scenario) {
         service.on("GET", "/api/v1/app/version", ScriptedReply::empty(503));
         service.on("GET", "/api/v1/auth/tg/poll", refusal(410, u"Ссылка для входа устарела"_qs));
     }
-    if (scenario == u"tunnel on") {
+    if (scenario.startsWith(u"tunnel")) {
         // Brought up by an earlier process: this one only sees the running tunnel.
         rig.tunnels.preload();
-        rig.tunnels.connection()->setStatus(TunnelStatus::Connected);
+        rig.tunnels.connection()->setStatus(scenario == u"tunnel on" ? TunnelStatus::Connected
+                                                                     : TunnelStatus::Connecting);
         rig.api.defaults.setString(u"lastGood"_qs, u"Рига"_qs);
     }
     if (scenario == u"newer build")
@@ -244,9 +245,27 @@ private slots:
         QTest::addColumn<int>("exit");
         QTest::addColumn<QString>("facts"); // members that must be there, with their values as JSON
 
-        QTest::newRow("status")
+        // status: the same members in every state ("*": there, not null).
+        QTest::newRow("status signed out")
+            << "signed out" << QStringList{"--json", "status"} << 0
+            << R"({"ok":true,"status":"off","line":"Подписка не активна","signed_in":false,"active":null,)"
+               R"("server":null,"exit":null,"since":null,"connected":null})";
+        QTest::newRow("status off")
             << "active" << QStringList{"--json", "status"} << 0
-            << R"({"ok":true,"status":"off","line":"Отключено","signed_in":true,"active":true})";
+            << R"({"ok":true,"status":"off","line":"Отключено","signed_in":true,"active":true,)"
+               R"("server":null,"exit":null,"since":null,"connected":null})";
+        QTest::newRow("status off, not subscribed")
+            << "inactive" << QStringList{"--json", "status"} << 0
+            << R"({"ok":true,"status":"off","line":"Подписка не активна","signed_in":true,"active":false,)"
+               R"("server":null,"exit":null,"since":null,"connected":null})";
+        QTest::newRow("status connecting")
+            << "tunnel connecting" << QStringList{"--json", "status"} << 0
+            << R"({"ok":true,"status":"connecting","line":"Подключаюсь…","signed_in":true,"active":true,)"
+               R"("server":null,"exit":null,"since":null,"connected":null})";
+        QTest::newRow("status on")
+            << "tunnel on" << QStringList{"--json", "status"} << 0
+            << R"({"ok":true,"status":"on","line":"Подключено · Рига","signed_in":true,"active":true,)"
+               R"("server":"Рига","exit":"*","since":"*","connected":"*"})";
         QTest::newRow("account")
             << "active" << QStringList{"account", "--json"} << 0
             << R"({"ok":true,"email":"u@example.com","telegram":null,"active":true,)"
@@ -288,8 +307,11 @@ private slots:
         QCOMPARE(error.error, QJsonParseError::NoError);
         const QJsonObject wanted = QJsonDocument::fromJson(facts.toUtf8()).object();
         for (auto it = wanted.begin(); it != wanted.end(); ++it)
-            QVERIFY2(object.value(it.key()) == it.value(),
+            QVERIFY2(it.value() == u"*"_qs ? !object.value(it.key()).isNull()
+                                           : object.value(it.key()) == it.value(),
                      qPrintable(it.key() + u" in "_qs + rig.console.outLines.first()));
+        if (arguments.contains(u"status"_qs))
+            QCOMPARE(object.keys(), wanted.keys());
     }
 
     // Ctrl-C while a connect waits for the tunnel: the tunnel is stopped and the status is 130.
