@@ -1,11 +1,11 @@
 #include "VemkoVPNApp.h"
 
+#include "LinkSignIn.h"
 #include "MainWindow.h"
 #include "MenuBarView.h"
 #include "RootView.h"
 #include "Tray.h"
 #include "model/AppModel.h"
-#include "model/SignInLink.h"
 #include "model/Startup.h"
 #include "platform/Desktop.h"
 #include "platform/MainTask.h"
@@ -20,6 +20,7 @@ VemkoVPNApp::VemkoVPNApp(const ScreenContext& context, QString apiOrigin, QObjec
         context.model, context.vpn, context.desktop, std::move(apiOrigin), [this] { openWindow(); },
         [this] { m_context.desktop.terminate(); });
     m_tray = std::make_unique<Tray>(*m_menu, context.vpn, [this] { openWindow(); });
+    m_links = std::make_unique<LinkSignIn>(context.model, *m_window);
     connect(m_window.get(), &MainWindow::opened, this, &VemkoVPNApp::opened);
     connect(m_window.get(), &MainWindow::closedForGood, this, [this] { m_context.desktop.terminate(); });
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
@@ -47,7 +48,7 @@ void VemkoVPNApp::handleArguments(const QStringList& arguments) {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         if (argument.startsWith(QLatin1String("vemko:"), Qt::CaseInsensitive))
-            handleSignInLink(m_context.model, argument);
+            m_links->handle(argument);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <memory>
 
+class LinkSignIn;
 class MainWindow;
 class MenuBarView;
 class Tray;
@@ -27,7 +28,8 @@ public:
     // Brings the main window forward (showing it when hidden).
     void openWindow();
     // Raises the window and signs in with every sign-in link among `arguments` (a launch's
-    // arguments: the program first, then options, "--", and links). With the option "--hidden"
+    // arguments: the program first, then options, "--", and links), asking first when that would
+    // replace the signed-in account. With the option "--hidden"
     // (start at login) the window stays closed when there is a tray to keep the app in.
     void handleArguments(const QStringList& arguments);
 
@@ -40,5 +42,6 @@ private:
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<MenuBarView> m_menu;
     std::unique_ptr<Tray> m_tray;
+    std::unique_ptr<LinkSignIn> m_links;
     bool m_updateLoopStarted = false;
 };

@@ -6,14 +6,17 @@
 #include "VemkoVPNApp.h"
 #include "screens/UiRig.h"
 
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 namespace {
 
 struct AppRig : UiRig {
-    AppRig() {
+    explicit AppRig(bool signedIn = true) {
         serveAccount();
-        api.signIn();
+        if (signedIn)
+            api.signIn();
         make();
         app = std::make_unique<VemkoVPNApp>(context(), service().origin());
         settle();
@@ -56,6 +59,32 @@ private slots:
         AppRig rig;
         rig.app->handleArguments({"vemko-vpn", "--hidden"});
         QVERIFY(rig.window().isVisible());
+    }
+
+    // A sign-in link while signed in asks first, naming the account it would replace; declining
+    // keeps everything. Signed out, a link signs in at once.
+    void signInLinkWhileSignedInAsksFirst() {
+        AppRig rig;
+        const QStringList link{"vemko-vpn", "--", "vemko://auth?token=other"};
+        for (const auto& [answer, token] :
+             {std::pair{"keepAccount", "test-token"}, {"switchAccount", "other"}}) {
+            rig.app->handleArguments(link);
+            auto* prompt = rig.window().findChild<QMessageBox*>("switchAccountPrompt");
+            QVERIFY(prompt && prompt->isVisible());
+            QCOMPARE(prompt->text(), "Войти как другой пользователь?");
+            QCOMPARE(prompt->informativeText(),
+                     "Сейчас вы вошли как u@example.com. Ссылка заменит этот аккаунт другим.");
+            prompt->findChild<QPushButton*>(answer)->click();
+            rig.settle();
+            QCOMPARE(rig.api.secure.items.value("token"), token);
+        }
+
+        AppRig first(false);
+        first.app->handleArguments(link);
+        first.settle();
+        QVERIFY(!first.window().findChild<QMessageBox*>());
+        QVERIFY(first.model->signedIn());
+        QCOMPARE(first.api.secure.items.value("token"), "other");
     }
 
     void becomingActiveLoadsThenChecksThePayment() {
