@@ -281,8 +281,8 @@ private slots:
     void packageManagedInstall() {
         MoreRig rig;
         rig.setup.packageManaged = true;
-        rig.updater =
-            std::make_unique<Updater>(rig.api.api, rig.api.store, rig.desktop, rig.api.network, rig.setup);
+        rig.updater = std::make_unique<Updater>(rig.api.api, rig.api.store, rig.desktop, rig.api.network,
+                                                Clock::system(), rig.setup);
         rig.open();
         rig.offerUpdate({});
         QVERIFY(rig.shown("packageManagedNote"));
