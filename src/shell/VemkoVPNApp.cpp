@@ -22,6 +22,7 @@ VemkoVPNApp::VemkoVPNApp(const ScreenContext& context, QString apiOrigin, QObjec
     m_tray = std::make_unique<Tray>(*m_menu, context.vpn, [this] { openWindow(); });
     m_links = std::make_unique<LinkSignIn>(context.model, *m_window);
     connect(m_window.get(), &MainWindow::opened, this, &VemkoVPNApp::opened);
+    connect(&context.model, &AppModel::pendingOrderChanged, this, &VemkoVPNApp::watchPayment);
     connect(m_window.get(), &MainWindow::closedForGood, this, [this] { m_context.desktop.terminate(); });
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive)
@@ -59,6 +60,15 @@ void VemkoVPNApp::opened(bool first) {
     startMainTask(runStartup(m_context.model, m_context.vpn, m_context.updater, m_context.store,
                              m_context.clock, !m_updateLoopStarted));
     m_updateLoopStarted = true;
+    watchPayment();
+}
+
+void VemkoVPNApp::watchPayment() {
+    if (!m_window->isVisible() || !m_context.model.pendingOrder())
+        return;
+    // While the window is shown the payment is followed as it happens, not only on coming back.
+    const QPointer<MainWindow> window(m_window.get());
+    startMainTask(m_context.model.watchPayment([window] { return window && window->isVisible(); }));
 }
 
 void VemkoVPNApp::becameActive() {
@@ -72,7 +82,8 @@ QCoro::Task<> VemkoVPNApp::refreshOnActivation() {
     co_await model->load();
     if (!model)
         co_return;
-    co_await model->checkPayment();
+    if (!model->watchingPayment()) // a watch already polls it
+        co_await model->checkPayment();
     if (vpn)
         vpn->syncStatus();
 }

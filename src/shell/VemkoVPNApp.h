@@ -14,7 +14,8 @@ class Tray;
 
 // The running app as the user meets it: the main window and the tray with its menu, over the
 // shared controllers. Runs the start-up sequence whenever the window's content is shown,
-// refreshes whenever the app becomes active, and takes the arguments of later launches.
+// refreshes whenever the app becomes active, follows a pending payment while the window is shown,
+// and takes the arguments of later launches.
 class VemkoVPNApp : public QObject {
     Q_OBJECT
 public:
@@ -35,6 +36,7 @@ public:
 
 private:
     void opened(bool first);
+    void watchPayment();
     void becameActive();
     QCoro::Task<> refreshOnActivation();
 

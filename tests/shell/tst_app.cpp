@@ -1,11 +1,14 @@
 // The app as a whole over the real controllers: the start-up sequence on every showing with one
 // update loop per process, the refresh on becoming active, closing.
 
+#include "GuiDesktop.h"
 #include "MainWindow.h"
 #include "RootView.h"
 #include "VemkoVPNApp.h"
 #include "screens/UiRig.h"
 
+#include <QClipboard>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -85,6 +88,42 @@ private slots:
         QVERIFY(!first.window().findChild<QMessageBox*>());
         QVERIFY(first.model->signedIn());
         QCOMPARE(first.api.secure.items.value("token"), "other");
+    }
+
+    // While the window is shown a pending payment is followed at once, without coming back to the
+    // app; hidden, it waits for the next activation.
+    void shownWindowFollowsThePayment() {
+        AppRig rig;
+        rig.app->openWindow();
+        rig.settle();
+        rig.service().enqueue("GET", "/api/v1/pay/7",
+                              ScriptedReply::json(200, QJsonObject{{"status", "pending"}}));
+        QVERIFY(rig.pendingPaidOrder());
+        QVERIFY(drive([&] { return !rig.model->pendingOrder(); }, &rig.clock));
+        QCOMPARE(rig.model->message(), "Оплата прошла, подписка продлена");
+        QCOMPARE(rig.count("pay/7"), 2);
+
+        rig.window().hide();
+        QVERIFY(rig.pendingPaidOrder());
+        rig.clock.advance(1min);
+        rig.settle();
+        QCOMPARE(rig.count("pay/7"), 2);
+        QVERIFY(rig.model->pendingOrder());
+    }
+
+    // No browser to open a link (offscreen, as without xdg-open): the link is shown to copy.
+    void aLinkNoBrowserOpensIsShownToCopy() {
+        GuiDesktop desktop;
+        const QUrl page("https://pay.example/7?k=1");
+        QVERIFY(!desktop.openUrl(page));
+        QDialog* dialog = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == "linkDialog")
+                dialog = qobject_cast<QDialog*>(top);
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->findChild<QLineEdit*>("linkText")->text(), page.toString());
+        dialog->findChild<QPushButton*>("copyLink")->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), page.toString());
     }
 
     void becomingActiveLoadsThenChecksThePayment() {
