@@ -64,8 +64,6 @@ private slots:
         QTest::addColumn<QString>("err"); // in standard error ("" : nothing there)
 
         const QString none;
-        QTest::newRow("status off, subscribed")
-            << "active" << QStringList{"status"} << none << 0 << "Отключено" << none;
         QTest::newRow("status on, from another process")
             << "tunnel on" << QStringList{"status"} << none << 0
             << "Подключено · Рига\nПодключено: 00:00\nАдрес выхода: Riga · 5.6.7.8" << none;
