@@ -75,10 +75,12 @@ QStringList Cli::closeNames(const QString& name) const {
     return close;
 }
 
+// One shape in every state: every member is there, null only where there is nothing to tell
+// (see the man page).
 QCoro::Task<int> Cli::status(const Invocation& in) {
     co_await m_c.vpn.load();
-    // Whether "off" reads "Отключено" or "Подписка не активна" depends on the account.
-    if (m_c.vpn.status() == VpnStatus::Off && m_c.model.signedIn())
+    // Whether the subscription is active is part of every answer, whatever the tunnel does.
+    if (m_c.model.signedIn())
         co_await m_c.model.load();
     if (m_c.vpn.status() == VpnStatus::On && !m_c.vpn.exit())
         co_await waitUntil([this] { return m_c.vpn.exit().has_value(); }, exitLookupWait);
@@ -86,32 +88,33 @@ QCoro::Task<int> Cli::status(const Invocation& in) {
     const VpnStatus state = m_c.vpn.status();
     // Only a connect names the server, and the one that brought this tunnel up ran in another
     // process: the server it proved is the last good one.
-    std::optional<QString> server = m_c.vpn.profileName();
+    std::optional<QString> server = state == VpnStatus::Off ? std::nullopt : m_c.vpn.profileName();
     if (!server && state == VpnStatus::On)
         server = m_c.store.d().string(QStringLiteral("lastGood"));
     const QString line = statusLine(state, server, m_c.model.me());
-    const auto since = m_c.vpn.since();
+    const auto since = state == VpnStatus::On ? m_c.vpn.since() : std::nullopt;
+    const auto exitAddress = state == VpnStatus::On ? m_c.vpn.exit() : std::nullopt;
     const auto me = m_c.model.me();
-    QJsonObject facts{
+    const auto orNull = [](const std::optional<QString>& text) {
+        return text && !text->isEmpty() ? QJsonValue(*text) : QJsonValue();
+    };
+    const QString connected = since ? clock(since, m_c.clock.now()) : QString();
+    const QJsonObject facts{
         {"status", statusWord(state)},
         {"line", line},
         {"signed_in", m_c.model.signedIn()},
-        {"active", me ? QJsonValue(me->active) : QJsonValue(QJsonValue::Null)},
-        {"engine", m_c.vpn.engineName().isEmpty() ? QJsonValue() : QJsonValue(m_c.vpn.engineName())}};
+        {"active", me ? QJsonValue(me->active) : QJsonValue()},
+        {"server", orNull(server)},
+        {"exit", orNull(exitAddress)},
+        {"since", since ? QJsonValue(since->toUTC().toString(Qt::ISODate)) : QJsonValue()},
+        {"connected", orNull(connected)},
+        {"engine", orNull(m_c.vpn.engineName())},
+    };
     QStringList lines{line};
-    if (state == VpnStatus::On) {
-        facts.insert(QStringLiteral("server"),
-                     m_c.vpn.profileName() ? QJsonValue(*m_c.vpn.profileName()) : QJsonValue());
-        facts.insert(QStringLiteral("exit"), m_c.vpn.exit() ? QJsonValue(*m_c.vpn.exit()) : QJsonValue());
-        if (since) {
-            const QString connected = clock(since, m_c.clock.now());
-            facts.insert(QStringLiteral("since"), since->toUTC().toString(Qt::ISODate));
-            facts.insert(QStringLiteral("connected"), connected);
-            lines.append(QStringLiteral("Подключено: ") + connected);
-        }
-        if (const auto exit = m_c.vpn.exit(); exit && !exit->isEmpty())
-            lines.append(QStringLiteral("Адрес выхода: ") + *exit);
-    }
+    if (since)
+        lines.append(QStringLiteral("Подключено: ") + connected);
+    if (exitAddress && !exitAddress->isEmpty())
+        lines.append(QStringLiteral("Адрес выхода: ") + *exitAddress);
     co_return report(in, true, facts, lines);
 }
 
@@ -254,8 +257,8 @@ QCoro::Task<int> Cli::disconnect(const Invocation& in) {
 // The mode alone is shown or stored: the next connection follows it, a running tunnel stays as it is.
 QCoro::Task<int> Cli::mode(const Invocation& in) {
     co_await m_c.vpn.load();
-    if (!in.words.isEmpty())
-        m_c.vpn.setTunnelMode(in.words.first());
+    if (!in.words.isEmpty() && !m_c.vpn.setTunnelMode(in.words.first()))
+        co_return fail(in, m_c.store.d().notSavedText());
     const QString mode = m_c.vpn.tunnelMode();
     QStringList lines;
     for (const tunnel_mode_texts::Choice& choice : tunnel_mode_texts::choices)

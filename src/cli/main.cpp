@@ -2,7 +2,7 @@
 
 #include "cli/Cli.h"
 #include "cli/Console.h"
-#include "cli/Interrupts.h"
+#include "platform/Interrupts.h"
 #include "model/AppCore.h"
 #include "platform/Clock.h"
 #include "platform/MainTask.h"

@@ -1,22 +1,28 @@
-// vemko-codesign: signs an update bundle for release and lets the app verify it before installing.
+// vemko-codesign: signs an update bundle for release and lets the app unpack and verify it before
+// installing.
 //   vemko-codesign sign --key PRIVATE.pem BUNDLE
 //   vemko-codesign verify --key PUBLIC.pem BUNDLE
-// Exit status 0 only for a signature written or verified; 1 for a bundle or signature that fails;
-// 2 for a wrong command line.
+//   vemko-codesign unpack --max-bytes N --max-entries N ARCHIVE.zip FOLDER
+// Exit status 0 only for a signature written or verified, or an archive unpacked; 1 for a bundle,
+// signature or archive that fails; 2 for a wrong command line; 3 for an archive beyond the limits.
+// Unpacking prints "DONE TOTAL" after each entry, and never writes a file larger than the limit.
 
 #include "Ed25519.h"
 #include "Manifest.h"
+#include "Unpack.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QFile>
 #include <QStringList>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +30,7 @@ namespace {
 
 constexpr int invalid = 1;
 constexpr int usage = 2;
+constexpr int beyondLimits = 3;
 
 int fail(int code, const QByteArray& reason) {
     std::fprintf(stderr, "vemko-codesign: %s\n", reason.constData());
@@ -77,11 +84,41 @@ int verify(const QString& key, const std::string& bundle) {
     return 0;
 }
 
+int unpack(const QStringList& args, char** argv) {
+    bool bytesOk = false;
+    bool entriesOk = false;
+    const UnpackLimits limits{args[2].toULongLong(&bytesOk), args[4].toULongLong(&entriesOk)};
+    if (args[1] != QLatin1String("--max-bytes") || args[3] != QLatin1String("--max-entries") || !bytesOk ||
+        !entriesOk)
+        return fail(usage, "usage: vemko-codesign unpack --max-bytes N --max-entries N ARCHIVE FOLDER");
+    // The kernel holds every file to the limit too; a write beyond it fails instead of ending us.
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit fileSize{rlim_t(limits.bytes), rlim_t(limits.bytes)};
+    ::setrlimit(RLIMIT_FSIZE, &fileSize);
+    std::string reason;
+    const auto progress = [](std::uint64_t done, std::uint64_t total) {
+        std::printf("%llu %llu\n", static_cast<unsigned long long>(done),
+                    static_cast<unsigned long long>(total));
+        std::fflush(stdout);
+    };
+    switch (unpackZip(argv[6], argv[7], limits, progress, reason)) {
+    case UnpackResult::Done:
+        return 0;
+    case UnpackResult::TooLarge:
+        return fail(beyondLimits, "the archive is beyond the limits: " + QByteArray::fromStdString(reason));
+    case UnpackResult::Damaged:
+        break;
+    }
+    return fail(invalid, "the archive is damaged: " + QByteArray::fromStdString(reason));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
+    if (argc == 8 && args.size() == 7 && args[0] == QLatin1String("unpack"))
+        return unpack(args, argv);
     if (argc != 5 || args.size() != 4 || args[1] != QLatin1String("--key") ||
         (args[0] != QLatin1String("sign") && args[0] != QLatin1String("verify")))
         return fail(usage, "usage: vemko-codesign sign|verify --key KEY.pem BUNDLE");

@@ -91,6 +91,6 @@ TunnelMode Store::tunnelMode() const {
     return tunnel_mode::fallback(SystemTunnelConnection::helperInstalled(), tunnel_mode::desktopSession());
 }
 
-void Store::setTunnelMode(TunnelMode mode) {
-    m_defaults.setString(QStringLiteral("tunnel_mode"), tunnel_mode::name(mode));
+bool Store::setTunnelMode(TunnelMode mode) {
+    return m_defaults.setString(QStringLiteral("tunnel_mode"), tunnel_mode::name(mode));
 }

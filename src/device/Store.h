@@ -28,7 +28,8 @@ public:
     // "tunnel_mode": the stored mode; without one (or with an unknown text), the whole system when
     // the privileged helper is installed, else as tunnel_mode::fallback picks.
     TunnelMode tunnelMode() const;
-    void setTunnelMode(TunnelMode mode);
+    // False when it could not be saved.
+    bool setTunnelMode(TunnelMode mode);
 
     // The OS word ("Linux"), the OS version text, the update check's platform query value.
     QString osWord() const;

@@ -36,7 +36,7 @@ AppCore::AppCore()
       m_api(direct(m_network), m_store, m_keychain),
       m_vpn(followingMode(m_tunnels, m_store), m_extensions, m_store, Clock::system(), m_desktop,
             m_tunnelNetwork, m_api.origin()),
-      m_updater(m_api, m_store, m_desktop, m_network),
+      m_updater(m_api, m_store, m_desktop, m_network, Clock::system()),
       m_model(m_api, m_store, m_keychain, m_vpn, Clock::system()) {
     ProcessFiles::ignoreFileSizeSignal();
 }

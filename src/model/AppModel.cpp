@@ -156,7 +156,9 @@ std::optional<ServerProfile> AppModel::saved(const QList<ServerProfile>& profile
 
 void AppModel::select(ServerProfile profile) {
     setSelected(profile);
-    m_store.d().setString(profileNameKey, profile.name);
+    // The choice holds for this run either way; the user hears that the next start will not know it.
+    if (!m_store.d().setString(profileNameKey, profile.name))
+        setError(m_store.d().notSavedText());
     if (m_vpn.status() != Vpn::Status::Off)
         startMainTask(m_vpn.connect(std::move(profile)));
 }

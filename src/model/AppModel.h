@@ -98,8 +98,17 @@ public:
     // Creates a one-off payment ("sbp" or "crypto"), remembers its order for checkPayment()
     // and opens the payment page.
     QCoro::Task<> pay(QString plan, QString method, OpenUrl open);
-    // Polls the pending one-off payment until it is paid, for at most 40 status requests.
+    // Polls the pending one-off payment until it is paid, for at most 40 status requests (fewer
+    // when nothing is pending any more).
     QCoro::Task<> checkPayment();
+    // Polls the pending payment round after round for as long as `watching()` holds (the window
+    // is shown) and it is pending; one watch at a time, a second call returns at once.
+    QCoro::Task<> watchPayment(std::function<bool()> watching);
+    bool watchingPayment() const { return m_watchingPayment; }
+    // The user gives up waiting: nothing is pending any more and the polling stops.
+    void stopWaitingForPayment();
+    // The pending payment's page, to open it again.
+    std::optional<QUrl> paymentPage() const { return m_pendingOrder ? m_paymentPage : std::nullopt; }
 
     // A failure a screen met outside the flows (changing start at login), shown as theirs are.
     void reportError(QString text);
@@ -182,5 +191,7 @@ private:
     std::optional<QString> m_message;
     std::optional<QString> m_error;
     std::optional<qint64> m_pendingOrder;
+    std::optional<QUrl> m_paymentPage;
+    bool m_watchingPayment = false;
     bool m_loadsAtStart = true;
 };

@@ -110,9 +110,25 @@ QCoro::Task<> AppModel::payBody(QString plan, QString method, OpenUrl open) {
     const PayResp order = co_await m_api.pay(plan, method);
     if (!self)
         co_return;
+    m_paymentPage = openableUrl(order.url);
     setPendingOrder(order.order_id);
-    if (const auto url = openableUrl(order.url); url && open)
-        open(*url);
+    if (m_paymentPage && open)
+        open(*m_paymentPage);
+}
+
+void AppModel::stopWaitingForPayment() {
+    setPendingOrder(std::nullopt);
+}
+
+QCoro::Task<> AppModel::watchPayment(std::function<bool()> watching) {
+    if (m_watchingPayment)
+        co_return;
+    const QPointer<AppModel> self(this);
+    m_watchingPayment = true;
+    while (self && m_pendingOrder && watching())
+        co_await checkPayment();
+    if (self)
+        m_watchingPayment = false;
 }
 
 QCoro::Task<> AppModel::checkPayment() {
@@ -142,7 +158,8 @@ QCoro::Task<> AppModel::checkPayment() {
             co_await m_clock.sleep(paymentCheckInterval);
         } catch (...) {
         }
-        if (!self)
+        // Nothing pending any more: the user stopped waiting, or a payment was confirmed meanwhile.
+        if (!self || !m_pendingOrder)
             co_return;
     }
 }

@@ -34,6 +34,7 @@ std::optional<QJsonValue> MemoryDefaults::value(const QString& key) const {
     return *found;
 }
 
-void MemoryDefaults::setValue(const QString& key, const QJsonValue& value) {
+bool MemoryDefaults::setValue(const QString& key, const QJsonValue& value) {
     m_values.insert(key, value);
+    return true;
 }

@@ -10,11 +10,11 @@ public:
     // True when the desktop accepted the URL.
     virtual bool openUrl(const QUrl& url) = 0;
     virtual void copyText(const QString& text) = 0;
-    // Asks the application to quit (after the current event is handled).
+    // Ends the application (after the current event is handled), whatever windows are open.
     virtual void terminate() = 0;
 };
 
-// xdg-open for links and QCoreApplication::quit, without Qt Gui: the core library never links it.
+// xdg-open for links and QCoreApplication::exit, without Qt Gui: the core library never links it.
 // The GUI supplies its own Desktop with the clipboard; here copying does nothing.
 class LinuxDesktop final : public Desktop {
 public:

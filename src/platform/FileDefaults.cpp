@@ -1,6 +1,7 @@
 #include "platform/Defaults.h"
 #include "platform/OwnFile.h"
 #include "platform/ProcessFiles.h"
+#include "platform/ReplaceFile.h"
 #include "platform/TunnelPaths.h"
 
 #include <QDateTime>
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QSaveFile>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -17,8 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr auto ownerOnlyFile = QFile::ReadOwner | QFile::WriteOwner;
 
 std::optional<QJsonObject> readObject(const QString& path) {
     const auto bytes = OwnFile::read(path, qint64{1} << 20);
@@ -67,6 +65,23 @@ public:
 private:
     int m_fd = -1;
 };
+
+// Why a settings write failed, as the user reads it.
+QString writeErrorText(int error) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("нет места на диске");
+    case EFBIG:
+        return QStringLiteral("нет места на диске (файл больше допустимого размера)");
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return QStringLiteral("нет права записи в папку настроек");
+    default:
+        return QStringLiteral("ошибка записи (%1)").arg(qt_error_string(error));
+    }
+}
 
 } // namespace
 
@@ -124,7 +139,7 @@ std::optional<QJsonValue> FileDefaults::value(const QString& key) const {
     return *found;
 }
 
-void FileDefaults::setValue(const QString& key, const QJsonValue& value) {
+bool FileDefaults::setValue(const QString& key, const QJsonValue& value) {
     const bool folder = ensureFolder();
     // Read-modify-write of our one key, so another process's keys written meanwhile stay.
     std::optional<WriteLock> lock;
@@ -133,10 +148,20 @@ void FileDefaults::setValue(const QString& key, const QJsonValue& value) {
     reload();
     const auto found = m_values.constFind(key);
     if (found != m_values.constEnd() && *found == value)
-        return;
+        return true;
+    const std::optional<QJsonValue> previous =
+        found != m_values.constEnd() ? std::optional<QJsonValue>(*found) : std::nullopt;
     m_values.insert(key, value);
-    if (folder)
-        save();
+    m_writeError =
+        folder ? save() : QStringLiteral("папка настроек недоступна: ") + QFileInfo(m_path).absolutePath();
+    if (m_writeError.isEmpty())
+        return true;
+    // What this store holds stays what the file holds: a change that was not saved did not happen.
+    if (previous)
+        m_values.insert(key, *previous);
+    else
+        m_values.remove(key);
+    return false;
 }
 
 bool FileDefaults::ensureFolder() const {
@@ -144,24 +169,12 @@ bool FileDefaults::ensureFolder() const {
     return QFileInfo::exists(folder) || TunnelPaths::ensurePrivateDir(folder);
 }
 
-void FileDefaults::save() const {
+QString FileDefaults::save() const {
     if (m_saveBlocked)
-        return;
-    // A failed write or commit leaves the previous file untouched; the values stay in memory.
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    // The temporary file gets the owner-only mode before any byte reaches it.
-    if (!file.setPermissions(ownerOnlyFile)) {
-        file.cancelWriting();
-        return;
-    }
-    // QSaveFile takes a short write (disk full, file-size limit) for success: check the count.
+        return QStringLiteral("файл настроек повреждён и не перемещается: ") + m_path;
     const QByteArray bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return;
-    }
-    if (file.commit())
-        m_stamp = stampOf(m_path); // our own write needs no re-read
+    if (const int error = replaceFileErrno(m_path, bytes, Durability::Synced))
+        return writeErrorText(error);
+    m_stamp = stampOf(m_path); // our own write needs no re-read
+    return {};
 }

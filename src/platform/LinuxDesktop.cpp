@@ -18,6 +18,8 @@ void LinuxDesktop::terminate() {
     if (!app)
         return;
     // Queued so the caller's current event (a menu action, the updater's last step) completes first.
+    // exit(), not quit(): in a GUI, quit() asks every window to close first and a window that stays
+    // (kept in the tray) cancels it; the updater's quit must end the process.
     QMetaObject::invokeMethod(
-        app, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+        app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }

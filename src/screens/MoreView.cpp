@@ -140,7 +140,7 @@ MoreView::MoreView(AppModel& model, Updater& updater, Store& store, Desktop& des
     addBehaviourSwitch(
         QStringLiteral("autoConnectSwitch"), QStringLiteral("Подключаться сразу при запуске"),
         [this] { return m_store.autoConnect(); },
-        [this](bool on) { m_store.d().setBoolean(QStringLiteral("auto_connect"), on); });
+        [this](bool on) { storeSwitch(QStringLiteral("auto_connect"), on); });
 
     refresh();
     for (auto signal : {&AppModel::meChanged, &AppModel::referralChanged, &AppModel::errorChanged})
@@ -162,6 +162,12 @@ QCheckBox* MoreView::addBehaviourSwitch(const QString& name, const QString& text
     m_behaviour->body()->addWidget(box);
     m_switches.append({box, std::move(read)});
     return box;
+}
+
+void MoreView::storeSwitch(const QString& key, bool on) {
+    if (!m_store.d().setBoolean(key, on))
+        m_model.reportError(m_store.d().notSavedText());
+    refresh();
 }
 
 void MoreView::addTunnelModeChoice(Vpn& vpn, HelperInstaller& installer) {
@@ -227,8 +233,9 @@ void MoreView::addTunnelModeChoice(Vpn& vpn, HelperInstaller& installer) {
     refreshEngine();
     connect(m_installer, &HelperInstaller::changed, this, [this] {
         // A finished install of the helper completes the choice that asked for it.
-        if (!m_installer->running() && !m_installer->failure() && m_installer->installed())
-            m_vpn->setTunnelMode(systemMode);
+        if (!m_installer->running() && !m_installer->failure() && m_installer->installed() &&
+            !m_vpn->setTunnelMode(systemMode))
+            m_model.reportError(m_store.d().notSavedText());
         refreshTunnelMode();
     });
     refreshTunnelMode();
@@ -237,8 +244,8 @@ void MoreView::addTunnelModeChoice(Vpn& vpn, HelperInstaller& installer) {
 void MoreView::chooseTunnelMode(const QString& mode) {
     if (mode == systemMode && !m_installer->installed())
         m_installer->install(); // the mode follows once the helper is there
-    else
-        m_vpn->setTunnelMode(mode);
+    else if (!m_vpn->setTunnelMode(mode))
+        m_model.reportError(m_store.d().notSavedText());
     refreshTunnelMode();
 }
 
@@ -419,7 +426,7 @@ Card* MoreView::makeApplicationCard(QWidget* content) {
     m_autoUpdate->setObjectName(QStringLiteral("autoUpdateSwitch"));
     m_autoUpdate->setAccessibleName(m_autoUpdate->text());
     connect(m_autoUpdate, &QCheckBox::clicked, this,
-            [this](bool on) { m_store.d().setBoolean(QStringLiteral("auto_update"), on); });
+            [this](bool on) { storeSwitch(QStringLiteral("auto_update"), on); });
     QLabel* note =
         screenLabel(card, QStringLiteral("accountNote"), 11, QFont::Normal, Brand::secondaryText());
     note->setText(QStringLiteral("Аккаунт закреплён за этим компьютером: один компьютер — один аккаунт."));

@@ -51,6 +51,8 @@ private:
     void refreshTunnelMode();
     void refreshEngine();
     void chooseTunnelMode(const QString& mode);
+    // Stores a switch's setting; a write that fails says so, and the switch shows what holds.
+    void storeSwitch(const QString& key, bool on);
     void submitPromo();
 
     AppModel& m_model;

@@ -3,6 +3,7 @@
 #include "Brand.h"
 #include "Card.h"
 #include "Label2.h"
+#include "PaymentWaiting.h"
 #include "ScreenHeader.h"
 #include "ScreenText.h"
 #include "ScrollScreen.h"
@@ -47,6 +48,7 @@ TariffsView::TariffsView(AppModel& model, Desktop& desktop, const QString& apiOr
                                     QStringLiteral("платите только за нужное число устройств"), content);
     addInset(column, header);
     column->addSpacing(6);
+    column->addWidget(new PaymentWaiting(m_model, m_desktop, content));
 
     m_stripe = new StripeSection(m_model, m_desktop, apiOrigin, content);
     column->addWidget(m_stripe);

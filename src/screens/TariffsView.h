@@ -9,8 +9,9 @@ class QVBoxLayout;
 class Segmented;
 class StripeSection;
 
-// The tariffs tab: the card subscription when offered, then the one-off plans for the chosen
-// number of devices with their payment menus.
+// The tariffs tab: while a payment is pending, the card that says the app waits for it; the card
+// subscription when offered; then the one-off plans for the chosen number of devices with their
+// payment menus.
 class TariffsView : public QWidget {
     Q_OBJECT
 public:

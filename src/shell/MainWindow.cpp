@@ -43,7 +43,10 @@ void MainWindow::hideEvent(QHideEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    // Only the user closing the window (through the window manager: a spontaneous event) keeps the
+    // app in the tray. A close the app or the session asks for (quitting, logging out) must go
+    // through, or it would cancel the quit.
+    if (event->spontaneous() && QSystemTrayIcon::isSystemTrayAvailable()) {
         event->ignore();
         QTimer::singleShot(0, this, &QWidget::hide);
         return;

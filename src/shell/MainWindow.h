@@ -5,8 +5,8 @@
 class RootView;
 struct ScreenContext;
 
-// The one main window: "Vemko VPN", fixed 460 × 720, the window manager's own title bar. Closing
-// hides it into the tray when there is one; without a tray, closing quits.
+// The one main window: "Vemko VPN", fixed 460 × 720, the window manager's own title bar. The user
+// closing it hides it into the tray when there is one; without a tray, closing quits.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:

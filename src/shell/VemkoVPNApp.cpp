@@ -1,11 +1,11 @@
 #include "VemkoVPNApp.h"
 
+#include "LinkSignIn.h"
 #include "MainWindow.h"
 #include "MenuBarView.h"
 #include "RootView.h"
 #include "Tray.h"
 #include "model/AppModel.h"
-#include "model/SignInLink.h"
 #include "model/Startup.h"
 #include "platform/Desktop.h"
 #include "platform/MainTask.h"
@@ -20,7 +20,9 @@ VemkoVPNApp::VemkoVPNApp(const ScreenContext& context, QString apiOrigin, QObjec
         context.model, context.vpn, context.desktop, std::move(apiOrigin), [this] { openWindow(); },
         [this] { m_context.desktop.terminate(); });
     m_tray = std::make_unique<Tray>(*m_menu, context.vpn, [this] { openWindow(); });
+    m_links = std::make_unique<LinkSignIn>(context.model, *m_window);
     connect(m_window.get(), &MainWindow::opened, this, &VemkoVPNApp::opened);
+    connect(&context.model, &AppModel::pendingOrderChanged, this, &VemkoVPNApp::watchPayment);
     connect(m_window.get(), &MainWindow::closedForGood, this, [this] { m_context.desktop.terminate(); });
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive)
@@ -47,7 +49,7 @@ void VemkoVPNApp::handleArguments(const QStringList& arguments) {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         if (argument.startsWith(QLatin1String("vemko:"), Qt::CaseInsensitive))
-            handleSignInLink(m_context.model, argument);
+            m_links->handle(argument);
     }
 }
 
@@ -58,6 +60,15 @@ void VemkoVPNApp::opened(bool first) {
     startMainTask(runStartup(m_context.model, m_context.vpn, m_context.updater, m_context.store,
                              m_context.clock, !m_updateLoopStarted));
     m_updateLoopStarted = true;
+    watchPayment();
+}
+
+void VemkoVPNApp::watchPayment() {
+    if (!m_window->isVisible() || !m_context.model.pendingOrder())
+        return;
+    // While the window is shown the payment is followed as it happens, not only on coming back.
+    const QPointer<MainWindow> window(m_window.get());
+    startMainTask(m_context.model.watchPayment([window] { return window && window->isVisible(); }));
 }
 
 void VemkoVPNApp::becameActive() {
@@ -71,7 +82,8 @@ QCoro::Task<> VemkoVPNApp::refreshOnActivation() {
     co_await model->load();
     if (!model)
         co_return;
-    co_await model->checkPayment();
+    if (!model->watchingPayment()) // a watch already polls it
+        co_await model->checkPayment();
     if (vpn)
         vpn->syncStatus();
 }

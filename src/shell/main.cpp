@@ -7,6 +7,7 @@
 #include "model/AppCore.h"
 #include "platform/Clock.h"
 #include "platform/InstallLayout.h"
+#include "platform/Interrupts.h"
 #include "platform/LoginItem.h"
 #include "platform/TunnelPaths.h"
 #include "screens/Brand.h"
@@ -55,5 +56,8 @@ int main(int argc, char** argv) {
     VemkoVPNApp vemko(context, core.api().origin());
     instance.setHandler([&vemko](const QStringList& arguments) { vemko.handleArguments(arguments); });
     vemko.handleArguments(app.arguments());
+    // SIGTERM (the session ending, `kill`), SIGHUP and Ctrl-C end the app as its own quit does: the
+    // event loop returns and everything is taken down in order. The tunnel stays with its host.
+    const Interrupts interrupts([&desktop] { desktop.terminate(); });
     return app.exec();
 }

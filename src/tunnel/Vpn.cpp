@@ -113,12 +113,14 @@ void Vpn::setBlocked(bool blocked) {
 QString Vpn::tunnelMode() const {
     return tunnel_mode::name(m_store.tunnelMode());
 }
-void Vpn::setTunnelMode(const QString& mode) {
+bool Vpn::setTunnelMode(const QString& mode) {
     const auto parsed = tunnel_mode::parse(mode);
     if (!parsed || *parsed == m_store.tunnelMode())
-        return;
-    m_store.setTunnelMode(*parsed);
+        return true;
+    if (!m_store.setTunnelMode(*parsed))
+        return false;
     emit tunnelModeChanged();
+    return true;
 }
 
 QCoro::Task<> Vpn::load() {

@@ -89,8 +89,8 @@ public:
     QString tunnelBundleId() const;
     bool previewOnly() const;
     QString tunnelMode() const;
-    // Unknown texts are ignored.
-    void setTunnelMode(const QString& mode);
+    // Unknown texts are ignored. False when the choice could not be saved (the mode stays).
+    bool setTunnelMode(const QString& mode);
     bool blocked() const { return m_blocked; }
 
     // Loads the saved tunnel configuration and syncs the status.

@@ -16,10 +16,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
-#include <QRegularExpression>
+#include <QProcess>
 #include <QSaveFile>
 #include <cerrno>
-#include <limits>
 #include <unistd.h>
 
 namespace {
@@ -29,23 +28,6 @@ const QString unpackName = QStringLiteral("vemko-update");
 const QString scriptName = QStringLiteral("vemko-update.sh");
 const QString damaged = QStringLiteral("архив повреждён");
 const QString tooLarge = QStringLiteral("архив обновления слишком велик");
-
-// "12 files, 3456 bytes uncompressed, 789 bytes compressed:  77.2%", the last line of
-// `unzip -Zt`: the entry count and unpacked size the archive's own directory states.
-std::optional<std::pair<qint64, qint64>> archiveTotals(const QByteArray& listing) {
-    static const QRegularExpression totals(QStringLiteral("^(\\d+) files?, (\\d+) bytes? uncompressed"),
-                                           QRegularExpression::MultilineOption);
-    const auto match = totals.match(QString::fromUtf8(listing));
-    if (!match.hasMatch())
-        return std::nullopt;
-    bool entriesOk = false;
-    bool bytesOk = false;
-    const qint64 entries = match.captured(1).toLongLong(&entriesOk);
-    const qint64 bytes = match.captured(2).toLongLong(&bytesOk);
-    if (!entriesOk || !bytesOk)
-        return std::pair{std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()};
-    return std::pair{entries, bytes};
-}
 
 } // namespace
 
@@ -62,15 +44,14 @@ UpdaterSetup UpdaterSetup::defaults() {
         // The shared temp dir is writable by everyone: a folder there owned by someone else could
         // swap the verified bundle before the script copies it. Ours, 0700, per user.
         .tempDir = QDir::tempPath() + QStringLiteral("/vemko-vpn-update-%1").arg(getuid()),
-        .unzip = QStringLiteral("/usr/bin/unzip"),
         .waitPid = QCoreApplication::applicationPid(),
         .packageManaged = InstallLayout::isPackageManaged(QCoreApplication::applicationDirPath()),
     };
 }
 
-Updater::Updater(Api& api, const Store& store, Desktop& desktop, QNetworkAccessManager& network,
+Updater::Updater(Api& api, const Store& store, Desktop& desktop, QNetworkAccessManager& network, Clock& clock,
                  UpdaterSetup setup, QObject* parent)
-    : QObject(parent), m_api(api), m_store(store), m_desktop(desktop), m_network(network),
+    : QObject(parent), m_api(api), m_store(store), m_desktop(desktop), m_network(network), m_clock(clock),
       m_setup(std::move(setup)) {}
 
 Updater::~Updater() = default;
@@ -118,8 +99,12 @@ QCoro::Task<> Updater::install() {
         const QString archive = co_await download(url);
         if (!self)
             co_return;
-        const QString bundle = unpack(archive);
-        verify(bundle);
+        const QString bundle = co_await unpack(archive);
+        if (!self)
+            co_return;
+        co_await verify(bundle);
+        if (!self)
+            co_return;
         qCInfo(lcUpdater).noquote() << QStringLiteral("подменяю приложение и перезапускаюсь");
         replaceAndRelaunch(bundle);
         co_return;
@@ -144,47 +129,60 @@ QCoro::Task<QString> Updater::download(QUrl url) {
     co_return archive;
 }
 
-QString Updater::unpack(const QString& archive) {
+QCoro::Task<QString> Updater::unpack(QString archive) {
+    QPointer<Updater> self(this);
     const QString folder = QDir(m_setup.tempDir).filePath(unpackName);
     QDir(folder).removeRecursively(); // leftovers of an earlier attempt; a failure shows below
     if (!QDir().mkpath(folder))
         throw PlatformError(folder + QStringLiteral(": ") + qt_error_string(errno));
 
-    // What the archive unpacks to, from its directory, before a byte of it is written out.
-    const ToolResult listing = runTool(m_setup.unzip, {QStringLiteral("-Zt"), archive},
-                                       QProcess::SeparateChannels, m_setup.toolLimit);
-    const auto totals = listing.exitCode == 0 ? archiveTotals(listing.output) : std::nullopt;
-    if (!totals)
-        throw Fail(damaged);
-    if (totals->first > m_setup.entryLimit || totals->second > m_setup.unpackedLimit)
+    // Our own unpacker holds the archive to the limits as it writes, whatever the archive declares;
+    // it reports "DONE TOTAL" after each entry, which moves the progress on towards 80.
+    const QStringList arguments{QStringLiteral("unpack"),
+                                QStringLiteral("--max-bytes"),
+                                QString::number(m_setup.unpackedLimit),
+                                QStringLiteral("--max-entries"),
+                                QString::number(m_setup.entryLimit),
+                                archive,
+                                folder};
+    const auto onLine = [self](const QByteArray& line) {
+        const QList<QByteArray> counts = line.split(' ');
+        const qint64 done = counts.value(0).toLongLong();
+        const qint64 total = counts.value(1).toLongLong();
+        if (self && total > 0 && done >= 0 && done <= total)
+            self->setProgress(60 + int(19 * done / total));
+    };
+    const ToolResult unpacked =
+        co_await runTool(m_clock, m_setup.codesign, arguments, m_setup.toolLimit, onLine);
+    if (unpacked.exitCode == 3)
         throw Fail(tooLarge);
-
-    const QStringList arguments{QStringLiteral("-q"), archive, QStringLiteral("-d"), folder};
-    if (runTool(m_setup.unzip, arguments, QProcess::ForwardedChannels, m_setup.toolLimit).exitCode != 0)
+    if (unpacked.exitCode != 0)
         throw Fail(damaged);
 
-    const QDir unpacked(folder);
-    if (!unpacked.isReadable())
+    const QDir unpackedDir(folder);
+    if (!unpackedDir.isReadable())
         throw PlatformError(folder + QStringLiteral(": ") + qt_error_string(EACCES));
     // The first AppDir in the order the folder lists, as an archive's author would expect.
-    const QStringList entries = unpacked.entryList(
+    const QStringList entries = unpackedDir.entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString& name : entries) {
         const QFileInfo entry(name);
         if (entry.suffix() == QLatin1String("AppDir") && !entry.completeBaseName().isEmpty()) {
-            setProgress(80);
-            return unpacked.filePath(name);
+            if (self)
+                setProgress(80);
+            co_return unpackedDir.filePath(name);
         }
     }
     throw Fail(damaged);
 }
 
-void Updater::verify(const QString& bundle) {
+QCoro::Task<> Updater::verify(QString bundle) {
+    QPointer<Updater> self(this);
     const QStringList arguments{QStringLiteral("verify"), QStringLiteral("--key"), m_setup.publicKey, bundle};
-    if (runTool(m_setup.codesign, arguments, QProcess::ForwardedOutputChannel, m_setup.toolLimit).exitCode !=
-        0)
+    if ((co_await runTool(m_clock, m_setup.codesign, arguments, m_setup.toolLimit)).exitCode != 0)
         throw Fail(QStringLiteral("подпись обновления не подтверждена"));
-    setProgress(90);
+    if (self)
+        setProgress(90);
 }
 
 void Updater::replaceAndRelaunch(const QString& bundle) {

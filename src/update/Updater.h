@@ -10,6 +10,7 @@
 #include <optional>
 
 class Api;
+class Clock;
 class Desktop;
 class QNetworkAccessManager;
 class Store;
@@ -22,10 +23,10 @@ struct UpdaterSetup {
     QString codesign;    // the vemko-codesign tool
     QString tempDir;     // holds "vemko-update.zip", "vemko-update" and "vemko-update.sh"; made
                          // private (0700, ours) before use, refused when it cannot be
-    QString unzip;
-    qint64 waitPid = 0; // the install script waits for this process to exit
-    // Bounds on what an update may cost: the archive's size, what its directory says it unpacks
-    // to, its number of entries, and how long unzip and vemko-codesign may each run.
+    qint64 waitPid = 0;  // the install script waits for this process to exit
+    // Bounds on what an update may cost: the archive's size, the bytes its unpacking writes (as
+    // written, whatever the archive declares) and its entries, and how long unpacking and the
+    // signature check (vemko-codesign) may each run.
     qint64 downloadLimit = qint64{256} << 20;
     qint64 unpackedLimit = qint64{1} << 30;
     qint64 entryLimit = 100'000;
@@ -36,13 +37,15 @@ struct UpdaterSetup {
 
     // ~/.local/opt/Vemko VPN.AppDir; the key and tool among the app's helpers, next to the
     // running executable in an AppDir ("vemko-update-key.pem", "vemko-codesign");
-    // <temp>/vemko-vpn-update-<uid>; "/usr/bin/unzip"; this process's id.
+    // <temp>/vemko-vpn-update-<uid>; this process's id.
     static UpdaterSetup defaults();
     static QString defaultInstallPath();
 };
 
 // Keeps the app itself current: asks the service for the newest build, then downloads, unpacks
 // and verifies it and hands over to a script that swaps the installed AppDir and relaunches it.
+// Unpacking and the signature check run as child processes the event loop waits for without
+// blocking: the screens stay live and follow `progress`.
 class Updater : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool hasAvailable READ hasAvailable NOTIFY availableChanged)
@@ -54,7 +57,8 @@ class Updater : public QObject {
     Q_PROPERTY(bool packageManaged READ packageManaged CONSTANT)
 
 public:
-    Updater(Api& api, const Store& store, Desktop& desktop, QNetworkAccessManager& network,
+    // The tools' time limits run on `clock`.
+    Updater(Api& api, const Store& store, Desktop& desktop, QNetworkAccessManager& network, Clock& clock,
             UpdaterSetup setup = UpdaterSetup::defaults(), QObject* parent = nullptr);
     ~Updater() override;
 
@@ -68,7 +72,8 @@ public:
     QString availableVersionName() const { return m_available ? m_available->version_name : QString(); }
     QString availableNotes() const { return m_available ? m_available->notes : QString(); }
 
-    // -1 when no installation runs (or the last one failed); 0, 60, 80, 90, 100 while one runs.
+    // -1 when no installation runs (or the last one failed); 0, 60 (downloaded), on to 80 as the
+    // archive unpacks, 90 (verified), 100 while one runs.
     int progress() const { return m_progress; }
 
     // The last installation failure, ready to show.
@@ -103,8 +108,8 @@ signals:
 
 private:
     QCoro::Task<QString> download(QUrl url);
-    QString unpack(const QString& archive);
-    void verify(const QString& bundle);
+    QCoro::Task<QString> unpack(QString archive);
+    QCoro::Task<> verify(QString bundle);
     void replaceAndRelaunch(const QString& bundle);
 
     void setAvailable(const AppVersion& version);
@@ -115,6 +120,7 @@ private:
     const Store& m_store;
     Desktop& m_desktop;
     QNetworkAccessManager& m_network;
+    Clock& m_clock;
     UpdaterSetup m_setup;
 
     std::optional<AppVersion> m_available;

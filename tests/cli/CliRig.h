@@ -30,7 +30,7 @@ struct CliRig : ModelRig {
     CliRig() {
         setup.installPath = dir.filePath(u"opt/Vemko VPN.AppDir"_qs);
         setup.tempDir = dir.filePath(u"tmp"_qs);
-        updater = std::make_unique<Updater>(api.api, api.store, desktop, api.network, setup);
+        updater = std::make_unique<Updater>(api.api, api.store, desktop, api.network, Clock::system(), setup);
     }
 
     // The controllers as vemkoctl builds them: the model runs no load of its own at start.

@@ -11,7 +11,7 @@
 namespace {
 
 struct StartupRig : ModelRig {
-    StartupRig() : updater(api.api, api.store, desktop, api.network) {}
+    StartupRig() : updater(api.api, api.store, desktop, api.network, clock) {}
 
     bool runStartup() { return finish(::runStartup(*model, tunnel(), updater, api.store, clock)); }
 
@@ -80,7 +80,8 @@ private slots:
     void updateLoopEndsWithTheUpdater() {
         StartupRig rig;
         rig.serveAccount();
-        auto updater = std::make_unique<Updater>(rig.api.api, rig.api.store, rig.desktop, rig.api.network);
+        auto updater =
+            std::make_unique<Updater>(rig.api.api, rig.api.store, rig.desktop, rig.api.network, rig.clock);
         startMainTask(keepCheckingForUpdates(updater.get(), rig.clock));
         updater.reset();
         QVERIFY(rig.clock.advanceToNext());

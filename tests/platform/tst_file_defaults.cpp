@@ -3,9 +3,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <limits>
+#include <unistd.h>
 
 class TestFileDefaults : public QObject {
     Q_OBJECT
@@ -85,34 +88,63 @@ private slots:
     }
 
     // A bad file that cannot be moved aside (here: its copy's name is too long) is never
-    // replaced by a fresh store; the values still hold for this run.
+    // replaced by a fresh store, and writes say they failed.
     void badFileThatCannotMoveStays() {
         const QString longPath = folder() + u'/' + QString(245, u'd');
         QVERIFY(writeFile(longPath, "{ bad"));
         FileDefaults defaults(longPath);
-        defaults.setString(u"hwid"_qs, u"fresh"_qs);
-        QCOMPARE(defaults.string(u"hwid"_qs), u"fresh"_qs);
+        QVERIFY(!defaults.setString(u"hwid"_qs, u"fresh"_qs));
+        QCOMPARE(defaults.string(u"hwid"_qs), std::nullopt);
         QCOMPARE(readAll(longPath), QByteArray("{ bad"));
         QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 
-    // A write that fails part-way (file-size limit, as on a full disk; binds root too) leaves the
-    // old file whole and no temporary behind; once space is back the next write stores all.
+    // A write that cannot complete (a file-size limit, which binds root too; a full disk) leaves
+    // the old file whole and no temporary behind, and says so; once space is back writes work.
+    void failedWriteKeepsOldFile_data() {
+        QTest::addColumn<bool>("fullDisk");
+        QTest::newRow("file-size limit") << false;
+        QTest::newRow("full disk") << true;
+    }
     void failedWriteKeepsOldFile() {
+        QFETCH(bool, fullDisk);
+        QVERIFY(QDir().mkpath(folder()));
+        const QString filler = folder() + u"/filler"_qs;
+        if (fullDisk) {
+            if (::geteuid() != 0 ||
+                QProcess::execute(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"size=64k"_qs, u"none"_qs,
+                                                folder()}) != 0)
+                QSKIP("a small tmpfs needs root");
+        }
+        const auto unmount = qScopeGuard([&] {
+            if (fullDisk)
+                QProcess::execute(u"umount"_qs, {folder()});
+        });
         FileDefaults defaults(path());
-        defaults.setString(u"email"_qs, u"old@example.com"_qs);
+        QVERIFY(defaults.setString(u"email"_qs, u"old@example.com"_qs));
         const QByteArray before = readAll(path());
-        {
+        bool stored = true;
+        if (fullDisk) {
+            QFile fill(filler);
+            QVERIFY(fill.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            while (fill.write(QByteArray(512, 'f')) > 0) {
+            }
+            stored = defaults.setString(u"configs"_qs, QString(2 * 1024, u'x'));
+        } else {
             const FileSizeLimit limit(4096);
-            defaults.setString(u"configs"_qs, QString(64 * 1024, u'x'));
+            stored = defaults.setString(u"configs"_qs, QString(64 * 1024, u'x'));
         }
 
+        QVERIFY(!stored);
+        QVERIFY2(defaults.lastWriteError().startsWith(u"нет места на диске"_qs),
+                 qPrintable(defaults.lastWriteError()));
         QCOMPARE(readAll(path()), before);
-        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList{u"defaults.json"_qs});
-        defaults.setString(u"email"_qs, u"new@example.com"_qs);
-        const FileDefaults reopened(path());
-        QCOMPARE(reopened.string(u"email"_qs), u"new@example.com"_qs);
-        QCOMPARE(reopened.string(u"configs"_qs)->size(), 64 * 1024);
+        QCOMPARE(QDir(folder()).entryList({u"defaults.json*"_qs}, QDir::Files | QDir::Hidden),
+                 QStringList{u"defaults.json"_qs});
+        QCOMPARE(defaults.string(u"configs"_qs), std::nullopt); // what was not saved is not held either
+        QFile::remove(filler);
+        QVERIFY(defaults.setString(u"email"_qs, u"new@example.com"_qs));
+        QCOMPARE(FileDefaults(path()).string(u"email"_qs), u"new@example.com"_qs);
     }
 };
 

@@ -20,8 +20,7 @@ struct AccountRig : UiRig {
         setup.tempDir = temp.filePath(QStringLiteral("update"));
         setup.publicKey = temp.filePath(QStringLiteral("key.pem"));
         setup.codesign = QStringLiteral("/bin/false");
-        setup.unzip = QStringLiteral("/usr/bin/unzip");
-        updater = std::make_unique<Updater>(api.api, api.store, desktop, api.network, setup);
+        updater = std::make_unique<Updater>(api.api, api.store, desktop, api.network, Clock::system(), setup);
     }
     ~AccountRig() { // the screen and the updater go before the folder, login item and helper they use
         view.reset();

@@ -53,7 +53,9 @@ inline QJsonObject accountWith(const QJsonObject& fields = {}) {
 }
 
 struct UiRig : ModelRig {
-    UiRig() : updater(std::make_unique<Updater>(api.api, api.store, desktop, api.network)) {}
+    // The updater's tools are real processes: their time limits run on the real clock, which
+    // virtual time never jumps past.
+    UiRig() : updater(std::make_unique<Updater>(api.api, api.store, desktop, api.network, Clock::system())) {}
 
     ScreenContext context() { return {*model, tunnel(), *updater, api.store, desktop, clock}; }
 

@@ -236,6 +236,11 @@ private slots:
         rig.settle();
         QCOMPARE(rig.api.defaults.boolean("auto_update"), std::optional<bool>(true));
         QVERIFY(rig.calls().isEmpty());
+        // A change that cannot be saved says so, and the switch shows what holds.
+        rig.api.defaults.full = true;
+        rig.click("autoConnectSwitch");
+        QVERIFY(!rig.find<QCheckBox>("autoConnectSwitch")->isChecked());
+        QCOMPARE(rig.model->error(), std::optional<QString>("Настройка не сохранилась: нет места на диске"));
     }
 
     void noNewerVersion() {
@@ -276,8 +281,8 @@ private slots:
     void packageManagedInstall() {
         MoreRig rig;
         rig.setup.packageManaged = true;
-        rig.updater =
-            std::make_unique<Updater>(rig.api.api, rig.api.store, rig.desktop, rig.api.network, rig.setup);
+        rig.updater = std::make_unique<Updater>(rig.api.api, rig.api.store, rig.desktop, rig.api.network,
+                                                Clock::system(), rig.setup);
         rig.open();
         rig.offerUpdate({});
         QVERIFY(rig.shown("packageManagedNote"));

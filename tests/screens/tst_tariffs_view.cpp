@@ -138,7 +138,8 @@ private slots:
         QCOMPARE(sent["devices"].toInteger(), 3);
     }
 
-    // A payment remembers its order and opens its page; a refused one keeps the order before it.
+    // A payment remembers its order and opens its page, and the screen says it waits for it, with
+    // the page to open again and a way to stop waiting; a refused one keeps the order before it.
     void payMenu() {
         TariffsRig rig;
         const QString page = "https://pay.example/5";
@@ -159,6 +160,14 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig.model->error(), std::optional<QString>("Оплата недоступна"), 20000);
         QCOMPARE(rig.model->pendingOrder(), std::optional<qint64>(5));
         QCOMPARE(rig.service().requests("POST", "/api/v1/pay").last().json()["method"].toString(), "crypto");
+
+        QVERIFY(rig.shown("paymentWaiting"));
+        QCOMPARE(rig.text("paymentWaitingTitle"), "Ждём оплату заказа № 5…");
+        QTest::mouseClick(rig.find<QPushButton>("reopenPayment"), Qt::LeftButton);
+        QCOMPARE(rig.desktop.opened, (QList<QUrl>{QUrl(page), QUrl(page)}));
+        QTest::mouseClick(rig.find<QPushButton>("stopWaiting"), Qt::LeftButton);
+        QCOMPARE(rig.model->pendingOrder(), std::nullopt);
+        QVERIFY(!rig.shown("paymentWaiting"));
     }
 };
 

@@ -1,19 +1,25 @@
 // The app as a whole over the real controllers: the start-up sequence on every showing with one
 // update loop per process, the refresh on becoming active, closing.
 
+#include "GuiDesktop.h"
 #include "MainWindow.h"
 #include "RootView.h"
 #include "VemkoVPNApp.h"
 #include "screens/UiRig.h"
 
+#include <QClipboard>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 namespace {
 
 struct AppRig : UiRig {
-    AppRig() {
+    explicit AppRig(bool signedIn = true) {
         serveAccount();
-        api.signIn();
+        if (signedIn)
+            api.signIn();
         make();
         app = std::make_unique<VemkoVPNApp>(context(), service().origin());
         settle();
@@ -56,6 +62,68 @@ private slots:
         AppRig rig;
         rig.app->handleArguments({"vemko-vpn", "--hidden"});
         QVERIFY(rig.window().isVisible());
+    }
+
+    // A sign-in link while signed in asks first, naming the account it would replace; declining
+    // keeps everything. Signed out, a link signs in at once.
+    void signInLinkWhileSignedInAsksFirst() {
+        AppRig rig;
+        const QStringList link{"vemko-vpn", "--", "vemko://auth?token=other"};
+        for (const auto& [answer, token] :
+             {std::pair{"keepAccount", "test-token"}, {"switchAccount", "other"}}) {
+            rig.app->handleArguments(link);
+            auto* prompt = rig.window().findChild<QMessageBox*>("switchAccountPrompt");
+            QVERIFY(prompt && prompt->isVisible());
+            QCOMPARE(prompt->text(), "Войти как другой пользователь?");
+            QCOMPARE(prompt->informativeText(),
+                     "Сейчас вы вошли как u@example.com. Ссылка заменит этот аккаунт другим.");
+            prompt->findChild<QPushButton*>(answer)->click();
+            rig.settle();
+            QCOMPARE(rig.api.secure.items.value("token"), token);
+        }
+
+        AppRig first(false);
+        first.app->handleArguments(link);
+        first.settle();
+        QVERIFY(!first.window().findChild<QMessageBox*>());
+        QVERIFY(first.model->signedIn());
+        QCOMPARE(first.api.secure.items.value("token"), "other");
+    }
+
+    // While the window is shown a pending payment is followed at once, without coming back to the
+    // app; hidden, it waits for the next activation.
+    void shownWindowFollowsThePayment() {
+        AppRig rig;
+        rig.app->openWindow();
+        rig.settle();
+        rig.service().enqueue("GET", "/api/v1/pay/7",
+                              ScriptedReply::json(200, QJsonObject{{"status", "pending"}}));
+        QVERIFY(rig.pendingPaidOrder());
+        QVERIFY(drive([&] { return !rig.model->pendingOrder(); }, &rig.clock));
+        QCOMPARE(rig.model->message(), "Оплата прошла, подписка продлена");
+        QCOMPARE(rig.count("pay/7"), 2);
+
+        rig.window().hide();
+        QVERIFY(rig.pendingPaidOrder());
+        rig.clock.advance(1min);
+        rig.settle();
+        QCOMPARE(rig.count("pay/7"), 2);
+        QVERIFY(rig.model->pendingOrder());
+    }
+
+    // No browser to open a link (offscreen, as without xdg-open): the link is shown to copy.
+    void aLinkNoBrowserOpensIsShownToCopy() {
+        GuiDesktop desktop;
+        const QUrl page("https://pay.example/7?k=1");
+        QVERIFY(!desktop.openUrl(page));
+        QDialog* dialog = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == "linkDialog")
+                dialog = qobject_cast<QDialog*>(top);
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->findChild<QLineEdit*>("linkText")->text(), page.toString());
+        dialog->findChild<QPushButton*>("copyLink")->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), page.toString());
     }
 
     void becomingActiveLoadsThenChecksThePayment() {

@@ -2,7 +2,7 @@
 
 #include "device/Keychain.h"
 #include "device/Store.h"
-#include "platform/Defaults.h"
+#include "support/FakeDefaults.h"
 #include "service/Api.h"
 #include "support/FakeDeviceFacts.h"
 #include "support/FakeSecureStore.h"
@@ -11,7 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 
-// A ready Api against a fresh TestService, over in-memory defaults, fixed device facts and an
+// A ready Api against a fresh TestService, over in-memory defaults (FakeDefaults), fixed device facts and an
 // in-memory secure store. Header-only so that vemko_test_support does not depend on the service
 // library; a test that includes it links vemko_service (directly or through its own library).
 //
@@ -36,7 +36,7 @@ struct ApiFixture {
         secure.items.insert(QStringLiteral("token"), token);
     }
 
-    MemoryDefaults defaults;
+    FakeDefaults defaults;
     FakeDeviceFacts facts;
     FakeSecureStore secure;
     Store store;

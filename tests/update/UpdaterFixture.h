@@ -1,12 +1,14 @@
 #pragma once
 
 // An Updater against the test service, with every path in a temporary folder, a stand-in
-// process for the app the install script waits for, and the updater's log captured.
+// process for the app the install script waits for, the tools' time limits on a virtual clock, and
+// the updater's log captured.
 
 #include "codesign/BundleKit.h"
 #include "support/ApiFixture.h"
 #include "support/Drive.h"
 #include "support/FakeDesktop.h"
+#include "support/VirtualClock.h"
 #include "update/Updater.h"
 
 #include <QJsonObject>
@@ -40,11 +42,10 @@ struct UpdaterFixture {
         key = bundlekit::makeKeyPair(dir.path(), u"release"_qs);
         setup.publicKey = key.publicPem;
         setup.codesign = bundlekit::codesignPath();
-        setup.unzip = u"/usr/bin/unzip"_qs;
         standIn.start(u"sleep"_qs, {u"600"_qs});
         standIn.waitForStarted();
         setup.waitPid = standIn.processId();
-        updater = std::make_unique<Updater>(api.api, api.store, desktop, api.network, setup);
+        updater = std::make_unique<Updater>(api.api, api.store, desktop, api.network, clock, setup);
         QObject::connect(updater.get(), &Updater::progressChanged,
                          [this] { progress.append(updater->progress()); });
     }
@@ -90,12 +91,14 @@ struct UpdaterFixture {
     QString scriptPath() const { return setup.tempDir + u"/vemko-update.sh"_qs; }
 
     bool checkNow(bool automatic = false) { return runTask(updater->check(automatic)); }
+    // Virtual time stands still: the tools run to their end (a test moves the clock to a time limit).
     bool installNow() { return runTask(updater->install()); }
 
     QTemporaryDir dir;
     QStringList& log = updaterLog;
     ApiFixture api;
     FakeDesktop desktop;
+    VirtualClock clock; // the tools' time limits
     bundlekit::KeyPair key;
     QProcess standIn;
     UpdaterSetup setup;

@@ -37,7 +37,8 @@ private slots:
         UpdaterFixture f;
         if (packaged) {
             f.setup.packageManaged = true;
-            f.updater = std::make_unique<Updater>(f.api.api, f.api.store, f.desktop, f.api.network, f.setup);
+            f.updater =
+                std::make_unique<Updater>(f.api.api, f.api.store, f.desktop, f.api.network, f.clock, f.setup);
             QVERIFY(f.updater->packageManaged());
         }
         f.api.defaults.setBoolean(u"auto_update"_qs, autoUpdate);

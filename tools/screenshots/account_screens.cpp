@@ -2,8 +2,10 @@
 // tabs in the main window, in representative states, offscreen over the real controllers on the
 // test service. Run through `make screenshots` (fixed fonts, scale 1, UTC).
 
+#include "GuiDesktop.h"
 #include "MainWindow.h"
 #include "RootView.h"
+#include "VemkoVPNApp.h"
 #include "platform/TunnelMode.h"
 #include "screens/AccountRig.h"
 #include "screens/Brand.h"
@@ -111,6 +113,30 @@ int main(int argc, char** argv) {
     shoot("tariffs-one-off", Tab::Tariffs, [](AccountRig& rig) {
         rig.signedIn({{"devices_limit", 1}}, catalogue(false));
     });
+    // A payment page opened: the screen waits for order 1042.
+    shoot("tariffs-payment-waiting", Tab::Tariffs, [](AccountRig& rig) {
+        rig.signedIn({{"devices_limit", 1}}, catalogue(false));
+        rig.service().on("POST", "/api/v1/pay",
+                         ok(R"({"order_id":1042,"amount":199,"url":"https://pay.example/1042"})"));
+        rig.finish(rig.model->pay("p1_30", "sbp", {}));
+    });
+    {
+        // No browser opens the page (no xdg-open): the link to copy.
+        GuiDesktop desktop;
+        desktop.openUrl(QUrl("https://vemko.app/checkout/5f1c0e7a2b9d4c83"));
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == "linkDialog")
+                save(*top, "link-to-copy");
+    }
+    {
+        // A sign-in link while signed in asks first.
+        AccountRig rig;
+        rig.signedIn({{"email", "lisa@example.com"}});
+        VemkoVPNApp app(rig.context(), rig.service().origin());
+        app.handleArguments({"vemko-vpn", "--", "vemko://auth?token=t"});
+        if (auto* prompt = app.window()->findChild<QWidget*>("switchAccountPrompt"))
+            save(*prompt, "switch-account");
+    }
 
     const QJsonArray devices{
         QJsonObject{

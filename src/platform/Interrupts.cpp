@@ -1,4 +1,4 @@
-#include "cli/Interrupts.h"
+#include "platform/Interrupts.h"
 
 #include <QSocketNotifier>
 #include <cerrno>
