@@ -2,9 +2,9 @@
 
 #include "cli/Cli.h"
 #include "cli/Console.h"
-#include "platform/Interrupts.h"
 #include "model/AppCore.h"
 #include "platform/Clock.h"
+#include "platform/Interrupts.h"
 #include "platform/MainTask.h"
 
 #include <QCoreApplication>

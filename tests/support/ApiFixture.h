@@ -2,8 +2,8 @@
 
 #include "device/Keychain.h"
 #include "device/Store.h"
-#include "support/FakeDefaults.h"
 #include "service/Api.h"
+#include "support/FakeDefaults.h"
 #include "support/FakeDeviceFacts.h"
 #include "support/FakeSecureStore.h"
 #include "support/TestService.h"
