@@ -146,6 +146,8 @@ private:
     QCoro::Task<> payBody(QString plan, QString method, OpenUrl open);
 
     void setSignedIn(bool value);
+    // A sign-in stored a new token: another account may own the tunnel's watch from now on.
+    void signedInAnew();
     void setBusy(bool value);
     void setMe(std::optional<Me> value);
     void setProfiles(QList<ServerProfile> value);

@@ -151,6 +151,11 @@ void LinuxTunnelConnection::refresh() {
     else if (!running && !hostsLeft)
         m_liveness.stop();
 
+    const auto trouble = status == TunnelStatus::Connected && state ? state->troubleAt : std::nullopt;
+    if (trouble && trouble != m_troubleAt)
+        emit trafficTrouble();
+    m_troubleAt = trouble;
+
     if (status == m_status && date == m_connectedDate)
         return;
     m_status = status;

@@ -34,6 +34,7 @@ private:
     QTimer m_liveness;
     TunnelStatus m_status = TunnelStatus::Disconnected;
     std::optional<QDateTime> m_connectedDate;
-    qint64 m_launchedPid = 0; // a host we started that has not reported yet
+    std::optional<QDateTime> m_troubleAt; // the host's last trouble report seen
+    qint64 m_launchedPid = 0;             // a host we started that has not reported yet
     bool m_stopRequested = false;
 };

@@ -9,6 +9,12 @@
 
 using namespace std::chrono_literals;
 
+namespace {
+struct LaterDeleter {
+    void operator()(QObject* object) const { object->deleteLater(); }
+};
+} // namespace
+
 bool probePassed(const HttpResult& reply) {
     if (reply.status != 200)
         return false;
@@ -19,9 +25,11 @@ bool probePassed(const HttpResult& reply) {
 
 QCoro::Task<bool> Vpn::probeTraffic(Run run) {
     // A network object of its own, used once: nothing of an earlier tunnel's connections or
-    // cookies can answer for this one.
-    const auto network = std::make_unique<QNetworkAccessManager>();
+    // cookies can answer for this one. It goes from the event loop: the probe may end inside the
+    // time-out's abort of its last reply, which must not lose that reply under its feet.
+    const std::unique_ptr<QNetworkAccessManager, LaterDeleter> network(new QNetworkAccessManager);
     network->setProxy(m_tunnelProxy);
+    m_probing = network.get(); // the engine's report that it cannot reach the server ends it early
     QString origin = m_apiOrigin;
     while (origin.endsWith(QLatin1Char('/')))
         origin.chop(1);
@@ -29,11 +37,18 @@ QCoro::Task<bool> Vpn::probeTraffic(Run run) {
     Clock* clock = &m_clock;
 
     constexpr int attempts = 2;
+    constexpr auto timeout = 7s;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
-        const HttpResult reply = co_await timedGet(network.get(), request, clock, 7s);
+        const QDateTime sent = clock->now();
+        const HttpResult reply = co_await timedGet(network.get(), request, clock, timeout);
         run.check();
         if (probePassed(reply))
             co_return true;
+        // No answer at all, and well before the time-out: the engine gave up on its server
+        // (refused, no route; Qt may have asked it a few times meanwhile). Asking again would
+        // only wait for the same answer.
+        if (!reply.status && sent.msecsTo(clock->now()) < std::chrono::milliseconds(timeout).count())
+            co_return false;
         co_await clock->sleep(1200ms);
         run.check();
     }

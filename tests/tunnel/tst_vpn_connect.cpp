@@ -28,22 +28,28 @@ class TestVpnConnect : public QObject {
     }
 
 private slots:
-    // The connected notification ends the 0.3 s poll early: the probe goes out at 1.05 s.
-    void singleServerConnects() {
+    // The connected notification ends the 0.3 s poll early: the probe goes out at 1.05 s. Only
+    // its answer makes the tunnel "on": the connected clock and the exit lookup start after it.
+    void singleServerConnectsOnceProven() {
         VpnRig rig;
         rig.tunnels.connectAfter = 1050ms;
         Vpn& vpn = rig.make();
         QSignalSpy statuses(&vpn, &Vpn::statusChanged);
+        QStringList seen; // each request with the status shown when it arrived
+        connect(&rig.service, &TestService::requestReceived, &vpn, [&](const RecordedRequest& request) {
+            seen << QString::fromUtf8(request.path) + (vpn.status() == VpnStatus::On ? " on" : " not on");
+        });
         QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
         QCOMPARE(vpn.status(), VpnStatus::On);
         QCOMPARE(vpn.profileName(), std::optional<QString>("Амстердам"));
         QCOMPARE(vpn.error(), std::nullopt);
         QCOMPARE(rig.stored("lastGood"), std::optional<QString>("Амстердам"));
         QCOMPARE(rig.defaults.boolean("was_connected"), std::optional(true));
-        QCOMPARE(rig.service.requests("GET", "/api/v1/ip").size(), 1);
         QCOMPARE(rig.clock.elapsed(), 1050ms);
         QCOMPARE(vpn.since(), std::optional(rig.clock.now()));
         QCOMPARE(statuses.size(), 2); // connecting, on
+        QVERIFY(rig.run([&] { return vpn.exit().has_value(); }));
+        QCOMPARE(seen, (QStringList{"/api/v1/ip not on", "/json on"}));
     }
 
     void failOverNamesEachCandidateAndKeepsTheOneThatPasses() {
@@ -102,37 +108,46 @@ private slots:
         QCOMPARE(vpn.error(), std::optional(noneText));
     }
 
-    // A lone server that fails is left running, without a message.
-    void loneServerFailsSilently_data() {
+    // A lone server that fails is stopped like any other, and says why.
+    void loneServerThatFailsIsStopped_data() {
         QTest::addColumn<QString>("how");
         QTest::addColumn<Ms>("took");
         QTest::addColumn<int>("probes");
         QTest::newRow("probe refused") << "refused" << Ms(1s + 2 * 1200ms) << 2;
         QTest::newRow("probe hangs: cut at 7 s") << "hangs" << Ms(1s + 2 * 7s + 2 * 1200ms) << 2;
+        QTest::newRow("no answer at all: at once") << "closed" << Ms(1s) << -1; // Qt resends on its own
         QTest::newRow("never connects: 12 s") << "silent" << Ms(12s) << 0;
         QTest::newRow("falls down again: at once") << "drops" << Ms(2s) << 0;
     }
-    void loneServerFailsSilently() {
+    void loneServerThatFailsIsStopped() {
         QFETCH(QString, how);
         QFETCH(Ms, took);
         QFETCH(int, probes);
         VpnRig rig;
         auto slow = VpnRig::passing();
         slow.delay = 5s;
-        if (how == "refused" || how == "hangs")
-            rig.service.on("GET", "/api/v1/ip", how == "hangs" ? slow : VpnRig::failing());
+        const QMap<QString, ScriptedReply> probe{
+            {"refused", VpnRig::failing()}, {"hangs", slow}, {"closed", ScriptedReply::garbage("x")}};
+        if (probe.contains(how))
+            rig.service.on("GET", "/api/v1/ip", probe[how]);
         if (how == "silent" || how == "drops")
             rig.tunnels.connectAfter = std::nullopt;
         if (how == "drops")
             rig.tunnels.dropAfter = 2s;
+        rig.tunnels.stopAfter = 0ms;
         Vpn& vpn = rig.make();
+        QSignalSpy statuses(&vpn, &Vpn::statusChanged);
         QVERIFY(rig.run(vpn.connect(VpnRig::profile("Амстердам"))));
         QCOMPARE(rig.clock.elapsed(), took);
-        QCOMPARE(rig.service.requests("GET", "/api/v1/ip").size(), probes);
-        QCOMPARE(vpn.error(), std::nullopt);
+        if (probes >= 0)
+            QCOMPARE(rig.service.requests("GET", "/api/v1/ip").size(), probes);
+        QCOMPARE(vpn.error(),
+                 std::optional<QString>(
+                     "Сервер не пропустил трафик. Проверьте интернет или выберите другой сервер."));
         QCOMPARE(vpn.status(), VpnStatus::Off);
-        QCOMPARE(vpn.profileName(), std::optional<QString>("Амстердам"));
-        QCOMPARE(rig.tunnels.connection()->stops, 0);
+        QCOMPARE(statuses.size(), 2); // connecting, off: never on
+        QCOMPARE(rig.tunnels.connection()->stops, 1);
+        QCOMPARE(rig.tunnels.connection()->status(), TunnelStatus::Disconnected);
     }
 
     void stepErrorsAreMapped_data() {
