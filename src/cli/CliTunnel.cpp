@@ -89,14 +89,20 @@ QCoro::Task<int> Cli::status(const Invocation& in) {
     std::optional<QString> server = m_c.vpn.profileName();
     if (!server && state == VpnStatus::On)
         server = m_c.store.d().string(QStringLiteral("lastGood"));
-    const QString line = statusLine(state, server, m_c.model.me());
+    const QString line = statusLine(state, server, m_c.model.me(), m_c.vpn.recovering());
     const auto since = m_c.vpn.since();
     const auto me = m_c.model.me();
     QJsonObject facts{{"status", statusWord(state)},
                       {"line", line},
+                      {"recovering", m_c.vpn.recovering()},
                       {"signed_in", m_c.model.signedIn()},
                       {"active", me ? QJsonValue(me->active) : QJsonValue(QJsonValue::Null)}};
     QStringList lines{line};
+    // A connect under way (here or in the window) says which server it tries.
+    if (state == VpnStatus::Connecting && server) {
+        facts.insert(QStringLiteral("server"), *server);
+        lines.append(*server);
+    }
     if (state == VpnStatus::On) {
         facts.insert(QStringLiteral("server"),
                      m_c.vpn.profileName() ? QJsonValue(*m_c.vpn.profileName()) : QJsonValue());

@@ -17,7 +17,21 @@ ServerRow::ServerRow(const ServerProfile& profile, bool selected, QWidget* paren
 
 void ServerRow::setSelected(bool selected) {
     m_selected = selected;
-    setAccessibleName(selected ? m_profile.name + QStringLiteral(", выбран") : m_profile.name);
+    updateAccessibleName();
+}
+
+void ServerRow::setCarrying(bool carrying) {
+    m_carrying = carrying;
+    updateAccessibleName();
+}
+
+void ServerRow::updateAccessibleName() {
+    QString name = m_profile.name;
+    if (m_selected)
+        name += QStringLiteral(", выбран");
+    if (m_carrying)
+        name += QStringLiteral(", подключено");
+    setAccessibleName(name);
     update();
 }
 
@@ -49,9 +63,20 @@ void ServerRow::paintEvent(QPaintEvent*) {
     painter.setPen(hasFocus() ? QPen(Brand::tinted(Brand::brand(), 0.8), 1.5) : QPen(Qt::NoPen));
     painter.setBrush(background);
     painter.drawRoundedRect(area, 10, 10);
+    // Beside a chosen server the check mark says it all; beside another one the word is needed.
+    const bool mark = m_carrying && !m_selected;
+    const QString word = QStringLiteral("подключено");
+    QFont small = font();
+    small.setPixelSize(11);
+    const int wordWidth = mark ? QFontMetrics(small).horizontalAdvance(word) + 12 : 0;
     painter.setPen(Brand::primaryText());
-    painter.drawText(area.adjusted(12, 0, -40, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                     painter.fontMetrics().elidedText(text(), Qt::ElideRight, width() - 52));
+    painter.drawText(area.adjusted(12, 0, -40 - wordWidth, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                     painter.fontMetrics().elidedText(text(), Qt::ElideRight, width() - 52 - wordWidth));
+    if (mark) {
+        painter.setFont(small);
+        painter.setPen(Brand::brand());
+        painter.drawText(area.adjusted(0, 0, -12, 0), Qt::AlignVCenter | Qt::AlignRight, word);
+    }
     if (m_selected) {
         constexpr int mark = 18;
         painter.drawPixmap(QPointF(width() - 12 - mark, (height() - mark) / 2.0),

@@ -5,7 +5,8 @@
 #include <QAbstractButton>
 
 // One server in the server card: its name, and when chosen a brand check mark on a brand tint.
-// The whole row is the button.
+// The server that carries the tunnel when it is not the chosen one (after a fail-over) says so
+// in brand letters. The whole row is the button.
 class ServerRow : public QAbstractButton {
     Q_OBJECT
 public:
@@ -14,6 +15,8 @@ public:
     const ServerProfile& profile() const { return m_profile; }
     bool selected() const { return m_selected; }
     void setSelected(bool selected);
+    bool carrying() const { return m_carrying; }
+    void setCarrying(bool carrying);
     QSize sizeHint() const override;
 
 protected:
@@ -23,6 +26,9 @@ protected:
 
 private:
     ServerProfile m_profile;
+    void updateAccessibleName();
+
     bool m_selected = false;
+    bool m_carrying = false;
     bool m_hover = false;
 };

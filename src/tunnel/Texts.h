@@ -14,6 +14,8 @@ inline const QString serverPassedNoTraffic =
     QStringLiteral("Сервер не пропустил трафик. Проверьте интернет или выберите другой сервер.");
 // While the watch replaces a server that stopped carrying traffic.
 inline const QString connectionLost = QStringLiteral("Связь пропала — переключаюсь…");
+// Beside the server that carries the tunnel when it is not the one chosen (after a fail-over).
+inline const QString carries = QStringLiteral(" · подключено");
 // The toast once it has: %1 is the new server.
 inline const QString switchedTo = QStringLiteral("Сервер перестал отвечать — подключено через «%1»");
 inline const QString approveExtension =

@@ -92,6 +92,8 @@ public:
     void setTunnelMode(const QString& mode);
     bool blocked() const { return m_blocked; }
     bool recovering() const { return m_recovering; }
+    // The server that carries the tunnel while it is on; after a fail-over not the one chosen.
+    std::optional<QString> carrier() const { return m_status == Status::On ? m_profileName : std::nullopt; }
 
     // Loads the saved tunnel configuration and syncs the status.
     QCoro::Task<> load();
