@@ -130,6 +130,7 @@ QCoro::Task<> AppModel::fetchServerList() {
 }
 
 void AppModel::applyConfigs(const QString& document) {
+    m_configs = document;
     setProfiles(Api::parseProfiles(document));
     m_vpn.setProfiles(m_profiles);
     setSelected(saved(m_profiles));
@@ -155,6 +156,14 @@ std::optional<ServerProfile> AppModel::saved(const QList<ServerProfile>& profile
         }
     }
     return profiles.first();
+}
+
+void AppModel::followSharedSettings() {
+    const auto cached = m_store.d().string(configsKey);
+    if (cached && *cached != m_configs)
+        applyConfigs(*cached);
+    else
+        setSelected(saved(m_profiles));
 }
 
 void AppModel::select(ServerProfile profile) {

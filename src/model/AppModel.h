@@ -81,6 +81,9 @@ public:
     QCoro::Task<> load();
     // Makes `profile` the selected server, remembers it, and moves a running tunnel onto it.
     void select(ServerProfile profile);
+    // The shared settings changed (vemkoctl or another window wrote them): the server list and
+    // the selection follow what is stored now.
+    void followSharedSettings();
     // Stores `update` when the service offers a build newer than this one.
     QCoro::Task<> checkUpdate();
 
@@ -184,5 +187,6 @@ private:
     std::optional<QString> m_message;
     std::optional<QString> m_error;
     std::optional<qint64> m_pendingOrder;
+    QString m_configs; // the configs document the server list was parsed from
     bool m_loadsAtStart = true;
 };
