@@ -164,7 +164,11 @@ private:
     void proven(const ServerProfile& candidate, bool recovering);
     QCoro::Task<bool> waitForStatus(Status wanted, std::chrono::milliseconds limit, Run run);
     QCoro::Task<> pollPause(std::chrono::milliseconds pause, Run run);
-    QCoro::Task<bool> probeTraffic(Run run);
+    // The traffic probe; with `server` known, a direct look at that server runs beside it and
+    // ends it at once when the server refuses connections.
+    QCoro::Task<bool> probeTraffic(Run run, std::optional<ServerProfile> server = std::nullopt);
+    QCoro::Task<> watchServerAnswer(ServerProfile server, quint64 probe);
+    void abortProbe();
     // A tunnel found connected that no run of the app has proven (its run ended with its
     // process): proved now, and stopped when it carries nothing.
     void adoptUnproven();
@@ -172,6 +176,8 @@ private:
     void startWatch();
     QCoro::Task<> watch(Run run, quint64 generation);
     QCoro::Task<bool> recover(Run run);
+    // The profile of the server the tunnel runs through, when the list knows it.
+    std::optional<ServerProfile> carrierProfile() const;
     void stopTunnel();
     void supersedeRuns();
 
@@ -208,6 +214,8 @@ private:
     quint64 m_lookup = 0;      // the current exit lookup; a later one or going off moves it on
     bool m_adopting = false;
     QPointer<QNetworkAccessManager> m_probing; // the probe's network object, while one runs
+    quint64 m_probe = 0;                       // the current probe, for the server look beside it
+    bool m_serverRefused = false;              // that look found the server refusing
     // The watch over the tunnel while it is on: its generation, moved on when it ends; the wake-up
     // that a reason to doubt completes, and how long to let things settle before the proof.
     bool m_watching = false;

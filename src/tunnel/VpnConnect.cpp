@@ -125,7 +125,7 @@ QCoro::Task<bool> Vpn::tryCandidate(ServerProfile candidate, Run run) {
             setError(*failure);
         co_return false;
     }
-    co_return co_await probeTraffic(run);
+    co_return co_await probeTraffic(run, candidate);
 }
 
 // Waits for the platform's own word: while connect runs, status itself stays connecting.

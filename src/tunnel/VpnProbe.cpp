@@ -1,10 +1,16 @@
+#include "device/Store.h"
 #include "platform/Clock.h"
+#include "platform/MainTask.h"
+#include "platform/TunnelMode.h"
 #include "tunnel/Run.h"
+#include "tunnel/ServerCheck.h"
 #include "tunnel/TimedGet.h"
 #include "tunnel/TrafficProbe.h"
 #include "tunnel/Vpn.h"
 
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
 #include <QStringDecoder>
 
 using namespace std::chrono_literals;
@@ -23,13 +29,18 @@ bool probePassed(const HttpResult& reply) {
     return !decoder.hasError() && text.contains(QStringLiteral("\"exit\":\""));
 }
 
-QCoro::Task<bool> Vpn::probeTraffic(Run run) {
+QCoro::Task<bool> Vpn::probeTraffic(Run run, std::optional<ServerProfile> server) {
     // A network object of its own, used once: nothing of an earlier tunnel's connections or
     // cookies can answer for this one. It goes from the event loop: the probe may end inside the
     // time-out's abort of its last reply, which must not lose that reply under its feet.
     const std::unique_ptr<QNetworkAccessManager, LaterDeleter> network(new QNetworkAccessManager);
     network->setProxy(m_tunnelProxy);
     m_probing = network.get(); // the engine's report that it cannot reach the server ends it early
+    m_serverRefused = false;
+    const quint64 probe = ++m_probe;
+    // In the system-wide mode the kill switch would answer for any server: no look there.
+    if (server && m_store.tunnelMode() != TunnelMode::System)
+        startMainTask(watchServerAnswer(*server, probe));
     QString origin = m_apiOrigin;
     while (origin.endsWith(QLatin1Char('/')))
         origin.chop(1);
@@ -38,7 +49,7 @@ QCoro::Task<bool> Vpn::probeTraffic(Run run) {
 
     constexpr int attempts = 2;
     constexpr auto timeout = 7s;
-    for (int attempt = 1; attempt <= attempts; ++attempt) {
+    for (int attempt = 1; attempt <= attempts && !m_serverRefused; ++attempt) {
         const QDateTime sent = clock->now();
         const HttpResult reply = co_await timedGet(network.get(), request, clock, timeout);
         run.check();
@@ -53,4 +64,22 @@ QCoro::Task<bool> Vpn::probeTraffic(Run run) {
         run.check();
     }
     co_return false;
+}
+
+QCoro::Task<> Vpn::watchServerAnswer(ServerProfile server, quint64 probe) {
+    const auto endpoint = serverEndpoint(server.config);
+    if (!endpoint)
+        co_return;
+    QPointer<Vpn> self(this);
+    const bool refused = co_await refusesConnections(*endpoint, &m_clock, 7s);
+    if (!self || !refused || m_probe != probe)
+        co_return;
+    m_serverRefused = true;
+    abortProbe();
+}
+
+void Vpn::abortProbe() {
+    if (m_probing)
+        for (QNetworkReply* reply : m_probing->findChildren<QNetworkReply*>())
+            reply->abort();
 }

@@ -11,8 +11,6 @@
 #include "tunnel/TunnelNote.h"
 #include "tunnel/Vpn.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <algorithm>
 
 using namespace std::chrono_literals;
@@ -66,9 +64,7 @@ void Vpn::recheck(std::chrono::milliseconds settle) {
 
 void Vpn::onTrafficTrouble() {
     // A proof under way has its answer: the engine cannot reach the server.
-    if (m_probing)
-        for (QNetworkReply* reply : m_probing->findChildren<QNetworkReply*>())
-            reply->abort();
+    abortProbe();
     if (m_status == Status::On && !(m_troubleQuietUntil.isValid() && m_clock.now() < m_troubleQuietUntil))
         recheck();
 }
@@ -97,7 +93,7 @@ QCoro::Task<> Vpn::watch(Run run, quint64 generation) {
             co_await clock->sleep(settle);
             if (!current())
                 co_return;
-            const bool passed = co_await probeTraffic(run);
+            const bool passed = co_await probeTraffic(run, carrierProfile());
             if (!current())
                 co_return;
             if (passed) {
@@ -112,6 +108,13 @@ QCoro::Task<> Vpn::watch(Run run, quint64 generation) {
     } catch (const vpn_detail::Superseded&) {
         // A connect or a disconnect took over.
     }
+}
+
+std::optional<ServerProfile> Vpn::carrierProfile() const {
+    for (const ServerProfile& profile : m_profiles)
+        if (profile.name == m_profileName)
+            return profile;
+    return std::nullopt;
 }
 
 // The connect flow once more over the server ordering, the server that died tried last.
