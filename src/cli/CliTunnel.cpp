@@ -84,8 +84,8 @@ QCoro::Task<int> Cli::status(const Invocation& in) {
         co_await waitUntil([this] { return m_c.vpn.exit().has_value(); }, exitLookupWait);
 
     const VpnStatus state = m_c.vpn.status();
-    // Only a connect names the server, and the one that brought this tunnel up ran in another
-    // process: the server it proved is the last good one.
+    // The note of the process that brought the tunnel up names its server; a tunnel without one
+    // (started by an older version) ran through the last good one.
     std::optional<QString> server = m_c.vpn.profileName();
     if (!server && state == VpnStatus::On)
         server = m_c.store.d().string(QStringLiteral("lastGood"));

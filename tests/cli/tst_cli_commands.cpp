@@ -2,6 +2,7 @@
 // service, the fake tunnel service, the virtual clock.
 
 #include "cli/CliRig.h"
+#include "tunnel/TunnelNote.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -39,10 +40,12 @@ void prepare(CliRig& rig, const QString& scenario) {
         service.on("GET", "/api/v1/auth/tg/poll", refusal(410, u"Ссылка для входа устарела"_qs));
     }
     if (scenario == u"tunnel on") {
-        // Brought up by an earlier process: this one only sees the running tunnel.
+        // Brought up and proved by an earlier process: this one sees the running tunnel and the note.
         rig.tunnels.preload();
         rig.tunnels.connection()->setStatus(TunnelStatus::Connected);
-        rig.api.defaults.setString(u"lastGood"_qs, u"Рига"_qs);
+        rig.tunnels.setSharedNote(
+            TunnelNote::proof(u"Рига"_qs, rig.tunnels.connection()->connectedDate(), rig.clock.now())
+                .toJson());
     }
     if (scenario == u"newer build")
         service.on("GET", "/api/v1/app/version", version(CliRig::build + 1));
@@ -84,7 +87,7 @@ private slots:
                                  << "Подключено · Амстердам" << none;
         QTest::newRow("connect, probe fails")
             << "refusing" << QStringList{"connect"} << none << 1 << "Отключено"
-            << "сервер не пропустил трафик";
+            << "Сервер не пропустил трафик";
         QTest::newRow("connect inactive") << "inactive" << QStringList{"connect"} << none << 1 << ""
                                           << "Подписка не активна";
         QTest::newRow("disconnect") << "active" << QStringList{"disconnect"} << none << 0
