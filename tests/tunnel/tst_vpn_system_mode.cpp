@@ -176,7 +176,9 @@ private slots:
         QCOMPARE(::kill(pid_t(enginePid()), SIGKILL), 0);
         QTRY_VERIFY_WITH_TIMEOUT(vpn.blocked(), 20000);
         QCOMPARE(vpn.status(), Vpn::Status::Connecting);
-        QCOMPARE(curl({"http://" + httpHost + "/"}), QStringLiteral("rc=7"));
+        // Refused at once; or, once the watch has started over on another server, failing inside
+        // the tunnel: never out around it.
+        QVERIFY(curl({"--max-time", "5", "http://" + httpHost + "/"}).startsWith("rc="));
         QCOMPARE(counter("leak4"), 0);
 
         vpn.disconnect();
