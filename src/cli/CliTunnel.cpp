@@ -86,12 +86,12 @@ QCoro::Task<int> Cli::status(const Invocation& in) {
         co_await waitUntil([this] { return m_c.vpn.exit().has_value(); }, exitLookupWait);
 
     const VpnStatus state = m_c.vpn.status();
-    // Only a connect names the server, and the one that brought this tunnel up ran in another
-    // process: the server it proved is the last good one.
+    // The note of the process that brought the tunnel up names its server; a tunnel without one
+    // (started by an older version) ran through the last good one.
     std::optional<QString> server = state == VpnStatus::Off ? std::nullopt : m_c.vpn.profileName();
     if (!server && state == VpnStatus::On)
         server = m_c.store.d().string(QStringLiteral("lastGood"));
-    const QString line = statusLine(state, server, m_c.model.me());
+    const QString line = statusLine(state, server, m_c.model.me(), m_c.vpn.recovering());
     const auto since = state == VpnStatus::On ? m_c.vpn.since() : std::nullopt;
     const auto exitAddress = state == VpnStatus::On ? m_c.vpn.exit() : std::nullopt;
     const auto me = m_c.model.me();
@@ -102,6 +102,7 @@ QCoro::Task<int> Cli::status(const Invocation& in) {
     const QJsonObject facts{
         {"status", statusWord(state)},
         {"line", line},
+        {"recovering", m_c.vpn.recovering()},
         {"signed_in", m_c.model.signedIn()},
         {"active", me ? QJsonValue(me->active) : QJsonValue()},
         {"server", orNull(server)},
@@ -111,6 +112,9 @@ QCoro::Task<int> Cli::status(const Invocation& in) {
         {"engine", orNull(m_c.vpn.engineName())},
     };
     QStringList lines{line};
+    // A connect under way (here or in the window) says which server it tries.
+    if (state == VpnStatus::Connecting && server)
+        lines.append(*server);
     if (since)
         lines.append(QStringLiteral("Подключено: ") + connected);
     if (exitAddress && !exitAddress->isEmpty())

@@ -22,6 +22,11 @@ LinuxTunnelSystem& followingMode(LinuxTunnelSystem& tunnels, Store& store) {
     return tunnels;
 }
 
+// A network that just came back, and even more a machine that just woke, needs a moment before
+// a proof of the tunnel can tell anything.
+constexpr std::chrono::seconds networkSettles{2};
+constexpr std::chrono::seconds wakeSettles{5};
+
 // The service and update downloads go straight out: with the desktop's proxy pointed at the
 // tunnel, a dead tunnel must not take the app's own requests with it.
 QNetworkAccessManager& direct(QNetworkAccessManager& network) {
@@ -39,4 +44,8 @@ AppCore::AppCore()
       m_updater(m_api, m_store, m_desktop, m_network, Clock::system()),
       m_model(m_api, m_store, m_keychain, m_vpn, Clock::system()) {
     ProcessFiles::ignoreFileSizeSignal();
+    QObject::connect(&m_systemEvents, &SystemEvents::networkChanged, &m_vpn,
+                     [this] { m_vpn.recheck(networkSettles); });
+    QObject::connect(&m_systemEvents, &SystemEvents::woke, &m_vpn, [this] { m_vpn.recheck(wakeSettles); });
+    QObject::connect(&m_settingsWatch, &DefaultsWatcher::changed, &m_model, &AppModel::followSharedSettings);
 }

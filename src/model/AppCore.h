@@ -4,11 +4,13 @@
 #include "device/Store.h"
 #include "model/AppModel.h"
 #include "platform/Defaults.h"
+#include "platform/DefaultsWatcher.h"
 #include "platform/Desktop.h"
 #include "platform/DeviceFacts.h"
 #include "platform/LinuxExtensionManager.h"
 #include "platform/LinuxTunnelSystem.h"
 #include "platform/SecureStore.h"
+#include "platform/SystemEvents.h"
 #include "service/Api.h"
 #include "tunnel/Vpn.h"
 #include "update/Updater.h"
@@ -47,4 +49,6 @@ private:
     Vpn m_vpn;
     Updater m_updater;
     AppModel m_model;
+    SystemEvents m_systemEvents; // the network and sleep put the running tunnel in doubt
+    DefaultsWatcher m_settingsWatch{m_defaults.path()}; // vemkoctl and the window follow each other
 };

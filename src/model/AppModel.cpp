@@ -6,6 +6,7 @@
 #include "platform/Defaults.h"
 #include "platform/MainTask.h"
 #include "service/Api.h"
+#include "tunnel/Texts.h"
 #include "tunnel/Vpn.h"
 
 #include <QPointer>
@@ -34,6 +35,8 @@ AppModel::AppModel(Api& api, Store& store, Keychain& keychain, Vpn& vpn, Clock& 
     // The cached list lets the servers show before the first load, also offline.
     if (const auto cached = m_store.d().string(configsKey))
         applyConfigs(*cached);
+    connect(&m_vpn, &Vpn::switchedServer, this,
+            [this](const QString& server) { setMessage(tunnel_texts::switchedTo.arg(server)); });
     if (m_signedIn)
         QTimer::singleShot(0, this, [this] {
             if (m_loadsAtStart)
@@ -127,6 +130,7 @@ QCoro::Task<> AppModel::fetchServerList() {
 }
 
 void AppModel::applyConfigs(const QString& document) {
+    m_configs = document;
     setProfiles(Api::parseProfiles(document));
     m_vpn.setProfiles(m_profiles);
     setSelected(saved(m_profiles));
@@ -152,6 +156,14 @@ std::optional<ServerProfile> AppModel::saved(const QList<ServerProfile>& profile
         }
     }
     return profiles.first();
+}
+
+void AppModel::followSharedSettings() {
+    const auto cached = m_store.d().string(configsKey);
+    if (cached && *cached != m_configs)
+        applyConfigs(*cached);
+    else
+        setSelected(saved(m_profiles));
 }
 
 void AppModel::select(ServerProfile profile) {
@@ -184,6 +196,11 @@ QCoro::Task<> AppModel::run(QString fallback, Action action) {
         emit actionFailed(*failure);
     }
     setBusy(false);
+}
+
+void AppModel::signedInAnew() {
+    setSignedIn(true);
+    m_vpn.stopWatching();
 }
 
 void AppModel::setSignedIn(bool value) {

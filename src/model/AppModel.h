@@ -81,6 +81,9 @@ public:
     QCoro::Task<> load();
     // Makes `profile` the selected server, remembers it, and moves a running tunnel onto it.
     void select(ServerProfile profile);
+    // The shared settings changed (vemkoctl or another window wrote them): the server list and
+    // the selection follow what is stored now.
+    void followSharedSettings();
     // Stores `update` when the service offers a build newer than this one.
     QCoro::Task<> checkUpdate();
 
@@ -155,6 +158,8 @@ private:
     QCoro::Task<> payBody(QString plan, QString method, OpenUrl open);
 
     void setSignedIn(bool value);
+    // A sign-in stored a new token: another account may own the tunnel's watch from now on.
+    void signedInAnew();
     void setBusy(bool value);
     void setMe(std::optional<Me> value);
     void setProfiles(QList<ServerProfile> value);
@@ -193,5 +198,6 @@ private:
     std::optional<qint64> m_pendingOrder;
     std::optional<QUrl> m_paymentPage;
     bool m_watchingPayment = false;
+    QString m_configs; // the configs document the server list was parsed from
     bool m_loadsAtStart = true;
 };

@@ -83,7 +83,7 @@ QCoro::Task<> AppModel::accountSignIn(bool create, QString email, QString passwo
     keepToken(m_keychain, token);
     // The field shows again exactly what the user typed.
     m_store.d().setString(emailKey, email);
-    setSignedIn(true);
+    signedInAnew();
     co_await load();
 }
 
@@ -112,7 +112,7 @@ QCoro::Task<> AppModel::telegramSignIn(OpenUrl open) {
             co_return;
         if (token) {
             keepToken(m_keychain, *token);
-            setSignedIn(true);
+            signedInAnew();
             setMessage(text::signedIn);
             co_await load();
             co_return;
@@ -150,7 +150,7 @@ QCoro::Task<> AppModel::signInWithToken(QString token) {
 
     if (account) {
         setMe(std::move(account));
-        setSignedIn(true);
+        signedInAnew();
         setMessage(text::signedIn);
         co_await load();
         co_return;

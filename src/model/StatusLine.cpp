@@ -1,11 +1,14 @@
 #include "model/StatusLine.h"
 
-QString statusLine(VpnStatus status, const std::optional<QString>& profileName, const std::optional<Me>& me) {
+#include "tunnel/Texts.h"
+
+QString statusLine(VpnStatus status, const std::optional<QString>& profileName, const std::optional<Me>& me,
+                   bool recovering) {
     switch (status) {
     case VpnStatus::On:
         return QStringLiteral("Подключено · ") + profileName.value_or(QString());
     case VpnStatus::Connecting:
-        return QStringLiteral("Подключаюсь…");
+        return recovering ? tunnel_texts::connectionLost : QStringLiteral("Подключаюсь…");
     case VpnStatus::Off:
         break;
     }

@@ -57,9 +57,11 @@ LinuxTunnelConnection::LinuxTunnelConnection(QString hostExecutable, QString con
     if (TunnelPaths::ensurePrivateDir(m_runtimeDir))
         m_watcher.addPath(m_runtimeDir);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &LinuxTunnelConnection::refresh);
-    // A killed host writes nothing: while one should run, check that it still does.
+    // A killed host writes nothing: while one should run, check that it still does. A connected
+    // host is watched for its end instead of looked at four times a second.
     m_liveness.setInterval(livenessPollMs);
     connect(&m_liveness, &QTimer::timeout, this, &LinuxTunnelConnection::refresh);
+    connect(&m_hostExit, &ProcessExitWatch::exited, this, &LinuxTunnelConnection::refresh);
     refresh();
 }
 
@@ -145,11 +147,20 @@ void LinuxTunnelConnection::refresh() {
         date = state->connectedDate;
 
     const bool running = status != TunnelStatus::Disconnected && status != TunnelStatus::Invalid;
+    const bool settled = status == TunnelStatus::Connected && state && m_hostExit.watch(state->pid);
+    if (!settled)
+        m_hostExit.clear();
     // Also until a host that reported disconnected has exited and been collected.
-    if ((running || hostsLeft) && !m_liveness.isActive())
+    const bool poll = !settled && (running || hostsLeft);
+    if (poll && !m_liveness.isActive())
         m_liveness.start();
-    else if (!running && !hostsLeft)
+    else if (!poll)
         m_liveness.stop();
+
+    const auto trouble = status == TunnelStatus::Connected && state ? state->troubleAt : std::nullopt;
+    if (trouble && trouble != m_troubleAt)
+        emit trafficTrouble();
+    m_troubleAt = trouble;
 
     if (status == m_status && date == m_connectedDate)
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ProcessExitWatch.h"
 #include "platform/TunnelHostState.h"
 #include "platform/TunnelManager.h"
 
@@ -31,9 +32,11 @@ private:
     QString m_configFile;
     QString m_runtimeDir;
     QFileSystemWatcher m_watcher;
-    QTimer m_liveness;
+    QTimer m_liveness;           // while a host starts or stops
+    ProcessExitWatch m_hostExit; // a connected host: its end, with no timer
     TunnelStatus m_status = TunnelStatus::Disconnected;
     std::optional<QDateTime> m_connectedDate;
-    qint64 m_launchedPid = 0; // a host we started that has not reported yet
+    std::optional<QDateTime> m_troubleAt; // the host's last trouble report seen
+    qint64 m_launchedPid = 0;             // a host we started that has not reported yet
     bool m_stopRequested = false;
 };

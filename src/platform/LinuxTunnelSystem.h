@@ -7,6 +7,8 @@
 #include "platform/TunnelMode.h"
 #include "platform/TunnelPaths.h"
 
+#include <QFileSystemWatcher>
+#include <QJsonObject>
 #include <functional>
 
 // The tunnel service on Linux: one saved configuration file, carried by one vemko-tunnel host or,
@@ -26,6 +28,10 @@ public:
 
     LinuxTunnelConnection& connection() { return m_connection; }
 
+    // A file in the runtime folder (a tmpfs, gone at restart), watched for other processes' notes.
+    QJsonObject sharedNote() const override { return m_note; }
+    void setSharedNote(const QJsonObject& note) override;
+
     void setModeSource(std::function<TunnelMode()> mode) { m_mode = std::move(mode); }
     // Replaces the system-wide connection (tests run the helper without pkexec).
     void setSystemConnection(std::unique_ptr<SystemTunnelConnection> connection);
@@ -33,8 +39,12 @@ public:
 
 private:
     TunnelConnection* activeConnection();
+    void readNote();
 
     QString m_configFile;
+    QString m_noteFile;
+    QFileSystemWatcher m_noteWatcher;
+    QJsonObject m_note;
     LinuxTunnelConnection m_connection;
     DesktopProxyConnection m_desktopProxy{m_connection};
     std::unique_ptr<SystemTunnelConnection> m_system;

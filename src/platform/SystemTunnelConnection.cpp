@@ -43,6 +43,11 @@ bool supervisorRunning(const QString& folder) {
     return held;
 }
 
+qint64 pidIn(const QString& file) {
+    QFile pid(file);
+    return pid.open(QIODevice::ReadOnly) ? pid.read(32).trimmed().toLongLong() : 0;
+}
+
 } // namespace
 
 SystemTunnelConnection::SystemTunnelConnection(QStringList command, QString configFile, QString stateRoot,
@@ -52,6 +57,7 @@ SystemTunnelConnection::SystemTunnelConnection(QStringList command, QString conf
     m_poll.setInterval(pollMs);
     connect(&m_poll, &QTimer::timeout, this, &SystemTunnelConnection::refresh);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &SystemTunnelConnection::refresh);
+    connect(&m_supervisorExit, &ProcessExitWatch::exited, this, &SystemTunnelConnection::refresh);
     m_approvalDelay.setSingleShot(true);
     m_approvalDelay.setInterval(approvalDelayMs);
     connect(&m_approvalDelay, &QTimer::timeout, this, [this] {
@@ -204,7 +210,12 @@ void SystemTunnelConnection::refresh() {
         status = m_helper->arguments().last() == QLatin1String("up") ? TunnelStatus::Connecting
                                                                      : TunnelStatus::Disconnecting;
 
-    const bool active = status != TunnelStatus::Disconnected || m_helper;
+    // Up, the supervisor reports a dead engine in its state file; only its own end needs watching.
+    const bool settled = status == TunnelStatus::Connected &&
+                         m_supervisorExit.watch(pidIn(folder + QStringLiteral("/supervisor.pid")));
+    if (!settled)
+        m_supervisorExit.clear();
+    const bool active = !settled && (status != TunnelStatus::Disconnected || m_helper);
     if (active && !m_poll.isActive())
         m_poll.start();
     else if (!active)

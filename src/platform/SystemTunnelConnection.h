@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ProcessExitWatch.h"
 #include "platform/TunnelManager.h"
 
 #include <QFileSystemWatcher>
@@ -46,7 +47,8 @@ private:
     QString m_configFile;
     QString m_stateRoot;
     QFileSystemWatcher m_watcher;
-    QTimer m_poll;
+    QTimer m_poll;                     // while the tunnel starts, stops or is blocked
+    ProcessExitWatch m_supervisorExit; // while it is up: the supervisor's end, with no timer
     QTimer m_approvalDelay;
     QPointer<QProcess> m_helper;
     QByteArray m_helperInput; // what the running helper was given, for asking again

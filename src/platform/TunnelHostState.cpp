@@ -43,6 +43,8 @@ QByteArray HostState::toJson() const {
         object.insert("connectedDate", connectedDate->toUTC().toString(Qt::ISODateWithMs));
     if (!reason.isEmpty())
         object.insert("reason", reason);
+    if (troubleAt)
+        object.insert("troubleAt", troubleAt->toUTC().toString(Qt::ISODateWithMs));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -61,6 +63,9 @@ std::optional<HostState> HostState::fromJson(const QByteArray& json) {
     const QDateTime date = QDateTime::fromString(object.value("connectedDate").toString(), Qt::ISODateWithMs);
     if (date.isValid())
         state.connectedDate = date;
+    const QDateTime trouble = QDateTime::fromString(object.value("troubleAt").toString(), Qt::ISODateWithMs);
+    if (trouble.isValid())
+        state.troubleAt = trouble;
     return state;
 }
 

@@ -14,6 +14,8 @@ struct HostState {
     std::optional<QDateTime> connectedDate;
     qint64 pid = 0;
     QString reason; // short, for people reading the file; the full story is in the log
+    // The engine's last report of connections to the server that failed, while connected.
+    std::optional<QDateTime> troubleAt;
 
     QByteArray toJson() const;
     // Nothing for a file that is not a status object (half-written files never exist: the host

@@ -47,6 +47,8 @@ public:
 signals:
     // Fires on every change of status().
     void statusChanged();
+    // The tunnel reports connections to its server that failed (the engine's warnings).
+    void trafficTrouble();
 };
 
 // One saved tunnel configuration (the app keeps at most one). Edit the public fields, then
@@ -65,8 +67,9 @@ public:
     virtual TunnelConnection* connection() = 0;
 };
 
-// The tunnel service as a whole: the saved configurations and the status notification that fires
-// when any tunnel connection changes state.
+// The tunnel service as a whole: the saved configurations, the status notification that fires
+// when any tunnel connection changes state, and the note the app's processes leave each other
+// about the tunnel.
 class TunnelSystem : public QObject {
     Q_OBJECT
 public:
@@ -78,6 +81,17 @@ public:
     // The engine that runs this user's tunnels.
     virtual const engine::Discovered& engine() const { return TunnelEngine::found(); }
 
+    // What one process of the app tells the others about the tunnel (a connect under way, the
+    // proof that it carries traffic); it lasts until the machine restarts. A change made by any
+    // process fires statusChanged. This base keeps it in memory, for one process.
+    virtual QJsonObject sharedNote() const { return m_note; }
+    virtual void setSharedNote(const QJsonObject& note);
+
 signals:
     void statusChanged();
+    // The running tunnel reports connections to its server that failed.
+    void trafficTrouble();
+
+private:
+    QJsonObject m_note;
 };

@@ -131,13 +131,13 @@ HomeView::HomeView(AppModel& model, Vpn& vpn, Clock& clock, QWidget* parent)
 
     // Render now, then follow every property shown.
     rebuildServers();
-    refresh();
     connect(&m_model, &AppModel::profilesChanged, this, &HomeView::rebuildServers);
     connect(&m_vpn, &Vpn::profilesChanged, this, &HomeView::rebuildServers); // what this engine can run
     for (auto signal : {&AppModel::meChanged, &AppModel::selectedChanged, &AppModel::deviceLimitChanged})
         connect(&m_model, signal, this, &HomeView::refresh);
-    for (auto signal : {&Vpn::statusChanged, &Vpn::profileNameChanged, &Vpn::errorChanged, &Vpn::sinceChanged,
-                        &Vpn::exitChanged, &Vpn::needsApprovalChanged, &Vpn::blockedChanged})
+    for (auto signal :
+         {&Vpn::statusChanged, &Vpn::profileNameChanged, &Vpn::errorChanged, &Vpn::sinceChanged,
+          &Vpn::exitChanged, &Vpn::needsApprovalChanged, &Vpn::blockedChanged, &Vpn::recoveringChanged})
         connect(&m_vpn, signal, this, &HomeView::refresh);
 }
 
@@ -149,7 +149,7 @@ bool HomeView::subscribed() const {
 QString HomeView::title() const {
     switch (m_vpn.status()) {
     case VpnStatus::Connecting:
-        return QStringLiteral("Подключаюсь…");
+        return m_vpn.recovering() ? tunnel_texts::connectionLost : QStringLiteral("Подключаюсь…");
     case VpnStatus::On:
         return QStringLiteral("Подключено");
     case VpnStatus::Off:
@@ -162,8 +162,8 @@ QString HomeView::title() const {
 
 QString HomeView::subtitle(const QDateTime& at) const {
     switch (m_vpn.status()) {
-    case VpnStatus::Connecting:
-        return QStringLiteral("поднимаю нору");
+    case VpnStatus::Connecting: // the server being tried ("пробую: " + name after the first)
+        return m_vpn.profileName().value_or(QStringLiteral("поднимаю нору"));
     case VpnStatus::On: {
         const QString where = m_vpn.exit().value_or(m_vpn.profileName().value_or(QString()));
         return where + QStringLiteral(" · ") + clock(m_vpn.since(), at);
@@ -201,8 +201,11 @@ void HomeView::refresh() {
     m_errorText->setText(blocked ? tunnel_texts::killSwitch : m_vpn.error().value_or(QString()));
 
     const auto selected = m_model.selected();
-    for (ServerRow* row : std::as_const(m_serverRows))
+    const auto carrier = m_vpn.carrier();
+    for (ServerRow* row : std::as_const(m_serverRows)) {
         row->setSelected(selected && selected->name == row->profile().name);
+        row->setCarrying(carrier == row->profile().name);
+    }
 
     if (active) {
         m_headline->setText(days > 0 ? QStringLiteral("%1 %2 осталось")
@@ -229,16 +232,16 @@ void HomeView::refreshSubtitle() {
 void HomeView::rebuildServers() {
     qDeleteAll(m_serverRows);
     m_serverRows.clear();
-    const auto selected = m_model.selected();
     const QList<ServerProfile> profiles = m_model.profiles();
     for (const ServerProfile& profile : profiles) {
-        auto* row = new ServerRow(profile, selected && selected->name == profile.name,
-                                  m_vpn.unusableReason(profile.name), m_serversEmpty->parentWidget());
+        auto* row =
+            new ServerRow(profile, false, m_vpn.unusableReason(profile.name), m_serversEmpty->parentWidget());
         connect(row, &QAbstractButton::clicked, this, [this, profile] { m_model.select(profile); });
         m_rows->addWidget(row);
         m_serverRows.append(row);
     }
     m_serversEmpty->setVisible(profiles.isEmpty());
+    refresh();
 }
 
 void HomeView::pressPower() {

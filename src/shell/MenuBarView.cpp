@@ -4,6 +4,7 @@
 #include "model/StatusLine.h"
 #include "platform/Desktop.h"
 #include "platform/MainTask.h"
+#include "tunnel/Texts.h"
 #include "tunnel/Vpn.h"
 
 #include <QMenu>
@@ -17,7 +18,7 @@ MenuBarView::MenuBarView(AppModel& model, Vpn& vpn, Desktop& desktop, QString ap
     rebuild();
     for (auto signal : {&AppModel::meChanged, &AppModel::profilesChanged, &AppModel::selectedChanged})
         connect(&m_model, signal, this, &MenuBarView::rebuild);
-    for (auto signal : {&Vpn::statusChanged, &Vpn::profileNameChanged})
+    for (auto signal : {&Vpn::statusChanged, &Vpn::profileNameChanged, &Vpn::recoveringChanged})
         connect(&m_vpn, signal, this, &MenuBarView::rebuild);
 }
 
@@ -39,7 +40,7 @@ void MenuBarView::rebuild() {
         return action;
     };
 
-    const QString status = statusLine(m_vpn.status(), m_vpn.profileName(), m_model.me());
+    const QString status = statusLine(m_vpn.status(), m_vpn.profileName(), m_model.me(), m_vpn.recovering());
     // An inert line: enabled so it reads clearly, but choosing it does nothing.
     named(m_menu->addAction(status), "statusLine");
     m_menu->addSeparator();
@@ -62,9 +63,14 @@ void MenuBarView::rebuild() {
         QMenu* servers = m_servers = m_menu->addMenu(QStringLiteral("Сервер"));
         servers->setObjectName(QStringLiteral("serverMenu"));
         servers->menuAction()->setObjectName(QStringLiteral("serverMenuAction"));
+        const auto carrier = m_vpn.carrier();
         for (const ServerProfile& profile : profiles) {
             const bool chosen = selected && selected->name == profile.name;
-            QAction* entry = servers->addAction(chosen ? QStringLiteral("✓ ") + profile.name : profile.name);
+            QString title = chosen ? QStringLiteral("✓ ") + profile.name : profile.name;
+            // After a fail-over the tunnel runs through another server than the one chosen.
+            if (!chosen && carrier == profile.name)
+                title += tunnel_texts::carries;
+            QAction* entry = servers->addAction(title);
             connect(entry, &QAction::triggered, this, [this, profile] {
                 m_model.select(profile);
                 if (m_vpn.status() == VpnStatus::Off && subscribed())

@@ -33,6 +33,8 @@ constexpr int socksSlowTickMs = 50;
 constexpr int socksGiveUpMs = 15000; // the engine opens its port in milliseconds; 15 s is lost
 constexpr int engineKillMs = 3000;
 constexpr qint64 logLimitBytes = qint64{1024} * 1024; // the runtime folder is a small tmpfs
+// A dead server fails every request the user makes: one report stands for a burst of them.
+constexpr qint64 troubleReportEveryMs = 1000;
 
 // "a > b > listen tcp 127.0.0.1:10808: bind: address already in use" → the innermost cause.
 QString shortReason(const QString& line) {
@@ -41,6 +43,12 @@ QString shortReason(const QString& line) {
     if (reason.size() > 200)
         reason = reason.left(200);
     return reason;
+}
+
+// The engine gave up on a connection to the server itself (refused, unreachable, timed out),
+// as opposed to a site the server could not reach.
+bool serverUnreachable(const QString& line) {
+    return line.contains(QLatin1String("failed to find an available destination"));
 }
 
 bool explainsFailure(const QString& line) {
@@ -185,8 +193,9 @@ void TunnelHost::checkSocks() {
     if (SocksPort::listenedBy(m_engine.processId())) {
         m_socksTimer.stop();
         m_connected = true;
+        m_connectedAt = QDateTime::currentDateTimeUtc();
         log(QStringLiteral("SOCKS inbound 127.0.0.1:%1 is up").arg(SocksPort::port));
-        report(HostState::Phase::Connected, {}, QDateTime::currentDateTimeUtc());
+        report(HostState::Phase::Connected);
         return;
     }
     const qint64 waited = m_socksSince.elapsed();
@@ -218,6 +227,8 @@ void TunnelHost::readEngineOutput() {
         m_partialLine.remove(0, newline + 1);
         if (explainsFailure(line))
             m_failureLine = line;
+        if (m_connected && serverUnreachable(line))
+            reportTrouble();
     }
     if (m_partialLine.size() > qsizetype{64} * 1024) // a runaway line without end: keep memory bounded
         m_partialLine.clear();
@@ -270,13 +281,15 @@ void TunnelHost::stop() {
 
 // A tunnel the app cannot see must not run: when the state cannot be written (a full runtime
 // folder, say), the engine stops and the host ends with the reason.
-bool TunnelHost::report(HostState::Phase phase, const QString& reason,
-                        std::optional<QDateTime> connectedDate) {
+bool TunnelHost::report(HostState::Phase phase, const QString& reason) {
     HostState state;
     state.phase = phase;
     state.pid = getpid();
     state.reason = reason;
-    state.connectedDate = connectedDate;
+    if (phase == HostState::Phase::Connected) {
+        state.connectedDate = m_connectedAt;
+        state.troubleAt = m_troubleAt;
+    }
     try {
         replaceFile(HostFiles::statusFile(m_runtimeDir), state.toJson());
         return true;
@@ -288,6 +301,14 @@ bool TunnelHost::report(HostState::Phase phase, const QString& reason,
             end(failure, 4);
         return false;
     }
+}
+
+void TunnelHost::reportTrouble() {
+    if (m_stopping || (m_troubleAt && m_sinceTrouble.elapsed() < troubleReportEveryMs))
+        return;
+    m_troubleAt = QDateTime::currentDateTimeUtc();
+    m_sinceTrouble.start();
+    report(HostState::Phase::Connected);
 }
 
 void TunnelHost::end(const QString& reason, int exitCode) {

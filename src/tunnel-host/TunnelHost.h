@@ -34,8 +34,9 @@ private:
     void engineFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void engineError(QProcess::ProcessError error);
     // False when the state could not be written (the host is then ending).
-    bool report(HostState::Phase phase, const QString& reason = {},
-                std::optional<QDateTime> connectedDate = std::nullopt);
+    bool report(HostState::Phase phase, const QString& reason = {});
+    // The engine could not reach the server: tell the app (at most every few seconds).
+    void reportTrouble();
     void end(const QString& reason, int exitCode);
     void log(const QString& line);
 
@@ -50,6 +51,9 @@ private:
     int m_takeoverTicks = 0;
     qint64 m_askedToStop = 0;   // the older host already sent SIGTERM
     QElapsedTimer m_socksSince; // since the engine started
+    std::optional<QDateTime> m_connectedAt;
+    std::optional<QDateTime> m_troubleAt;
+    QElapsedTimer m_sinceTrouble; // since the last trouble report
     bool m_stopping = false;
     bool m_connected = false;
     bool m_ended = false;

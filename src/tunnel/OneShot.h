@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <coroutine>
 #include <exception>
 #include <memory>
@@ -43,6 +44,13 @@ private:
 // Completes `shot` from the event loop rather than from the caller's stack, so the woken
 // coroutine never runs inside code that is still busy with its own state.
 void completeLater(std::shared_ptr<OneShot> shot, std::exception_ptr error = nullptr);
+
+// A reason to doubt the running tunnel wakes the watch, which lets things settle for a while
+// (a network that just came back) before it proves the tunnel again.
+struct Doubt {
+    OneShot wake;
+    std::chrono::milliseconds settle{0};
+};
 
 // A connect run that a newer connect or a disconnect has replaced (or whose controller is gone):
 // it ends at the suspension where it notices, writing nothing.

@@ -10,6 +10,14 @@ inline const QString allowConfiguration =
     QStringLiteral("Разрешите Вемко добавить настройки VPN и повторите");
 inline const QString noServerPassed =
     QStringLiteral("Ни один сервер не пропустил трафик. Проверьте интернет или напишите в поддержку.");
+inline const QString serverPassedNoTraffic =
+    QStringLiteral("Сервер не пропустил трафик. Проверьте интернет или выберите другой сервер.");
+// While the watch replaces a server that stopped carrying traffic.
+inline const QString connectionLost = QStringLiteral("Связь пропала — переключаюсь…");
+// Beside the server that carries the tunnel when it is not the one chosen (after a fail-over).
+inline const QString carries = QStringLiteral(" · подключено");
+// The toast once it has: %1 is the new server.
+inline const QString switchedTo = QStringLiteral("Сервер перестал отвечать — подключено через «%1»");
 inline const QString approveExtension =
     QStringLiteral("Разрешите расширение Вемко в открывшемся окне настроек");
 inline const QString buildFailed = QStringLiteral("не удалось собрать настройки");

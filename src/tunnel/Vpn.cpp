@@ -10,6 +10,7 @@
 
 #include <QNetworkAccessManager>
 #include <QPointer>
+#include <QUuid>
 #include <algorithm>
 
 namespace {
@@ -37,12 +38,15 @@ Vpn::Vpn(TunnelSystem& tunnels, ExtensionManager& extensions, Store& store, Cloc
          const QNetworkProxy& tunnelProxy)
     : QObject(parent), m_tunnels(tunnels), m_extensions(extensions), m_store(store), m_clock(clock),
       m_desktop(desktop), m_lookupNetwork(lookupNetwork), m_apiOrigin(std::move(apiOrigin)),
-      m_ipinfoUrl(std::move(ipinfoUrl)), m_tunnelProxy(tunnelProxy) {
+      m_ipinfoUrl(std::move(ipinfoUrl)), m_tunnelProxy(tunnelProxy),
+      m_runner(QUuid::createUuid().toString(QUuid::WithoutBraces)) {
     // The tunnel is a SOCKS entry, not a system route: only through it does the lookup see the
     // tunnel's exit address rather than this machine's own.
     m_lookupNetwork.setProxy(m_tunnelProxy);
     // The notification may come from any thread; the sync always runs here, on ours.
     QObject::connect(&m_tunnels, &TunnelSystem::statusChanged, this, &Vpn::onStatusNotification,
+                     Qt::QueuedConnection);
+    QObject::connect(&m_tunnels, &TunnelSystem::trafficTrouble, this, &Vpn::onTrafficTrouble,
                      Qt::QueuedConnection);
     startMainTask(load());
 }
@@ -52,6 +56,7 @@ Vpn::~Vpn() {
     if (m_extensionRequestDone)
         vpn_detail::completeLater(std::move(m_extensionRequestDone),
                                   std::make_exception_ptr(vpn_detail::Superseded{}));
+    stopWatching();
 }
 
 QString Vpn::tunnelBundleId() const {
@@ -108,6 +113,9 @@ void Vpn::setNeedsApproval(bool needsApproval) {
 }
 void Vpn::setBlocked(bool blocked) {
     assign(this, m_blocked, blocked, &Vpn::blockedChanged);
+}
+void Vpn::setRecovering(bool recovering) {
+    assign(this, m_recovering, recovering, &Vpn::recoveringChanged);
 }
 
 QString Vpn::tunnelMode() const {

@@ -9,7 +9,9 @@
 #include <QList>
 #include <QNetworkProxy>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -23,7 +25,8 @@ class TunnelSystem;
 
 namespace vpn_detail {
 class OneShot;
-}
+struct Doubt;
+} // namespace vpn_detail
 
 // The tunnel controller: publishes the tunnel's state to the screens and connects with fail-over
 // across the candidate servers, proving each one with a request through the tunnel.
@@ -52,6 +55,9 @@ public:
     // The tunnel broke while it should be up and the kill switch refuses all traffic until the
     // user disconnects or it comes back (tunnel_texts::killSwitch says so).
     Q_PROPERTY(bool blocked READ blocked NOTIFY blockedChanged)
+    // The tunnel stopped carrying traffic and connect runs again to replace its server (here or
+    // in another process of the app).
+    Q_PROPERTY(bool recovering READ recovering NOTIFY recoveringChanged)
 
     // VEMKO_IPINFO_URL when set, else https://ipinfo.io/json.
     static QString defaultIpinfoUrl();
@@ -92,17 +98,28 @@ public:
     // Unknown texts are ignored. False when the choice could not be saved (the mode stays).
     bool setTunnelMode(const QString& mode);
     bool blocked() const { return m_blocked; }
+    bool recovering() const { return m_recovering; }
+    // The server that carries the tunnel while it is on; after a fail-over not the one chosen.
+    std::optional<QString> carrier() const { return m_status == Status::On ? m_profileName : std::nullopt; }
 
     // Loads the saved tunnel configuration and syncs the status.
     QCoro::Task<> load();
-    // Maps the platform's tunnel state onto status, since, exit and needsApproval.
+    // Maps the platform's tunnel state and the app's shared note onto status, since, exit,
+    // profileName, recovering and needsApproval. The tunnel reads as on only once proven.
     void syncStatus();
     // Brings the tunnel up on `profile` or, failing that, on the next candidate that passes the
-    // traffic probe. The outcome is in status, profileName and error. A later connect or a
-    // disconnect ends this run at its next suspension.
+    // traffic probe; status stays connecting until one has. The outcome is in status, profileName
+    // and error; a candidate that failed is stopped. A later connect or a disconnect ends this
+    // run at its next suspension. Once on, the tunnel is watched (see recheck).
     QCoro::Task<> connect(ServerProfile profile);
-    // Stops the tunnel without waiting for the platform; forgets "was_connected".
+    // Stops the tunnel without waiting for the platform; forgets "was_connected"; ends the watch.
     void disconnect();
+    // There is reason to doubt the tunnel (the network changed, the machine woke): when it is on,
+    // it is proved again after `settle`. Two failed proofs in a row replace its server. Without
+    // such a reason it is proved every few minutes, and when the engine reports failed connections.
+    void recheck(std::chrono::milliseconds settle = std::chrono::milliseconds(0));
+    // Ends the watch over the running tunnel, leaving the tunnel as it is (another account signed in).
+    void stopWatching();
     // Opens the first system settings location that approves the tunnel component; while the
     // system-wide tunnel waits for the administrator prompt, shows that prompt again.
     void openExtensionSettings();
@@ -123,6 +140,9 @@ signals:
     void profilesChanged();
     void tunnelModeChanged();
     void blockedChanged();
+    void recoveringChanged();
+    // The watch replaced a server that stopped carrying traffic: the tunnel is on through `server`.
+    void switchedServer(const QString& server);
 
 private:
     class Run;
@@ -134,15 +154,37 @@ private:
     void setExit(std::optional<QString> exit);
     void setNeedsApproval(bool needsApproval);
     void setBlocked(bool blocked);
+    void setRecovering(bool recovering);
 
     void onStatusNotification();
+    void onTrafficTrouble();
+    // The platform's state of the current connection alone, before any proof.
+    Status platformStatus() const;
+    bool runUnderway() const { return m_runUnderway != 0 && m_runUnderway == m_run; }
     QCoro::Task<> lookupExit(quint64 lookup);
     QCoro::Task<std::shared_ptr<TunnelManager>> prepareManager(QString config, QString server, Run run);
     QCoro::Task<> installExtensionIfNeeded(Run run);
+    // The candidates in turn until one passes the probe: true when the tunnel is on.
+    QCoro::Task<bool> tryServers(QList<ServerProfile> candidates, Run run, bool recovering);
     QCoro::Task<bool> tryCandidate(ServerProfile candidate, Run run);
+    // The tunnel is proven through `candidate`: tell every process, then show it on.
+    void proven(const ServerProfile& candidate, bool recovering);
     QCoro::Task<bool> waitForStatus(Status wanted, std::chrono::milliseconds limit, Run run);
     QCoro::Task<> pollPause(std::chrono::milliseconds pause, Run run);
-    QCoro::Task<bool> probeTraffic(Run run);
+    // The traffic probe; with `server` known, a direct look at that server runs beside it and
+    // ends it at once when the server refuses connections.
+    QCoro::Task<bool> probeTraffic(Run run, std::optional<ServerProfile> server = std::nullopt);
+    QCoro::Task<> watchServerAnswer(ServerProfile server, quint64 probe);
+    void abortProbe();
+    // A tunnel found connected that no run of the app has proven (its run ended with its
+    // process): proved now, and stopped when it carries nothing.
+    void adoptUnproven();
+    QCoro::Task<> proveAdopted(Run run);
+    void startWatch();
+    QCoro::Task<> watch(Run run, quint64 generation);
+    QCoro::Task<bool> recover(Run run);
+    // The profile of the server the tunnel runs through, when the list knows it.
+    std::optional<ServerProfile> carrierProfile() const;
     void stopTunnel();
     void supersedeRuns();
 
@@ -163,17 +205,31 @@ private:
     std::optional<QString> m_exit;
     bool m_needsApproval = false;
     bool m_blocked = false;
+    bool m_recovering = false;
     bool m_promptShown = false; // needsApproval set for the connection's administrator prompt
     QList<ServerProfile> m_profiles;
     QHash<QString, QString> m_unusable; // server name → why this engine cannot run it
+    std::optional<ServerProfile> m_chosen; // the server the last connect was asked for
+    const QString m_runner;                // this controller in the shared note
 
     std::shared_ptr<TunnelManager> m_manager;
     // The pending extension activation's waiter: one slot, a newer request cancels the older.
     std::shared_ptr<vpn_detail::OneShot> m_extensionRequestDone;
     // Waits of connect that a status notification may end early.
     std::vector<std::shared_ptr<vpn_detail::OneShot>> m_statusWaiters;
-    quint64 m_run = 0;    // the current connect run; a newer connect or a disconnect moves it on
-    quint64 m_lookup = 0; // the current exit lookup; a later one or going off moves it on
+    quint64 m_run = 0;         // the current connect run; a newer connect or a disconnect moves it on
+    quint64 m_runUnderway = 0; // the run that is trying candidates, while it does
+    quint64 m_lookup = 0;      // the current exit lookup; a later one or going off moves it on
+    bool m_adopting = false;
+    QPointer<QNetworkAccessManager> m_probing; // the probe's network object, while one runs
+    quint64 m_probe = 0;                       // the current probe, for the server look beside it
+    bool m_serverRefused = false;              // that look found the server refusing
+    // The watch over the tunnel while it is on: its generation, moved on when it ends; the wake-up
+    // that a reason to doubt completes, and how long to let things settle before the proof.
+    bool m_watching = false;
+    quint64 m_watch = 0;
+    std::shared_ptr<vpn_detail::Doubt> m_doubt;
+    QDateTime m_troubleQuietUntil; // the engine's reports are not heard again before this
 };
 
 using VpnStatus = Vpn::Status;

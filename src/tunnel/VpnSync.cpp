@@ -1,10 +1,15 @@
+#include "device/Store.h"
 #include "platform/Clock.h"
+#include "platform/Defaults.h"
 #include "platform/MainTask.h"
 #include "platform/TunnelManager.h"
 #include "tunnel/ExitText.h"
 #include "tunnel/OneShot.h"
+#include "tunnel/Run.h"
 #include "tunnel/StatusMap.h"
+#include "tunnel/Texts.h"
 #include "tunnel/TimedGet.h"
+#include "tunnel/TunnelNote.h"
 #include "tunnel/Vpn.h"
 
 #include <QNetworkRequest>
@@ -12,32 +17,63 @@
 
 using namespace std::chrono_literals;
 
+Vpn::Status Vpn::platformStatus() const {
+    const TunnelConnection* connection = m_manager ? m_manager->connection() : nullptr;
+    return connection ? vpnStatusFor(connection->status()) : Status::Off;
+}
+
 void Vpn::syncStatus() {
     TunnelConnection* connection = m_manager ? m_manager->connection() : nullptr;
-    if (!connection) {
-        setStatus(Status::Off);
-        setBlocked(false);
-        return;
-    }
-    setBlocked(connection->blocked());
+    setBlocked(connection && connection->blocked());
     // The administrator prompt: shown while it waits, gone once it is answered either way.
-    if (connection->awaitingApproval() != m_promptShown) {
+    if (connection && connection->awaitingApproval() != m_promptShown) {
         m_promptShown = connection->awaitingApproval();
         setNeedsApproval(m_promptShown);
     }
+    // A run of ours says itself when the tunnel is on: once traffic passed.
+    if (runUnderway()) {
+        setStatus(Status::Connecting);
+        return;
+    }
+    // Another process of the app is connecting: show what it is doing.
+    const TunnelNote note = TunnelNote::fromJson(m_tunnels.sharedNote());
+    if (note.runsElsewhere(m_runner)) {
+        setProfileName(note.server);
+        setRecovering(note.recovering);
+        setStatus(Status::Connecting);
+        return;
+    }
+    setRecovering(false);
+    if (!connection) {
+        stopWatching();
+        setStatus(Status::Off);
+        return;
+    }
     switch (vpnStatusFor(connection->status())) {
     case Status::Connecting:
+        // Up a moment ago (the system-wide engine died, say): the watch looks into it.
+        if (m_status == Status::On)
+            recheck();
         setStatus(Status::Connecting);
         return;
     case Status::On:
+        if (!note.proves(connection->connectedDate())) {
+            setStatus(Status::Connecting);
+            adoptUnproven();
+            return;
+        }
         setNeedsApproval(false);
+        if (!note.server.isEmpty())
+            setProfileName(note.server);
         if (m_status != Status::On) {
-            setSince(connection->connectedDate().value_or(m_clock.now()));
+            setSince(note.since);
             startMainTask(lookupExit(++m_lookup));
             setStatus(Status::On);
+            startWatch();
         }
         return;
     case Status::Off:
+        stopWatching();
         setStatus(Status::Off);
         setSince(std::nullopt);
         setExit(std::nullopt);
@@ -46,7 +82,48 @@ void Vpn::syncStatus() {
     }
 }
 
+void Vpn::adoptUnproven() {
+    if (m_adopting)
+        return;
+    m_adopting = true;
+    startMainTask(proveAdopted(Run(this, m_run)));
+}
+
+QCoro::Task<> Vpn::proveAdopted(Run run) {
+    QPointer<Vpn> self(this);
+    bool passed = false;
+    try {
+        passed = co_await probeTraffic(run);
+    } catch (const vpn_detail::Superseded&) {
+        // A connect or a disconnect of ours took over the tunnel.
+    }
+    if (!self)
+        co_return;
+    m_adopting = false;
+    TunnelConnection* connection = m_manager ? m_manager->connection() : nullptr;
+    const TunnelNote note = TunnelNote::fromJson(m_tunnels.sharedNote());
+    const bool stillUnproven = run.current() && connection && !runUnderway() &&
+                               !note.runsElsewhere(m_runner) && platformStatus() == Status::On &&
+                               !note.proves(connection->connectedDate());
+    if (stillUnproven && passed) {
+        const auto& saved = m_manager->protocolConfiguration;
+        const QString server =
+            saved ? saved->serverAddress : m_store.d().string(QStringLiteral("lastGood")).value_or(QString());
+        m_tunnels.setSharedNote(TunnelNote::proof(server, connection->connectedDate(),
+                                                  connection->connectedDate().value_or(m_clock.now()))
+                                    .toJson());
+    } else if (stillUnproven) {
+        // Nothing keeps running that is not shown as on.
+        stopTunnel();
+        setError(tunnel_texts::serverPassedNoTraffic);
+    }
+    syncStatus();
+}
+
 void Vpn::onStatusNotification() {
+    // A tunnel another process of the app saved and started: read its configuration first.
+    if (!m_manager)
+        startMainTask(load());
     syncStatus();
     // Connect's waits notice the new state now rather than at their next poll.
     for (const auto& waiter : std::exchange(m_statusWaiters, {}))

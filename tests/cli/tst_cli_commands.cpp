@@ -2,6 +2,7 @@
 // service, the fake tunnel service, the virtual clock.
 
 #include "cli/CliRig.h"
+#include "tunnel/TunnelNote.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -39,11 +40,15 @@ void prepare(CliRig& rig, const QString& scenario) {
         service.on("GET", "/api/v1/auth/tg/poll", refusal(410, u"Ссылка для входа устарела"_qs));
     }
     if (scenario.startsWith(u"tunnel")) {
-        // Brought up by an earlier process: this one only sees the running tunnel.
+        // Brought up by an earlier process: this one sees the running tunnel and, once proved, the note.
         rig.tunnels.preload();
         rig.tunnels.connection()->setStatus(scenario == u"tunnel on" ? TunnelStatus::Connected
                                                                      : TunnelStatus::Connecting);
         rig.api.defaults.setString(u"lastGood"_qs, u"Рига"_qs);
+        if (scenario == u"tunnel on")
+            rig.tunnels.setSharedNote(
+                TunnelNote::proof(u"Рига"_qs, rig.tunnels.connection()->connectedDate(), rig.clock.now())
+                    .toJson());
     }
     if (scenario == u"newer build")
         service.on("GET", "/api/v1/app/version", version(CliRig::build + 1));
@@ -83,7 +88,7 @@ private slots:
                                  << "Подключено · Амстердам" << none;
         QTest::newRow("connect, probe fails")
             << "refusing" << QStringList{"connect"} << none << 1 << "Отключено"
-            << "сервер не пропустил трафик";
+            << "Сервер не пропустил трафик";
         QTest::newRow("connect inactive") << "inactive" << QStringList{"connect"} << none << 1 << ""
                                           << "Подписка не активна";
         QTest::newRow("disconnect") << "active" << QStringList{"disconnect"} << none << 0
@@ -247,23 +252,23 @@ private slots:
         QTest::newRow("status signed out")
             << "signed out" << QStringList{"--json", "status"} << 0
             << R"({"ok":true,"status":"off","line":"Подписка не активна","signed_in":false,"active":null,)"
-               R"("server":null,"exit":null,"since":null,"connected":null,"engine":"V2Ray 4.34.0"})";
+               R"("server":null,"exit":null,"since":null,"connected":null,"engine":"V2Ray 4.34.0","recovering":false})";
         QTest::newRow("status off")
             << "active" << QStringList{"--json", "status"} << 0
             << R"({"ok":true,"status":"off","line":"Отключено","signed_in":true,"active":true,)"
-               R"("server":null,"exit":null,"since":null,"connected":null,"engine":"V2Ray 4.34.0"})";
+               R"("server":null,"exit":null,"since":null,"connected":null,"engine":"V2Ray 4.34.0","recovering":false})";
         QTest::newRow("status off, not subscribed")
             << "inactive" << QStringList{"--json", "status"} << 0
             << R"({"ok":true,"status":"off","line":"Подписка не активна","signed_in":true,"active":false,)"
-               R"("server":null,"exit":null,"since":null,"connected":null,"engine":"V2Ray 4.34.0"})";
+               R"("server":null,"exit":null,"since":null,"connected":null,"engine":"V2Ray 4.34.0","recovering":false})";
         QTest::newRow("status connecting")
             << "tunnel connecting" << QStringList{"--json", "status"} << 0
             << R"({"ok":true,"status":"connecting","line":"Подключаюсь…","signed_in":true,"active":true,)"
-               R"("server":null,"exit":null,"since":null,"connected":null,"engine":"V2Ray 4.34.0"})";
+               R"("server":null,"exit":null,"since":null,"connected":null,"engine":"V2Ray 4.34.0","recovering":false})";
         QTest::newRow("status on")
             << "tunnel on" << QStringList{"--json", "status"} << 0
             << R"({"ok":true,"status":"on","line":"Подключено · Рига","signed_in":true,"active":true,)"
-               R"("server":"Рига","exit":"*","since":"*","connected":"*","engine":"V2Ray 4.34.0"})";
+               R"("server":"Рига","exit":"*","since":"*","connected":"*","engine":"V2Ray 4.34.0","recovering":false})";
         QTest::newRow("account")
             << "active" << QStringList{"account", "--json"} << 0
             << R"({"ok":true,"email":"u@example.com","telegram":null,"active":true,)"

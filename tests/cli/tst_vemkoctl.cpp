@@ -3,6 +3,7 @@
 // one JSON object on standard output, Ctrl-C).
 
 #include "cli/CommandLine.h"
+#include "model/AppCore.h"
 #include "support/TestService.h"
 
 #include <QDir>
@@ -267,6 +268,21 @@ private slots:
         QVERIFY2(result.out.contains(u"Откройте бота: https://t.me/vemko_bot?start=k"_qs),
                  qPrintable(result.out));
         QVERIFY2(result.err.contains(u"Прервано"_qs), qPrintable(result.err));
+    }
+
+    // The app that is open (its controllers as the window holds them, on the same settings)
+    // follows a server chosen with vemkoctl, both ways, without being asked to look.
+    void choiceReachesTheOpenApp() {
+        QProcess settings;
+        prepare(settings);
+        for (const QString& name : settings.processEnvironment().keys())
+            qputenv(name.toLocal8Bit(), settings.processEnvironment().value(name).toLocal8Bit());
+        AppCore open;
+        QCOMPARE(open.model().selected()->name, u"Рига"_qs);
+        for (const QString& choice : {u"Европа авто"_qs, u"Рига"_qs}) {
+            QCOMPARE(run({u"select"_qs, choice}).exit, 0);
+            QTRY_COMPARE_WITH_TIMEOUT(open.model().selected()->name, choice, 5000);
+        }
     }
 };
 

@@ -14,11 +14,13 @@ private slots:
     void statusLine_data() {
         QTest::addColumn<VpnStatus>("status");
         QTest::addColumn<QString>("server"); // "" : none
-        QTest::addColumn<int>("account");    // 0 none, 1 inactive, 2 active
+        QTest::addColumn<int>("account");    // 0 none, 1 inactive, 2 active, -1 none and recovering
         QTest::addColumn<QString>("line");
         QTest::newRow("on") << VpnStatus::On << "Европа авто" << 1 << "Подключено · Европа авто";
         QTest::newRow("on, no name") << VpnStatus::On << "" << 2 << "Подключено · ";
         QTest::newRow("connecting") << VpnStatus::Connecting << "Рига" << 0 << "Подключаюсь…";
+        QTest::newRow("replacing a dead server")
+            << VpnStatus::Connecting << "пробую: Рига" << -1 << "Связь пропала — переключаюсь…";
         QTest::newRow("off, subscribed") << VpnStatus::Off << "Рига" << 2 << "Отключено";
         QTest::newRow("off, inactive") << VpnStatus::Off << "" << 1 << "Подписка не активна";
         QTest::newRow("off, no account") << VpnStatus::Off << "" << 0 << "Подписка не активна";
@@ -33,7 +35,9 @@ private slots:
             me.emplace();
             me->active = account == 2;
         }
-        QCOMPARE(::statusLine(status, server.isEmpty() ? std::nullopt : std::optional(server), me), line);
+        QCOMPARE(
+            ::statusLine(status, server.isEmpty() ? std::nullopt : std::optional(server), me, account < 0),
+            line);
     }
 
     // Only the chosen device count, shortest first; equal terms keep the service's order.

@@ -85,7 +85,7 @@ private slots:
         rig.open(true);
         QTest::mouseClick(rig.power(), Qt::LeftButton);
         QCOMPARE(rig.text("statusTitle"), QString("Подключаюсь…"));
-        QCOMPARE(rig.text("statusSubtitle"), QString("поднимаю нору"));
+        QCOMPARE(rig.text("statusSubtitle"), QString("Амстердам")); // the server being tried
         QCOMPARE(rig.power()->accessibleName(), QString("Отключить"));
         QVERIFY(drive([&] { return rig.tunnel().exit().has_value(); }, &rig.clock));
         QCOMPARE(rig.text("statusTitle"), QString("Подключено"));
@@ -122,16 +122,25 @@ private slots:
         QCOMPARE(rig.text("statusTitle"), QString("Отключено"));
     }
 
-    void serverRowsSelect() {
+    // After a fail-over the check mark stays on the user's choice; the row of the server that
+    // carries the tunnel says so.
+    void serverRowsSelectAndShowTheCarrier() {
         HomeRig rig;
-        rig.open(true);
-        QCOMPARE(rig.rows()[0]->accessibleName(), QString("Амстердам, выбран"));
-        QCOMPARE(rig.rows()[1]->accessibleName(), QString("Рига"));
+        rig.open(true, 44, QStringList{"Европа Wi-Fi 1", "Европа авто"});
+        QCOMPARE(rig.rows()[0]->accessibleName(), QString("Европа Wi-Fi 1, выбран"));
+        QCOMPARE(rig.rows()[1]->accessibleName(), QString("Европа авто"));
         QTest::mouseClick(rig.rows()[1], Qt::LeftButton);
-        QCOMPARE(rig.model->selected()->name, QString("Рига"));
+        QCOMPARE(rig.model->selected()->name, QString("Европа авто"));
         QVERIFY(rig.rows()[1]->selected());
         QVERIFY(!rig.rows()[0]->selected());
         QCOMPARE(rig.tunnel().status(), VpnStatus::Off); // off: choosing only stores
+
+        QTest::mouseClick(rig.rows()[0], Qt::LeftButton);
+        rig.tunnels.connectAfterByServer = {{"Европа Wi-Fi 1", std::nullopt}};
+        QTest::mouseClick(rig.power(), Qt::LeftButton);
+        QVERIFY(drive([&] { return rig.tunnel().status() == VpnStatus::On; }, &rig.clock));
+        QCOMPARE(rig.rows()[0]->accessibleName(), QString("Европа Wi-Fi 1, выбран"));
+        QCOMPARE(rig.rows()[1]->accessibleName(), QString("Европа авто, подключено"));
     }
 
     void cardsFollowTheirConditions() {

@@ -10,6 +10,7 @@
 #include "support/FakeTunnel.h"
 #include "support/TestService.h"
 #include "support/VirtualClock.h"
+#include "tunnel/TunnelNote.h"
 #include "tunnel/Vpn.h"
 
 #include <QCoreApplication>
@@ -80,6 +81,14 @@ struct VpnRig {
     }
 
     std::optional<QString> stored(const QString& key) const { return defaults.string(key); }
+
+    // A tunnel that an earlier run of the app brought up and proved through `server`.
+    FakeTunnelConnection& preloadProven(const QString& server = QStringLiteral("Амстердам")) {
+        FakeTunnelConnection& connection = *tunnels.preload().fakeConnection();
+        connection.setStatus(TunnelStatus::Connected);
+        tunnels.setSharedNote(TunnelNote::proof(server, connection.connectedDate(), clock.now()).toJson());
+        return connection;
+    }
 
     VirtualClock clock;
     FakeTunnelSystem tunnels{clock};

@@ -13,6 +13,7 @@
 #include "tunnel/Vpn.h"
 
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -90,11 +91,15 @@ private slots:
         const ServerProfile live = serverAt("Европа авто", m_server->port(), m_server->uuid());
         m_vpn->setProfiles({dead, live});
         QStringList names;
-        connect(m_vpn.get(), &Vpn::profileNameChanged, this,
+        QList<VpnStatus> statuses;
+        QObject scope; // the recording ends with this test
+        connect(m_vpn.get(), &Vpn::profileNameChanged, &scope,
                 [&] { names << m_vpn->profileName().value_or(""); });
+        connect(m_vpn.get(), &Vpn::statusChanged, &scope, [&] { statuses << m_vpn->status(); });
 
         QVERIFY(runTask(m_vpn->connect(dead), nullptr, 90s));
         QCOMPARE(names, (QStringList{"Европа 1", "пробую: Европа авто", "Европа авто"}));
+        QCOMPARE(statuses, (QList<VpnStatus>{VpnStatus::Connecting, VpnStatus::On})); // on once proven
         QCOMPARE(m_vpn->status(), VpnStatus::On);
         QCOMPARE(m_vpn->profileName(), std::optional<QString>("Европа авто"));
         QCOMPARE(m_vpn->error(), std::nullopt);
@@ -150,24 +155,62 @@ private slots:
         QVERIFY(!realityServer.hasPendingConnections() && !realityServer.waitForNewConnection(500));
     }
 
-    // Someone else holds the SOCKS port: the engine cannot start and the attempt ends at once.
-    void takenSocksPortFailsCleanly() {
+    // A lone server that carries nothing, or an engine that cannot start (someone else holds the
+    // SOCKS port): the attempt ends with a message, and nothing of it keeps running.
+    void failedLoneServerLeavesNothingRunning_data() {
+        QTest::addColumn<bool>("portTaken");
+        QTest::newRow("dead server") << false;
+        QTest::newRow("port taken") << true;
+    }
+    void failedLoneServerLeavesNothingRunning() {
+        QFETCH(bool, portTaken);
         QTcpServer holder;
-        QVERIFY(holder.listen(QHostAddress::LocalHost, 10808));
+        if (portTaken)
+            QVERIFY(holder.listen(QHostAddress::LocalHost, 10808));
         QElapsedTimer took;
         took.start();
-        QVERIFY(
-            runTask(m_vpn->connect(serverAt("Амстердам", m_server->port(), m_server->uuid())), nullptr, 60s));
+        const quint16 port = portTaken ? m_server->port() : freePort();
+        QVERIFY(runTask(m_vpn->connect(serverAt("Амстердам", port, m_server->uuid())), nullptr, 60s));
         qInfo("the candidate failed after %lld ms", took.elapsed());
 
         QCOMPARE(m_vpn->status(), VpnStatus::Off);
+        QVERIFY(m_vpn->error().has_value());
         QCOMPARE(m_defaults->string("lastGood"), std::nullopt);
         QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 20000);
         const qint64 host = HostFiles::readState(runtimeDir()).value_or(HostState{}).pid;
         // The lock goes with the host's last steps; the process itself may take a moment more.
         QTRY_VERIFY_WITH_TIMEOUT(host == 0 || (processGone(host) && childProcesses(host).isEmpty()), 20000);
-        QVERIFY(holder.isListening());
-        QCOMPARE(m_service->requests("GET", "/api/v1/ip").size(), 0);
+        QCOMPARE(holder.isListening(), portTaken);
+        if (!portTaken)
+            QTRY_VERIFY_WITH_TIMEOUT(!portAccepts(10808), 20000);
+    }
+
+    // The server dies under a running tunnel. The user's next requests fail, the engine says so,
+    // two proofs fail, and the tunnel moves to the next server by itself.
+    void killedServerIsReplaced() {
+        auto first = std::make_unique<V2rayServer>();
+        QTRY_VERIFY_WITH_TIMEOUT(first->ready(), 20000);
+        const ServerProfile dying = serverAt("Европа 1", first->port(), first->uuid());
+        const ServerProfile next = serverAt("Европа авто", m_server->port(), m_server->uuid());
+        m_vpn->setProfiles({dying, next});
+        QVERIFY(runTask(m_vpn->connect(dying), nullptr, 60s));
+        QCOMPARE(m_vpn->status(), VpnStatus::On);
+        QSignalSpy switched(m_vpn.get(), &Vpn::switchedServer);
+        QList<VpnStatus> statuses;
+        QObject scope; // the recording ends with this test
+        connect(m_vpn.get(), &Vpn::statusChanged, &scope, [&] { statuses << m_vpn->status(); });
+
+        first.reset();
+        QElapsedTimer took;
+        took.start();
+        QVERIFY(getThroughTunnel(QUrl(m_service->origin() + "/api/v1/ip")).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(switched.size(), 1, 60000);
+        qInfo("replaced %lld ms after the server died", took.elapsed());
+        QCOMPARE(switched.first().first().toString(), next.name);
+        QCOMPARE(m_vpn->status(), VpnStatus::On);
+        QCOMPARE(m_vpn->profileName(), std::optional(next.name));
+        QCOMPARE(statuses, (QList<VpnStatus>{VpnStatus::Connecting, VpnStatus::On}));
+        QVERIFY(!getThroughTunnel(QUrl(m_service->origin() + "/api/v1/ip")).isEmpty());
     }
 };
 

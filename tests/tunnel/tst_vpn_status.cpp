@@ -9,13 +9,15 @@ using namespace std::chrono_literals;
 class TestVpnStatus : public QObject {
     Q_OBJECT
 
-    // A controller over a configuration saved earlier, its tunnel in `status`.
-    static Vpn& madeWith(VpnRig& rig, TunnelStatus status) {
-        rig.tunnels.preload().fakeConnection()->setStatus(status);
+    // A controller over a tunnel an earlier run brought up and proved.
+    static Vpn& madeConnected(VpnRig& rig) {
+        rig.preloadProven();
         return rig.make();
     }
-    static void finishLookup(VpnRig& rig) {
-        rig.run([&] { return rig.clock.sleepers() == 0; });
+    // Until the exit lookup has made `attempts` requests and the last one has ended.
+    static void finishLookup(VpnRig& rig, int attempts = 1) {
+        rig.run([&] { return rig.service.requests("GET", "/json").size() >= attempts; });
+        rig.advance(13s);
     }
     static void recordTimes(VpnRig& rig, QList<qint64>& at) {
         const QDateTime start = rig.clock.now();
@@ -35,6 +37,8 @@ private slots:
         QTest::newRow("connecting") << TunnelStatus::Connecting << VpnStatus::Connecting << true;
         QTest::newRow("reasserting") << TunnelStatus::Reasserting << VpnStatus::Connecting << true;
         QTest::newRow("connected again") << TunnelStatus::Connected << VpnStatus::On << true;
+        // Without a configuration's connection: off, the clock and the address untouched.
+        QTest::newRow("no connection") << TunnelStatus::Invalid << VpnStatus::Off << true;
     }
     // From a running tunnel with its exit address shown, to each platform state.
     void table() {
@@ -42,13 +46,15 @@ private slots:
         QFETCH(VpnStatus, shown);
         QFETCH(bool, keepsSinceAndExit);
         VpnRig rig;
-        Vpn& vpn = madeWith(rig, TunnelStatus::Connected);
+        Vpn& vpn = madeConnected(rig);
         finishLookup(rig);
         QCOMPARE(vpn.exit(), std::optional<QString>("Riga · 5.6.7.8"));
         const auto since = vpn.since();
         QSignalSpy sinceChanges(&vpn, &Vpn::sinceChanged);
         rig.clock.advance(1min);
-        if (platform != TunnelStatus::Connected)
+        if (QByteArray(QTest::currentDataTag()) == "no connection")
+            rig.tunnels.saved()->forgetConnection();
+        else if (platform != TunnelStatus::Connected)
             rig.tunnels.connection()->setStatus(platform);
         vpn.syncStatus();
         finishLookup(rig);
@@ -59,24 +65,19 @@ private slots:
         QCOMPARE(rig.service.requests("GET", "/json").size(), 1); // connected again: no second lookup
     }
 
-    // Without a configuration's connection the tunnel reads as off and the connected clock and
-    // address are not touched.
-    void noConnectionLeavesSinceAndExit() {
-        VpnRig rig;
-        auto& manager = rig.tunnels.preload();
-        manager.fakeConnection()->setStatus(TunnelStatus::Connected);
-        Vpn& vpn = rig.make();
-        finishLookup(rig);
-        manager.forgetConnection();
-        vpn.syncStatus();
-        QCOMPARE(vpn.status(), VpnStatus::Off);
-        QVERIFY(vpn.since());
-        QCOMPARE(vpn.exit(), std::optional<QString>("Riga · 5.6.7.8"));
+    // Each notification leads to a sync. A tunnel found connected that no run of the app proved
+    // (the process that started it ended) reads as connecting until it is proved: then it is on
+    // since it connected; when it carries nothing it is stopped.
+    void unprovenTunnelIsProvedOrStopped_data() {
+        QTest::addColumn<bool>("carries");
+        QTest::newRow("carries traffic") << true;
+        QTest::newRow("carries nothing") << false;
     }
-
-    // Each notification leads to a sync; connected takes the platform's date, else the sync's time.
-    void notificationSyncsAndDatesTheConnection() {
+    void unprovenTunnelIsProvedOrStopped() {
+        QFETCH(bool, carries);
         VpnRig rig;
+        if (!carries)
+            rig.service.on("GET", "/api/v1/ip", VpnRig::failing());
         auto& connection = *rig.tunnels.preload().fakeConnection();
         Vpn& vpn = rig.make();
         QSignalSpy statuses(&vpn, &Vpn::statusChanged);
@@ -86,18 +87,34 @@ private slots:
         QCOMPARE(vpn.status(), VpnStatus::Connecting);
         const QDateTime connectedAt = rig.clock.now();
         connection.setStatus(TunnelStatus::Connected);
-        rig.clock.advance(5min);
-        rig.settle();
-        QCOMPARE(vpn.status(), VpnStatus::On);
-        QCOMPARE(vpn.since(), std::optional(connectedAt));
-        QCOMPARE(statuses.size(), 2);
+        QVERIFY(rig.run([&] { return vpn.status() != VpnStatus::Connecting; }));
+        QCOMPARE(vpn.status(), carries ? VpnStatus::On : VpnStatus::Off);
+        QCOMPARE(statuses.size(), 2); // never on before the proof
+        QCOMPARE(vpn.since(), carries ? std::optional(connectedAt) : std::nullopt);
+        QCOMPARE(connection.stops, carries ? 0 : 1);
+        QCOMPARE(vpn.error().has_value(), !carries);
+    }
 
-        connection.setStatus(TunnelStatus::Disconnected);
+    // Another process of the app connects: this one shows the server it tries, then the proven
+    // tunnel with the same connected clock, then off when it disconnects.
+    void anotherProcessesConnectShowsHere() {
+        VpnRig rig;
+        Vpn& other = rig.make();
+        Vpn here(rig.tunnels, rig.extensions, rig.store, rig.clock, rig.desktop, rig.lookupNetwork,
+                 rig.service.origin(), rig.service.origin() + "/json", nullptr, QNetworkProxy::NoProxy);
+        QStringList seen; // here, when the other's probe arrives
+        connect(&rig.service, &TestService::requestReceived, &here, [&](const RecordedRequest& request) {
+            if (request.path == "/api/v1/ip")
+                seen << QVariant::fromValue(here.status()).toString() + " " +
+                            here.profileName().value_or("-");
+        });
+        QVERIFY(rig.run(other.connect(VpnRig::profile("Амстердам"))));
         rig.settle();
-        rig.tunnels.datesConnections = false;
-        connection.setStatus(TunnelStatus::Connected);
-        rig.settle();
-        QCOMPARE(vpn.since(), std::optional(rig.clock.now()));
+        QCOMPARE(seen, QStringList{"Connecting Амстердам"});
+        QCOMPARE(here.status(), VpnStatus::On);
+        QCOMPARE(here.since(), other.since());
+        other.disconnect();
+        QVERIFY(rig.run([&] { return here.status() == VpnStatus::Off; }));
     }
 
     void exitTexts_data() {
@@ -114,7 +131,7 @@ private slots:
         QFETCH(QString, shown);
         VpnRig rig;
         rig.service.on("GET", "/json", ScriptedReply::text(404, body, "application/json"));
-        Vpn& vpn = madeWith(rig, TunnelStatus::Connected);
+        Vpn& vpn = madeConnected(rig);
         finishLookup(rig);
         QCOMPARE(vpn.exit(), std::optional(shown)); // whatever the status code
         QCOMPARE(rig.service.requests("GET", "/json").size(), 1);
@@ -141,22 +158,22 @@ private slots:
             rig.service.enqueue("GET", "/json", ScriptedReply::text(200, "[1,2]"));
         QList<qint64> times;
         recordTimes(rig, times);
-        Vpn& vpn = madeWith(rig, TunnelStatus::Connected);
-        finishLookup(rig);
+        Vpn& vpn = madeConnected(rig);
+        finishLookup(rig, 3);
         QCOMPARE(times, at);
         QCOMPARE(vpn.exit(), shown.isEmpty() ? std::nullopt : std::optional(shown));
     }
 
     void eachLookupClearsTheOldAddressFirst() {
         VpnRig rig;
-        Vpn& vpn = madeWith(rig, TunnelStatus::Connected);
+        Vpn& vpn = madeConnected(rig);
         finishLookup(rig);
         rig.tunnels.connection()->setStatus(TunnelStatus::Reasserting);
         rig.settle();
         QVERIFY(vpn.exit());
         rig.service.on("GET", "/json", ScriptedReply::text(200, "not json"));
-        rig.tunnels.connection()->setStatus(TunnelStatus::Connected);
-        rig.settle();
+        rig.tunnels.connection()->setStatus(TunnelStatus::Connected); // a new tunnel, proved anew
+        QVERIFY(rig.run([&] { return vpn.status() == VpnStatus::On; }));
         QCOMPARE(vpn.exit(), std::nullopt);
     }
 
@@ -166,7 +183,7 @@ private slots:
         auto slow = ScriptedReply::text(200, R"({"ip":"9.9.9.9"})");
         slow.delay = 300ms;
         rig.service.on("GET", "/json", slow);
-        Vpn& vpn = madeWith(rig, TunnelStatus::Connected);
+        Vpn& vpn = madeConnected(rig);
         QTRY_COMPARE_WITH_TIMEOUT(rig.service.requests("GET", "/json").size(), 1, 20000);
         vpn.disconnect();
         rig.settle(400ms); // lets the late real reply arrive

@@ -50,6 +50,24 @@ void shoot(const QString& name, const std::function<void(UiRig&)>& prepare,
 }
 
 const QStringList servers{"Амстердам", "Франкфурт", "Хельсинки", "Рига"};
+const QStringList europe{"Европа Wi-Fi 1", "Европа авто", "Европа резерв", "Амстердам"};
+
+// On through "Европа Wi-Fi 1"; from then on the probe passes only through the servers in `alive`,
+// and the tunnel cannot come up on those in `silent`.
+void connectThenLose(UiRig& rig, const QStringList& alive, const QStringList& silent) {
+    startMainTask(rig.tunnel().connect(*rig.model->selected()));
+    drive([&] { return rig.tunnel().exit().has_value(); }, &rig.clock);
+    for (const QString& server : silent)
+        rig.tunnels.connectAfterByServer.insert(server, std::nullopt);
+    const auto answer = [&rig, alive] {
+        const bool passes = alive.contains(rig.tunnels.connection()->startedServers.last());
+        rig.service().on("GET", "/api/v1/ip",
+                         passes ? ok(R"({"exit":"203.0.113.9"})") : refusal(500, "down"));
+    };
+    QObject::connect(&rig.tunnels, &TunnelSystem::statusChanged, &rig.tunnels, answer);
+    answer();
+    emit rig.tunnels.trafficTrouble();
+}
 
 } // namespace
 
@@ -83,6 +101,31 @@ int main(int argc, char** argv) {
             rig.clock.advance(std::chrono::seconds(12 * 60 + 34));
             settle();
             // The subtitle's own one-second tick, at once.
+            for (HomeView* home : window.findChildren<HomeView*>())
+                home->tick()->setSeconds(0);
+        });
+    shoot(
+        "home-trying-next", [](UiRig& rig) { rig.account(true, 44, europe); },
+        [](UiRig& rig, MainWindow&) {
+            rig.tunnels.connectAfterByServer = {{"Европа Wi-Fi 1", std::nullopt},
+                                                {"Европа авто", std::nullopt}};
+            startMainTask(rig.tunnel().connect(*rig.model->selected()));
+            drive([&] { return rig.tunnel().profileName() == QStringLiteral("пробую: Европа авто"); },
+                  &rig.clock);
+        });
+    shoot(
+        "home-recovering", [](UiRig& rig) { rig.account(true, 44, europe); },
+        [](UiRig& rig, MainWindow&) {
+            connectThenLose(rig, {}, {"Европа авто"});
+            drive([&] { return rig.tunnel().profileName() == QStringLiteral("пробую: Европа авто"); },
+                  &rig.clock);
+        });
+    shoot(
+        "home-failed-over", [](UiRig& rig) { rig.account(true, 44, europe); },
+        [](UiRig& rig, MainWindow& window) {
+            connectThenLose(rig, {"Европа авто"}, {});
+            drive([&] { return rig.model->message().has_value(); }, &rig.clock);
+            drive([&] { return rig.tunnel().exit().has_value(); }, &rig.clock);
             for (HomeView* home : window.findChildren<HomeView*>())
                 home->tick()->setSeconds(0);
         });
