@@ -126,9 +126,7 @@ int main(int argc, char** argv) {
     if (started.exitCode != 0) {
         std::printf("vemko-netd up failed: %s\n", started.err.constData());
     } else {
-        QFile pidFile(helperStateFolder() + "/engine.pid");
-        pidFile.open(QIODevice::ReadOnly);
-        const Figures system = measure({}, requests, downloads, pidFile.readAll().trimmed().toLongLong());
+        const Figures system = measure({}, requests, downloads, helperEnginePid());
         print("system", system);
         std::printf("system / socks: ttfb %.2f x, throughput %.2f x (goal: within 1.1 x)\n",
                     system.ttfbMs / socks.ttfbMs, socks.mibPerSecond / system.mibPerSecond);

@@ -41,6 +41,8 @@ public:
     // The tunnel is gone while it should be up, and the system refuses all traffic until the
     // user disconnects or it comes up again (the kill switch holds).
     virtual bool blocked() const { return false; }
+    // While blocked, why, when it is not simply that the tunnel broke off.
+    virtual std::optional<QString> blockedReason() const { return std::nullopt; }
     // Why the last start or stop ended without the state asked for; a start clears it.
     virtual std::optional<QString> failure() const { return std::nullopt; }
 

@@ -92,6 +92,8 @@ public:
     // Unknown texts are ignored. False when the choice could not be saved (the mode stays).
     bool setTunnelMode(const QString& mode);
     bool blocked() const { return m_blocked; }
+    // While blocked, why, when it is not simply that the tunnel broke off (blockedChanged).
+    const QString& blockedReason() const { return m_blockedReason; }
 
     // Loads the saved tunnel configuration and syncs the status.
     QCoro::Task<> load();
@@ -133,7 +135,7 @@ private:
     void setSince(std::optional<QDateTime> since);
     void setExit(std::optional<QString> exit);
     void setNeedsApproval(bool needsApproval);
-    void setBlocked(bool blocked);
+    void setBlocked(bool blocked, const QString& reason = {});
 
     void onStatusNotification();
     QCoro::Task<> lookupExit(quint64 lookup);
@@ -163,6 +165,7 @@ private:
     std::optional<QString> m_exit;
     bool m_needsApproval = false;
     bool m_blocked = false;
+    QString m_blockedReason;
     bool m_promptShown = false; // needsApproval set for the connection's administrator prompt
     QList<ServerProfile> m_profiles;
     QHash<QString, QString> m_unusable; // server name → why this engine cannot run it

@@ -19,7 +19,7 @@ void Vpn::syncStatus() {
         setBlocked(false);
         return;
     }
-    setBlocked(connection->blocked());
+    setBlocked(connection->blocked(), connection->blockedReason().value_or(QString()));
     // The administrator prompt: shown while it waits, gone once it is answered either way.
     if (connection->awaitingApproval() != m_promptShown) {
         m_promptShown = connection->awaitingApproval();

@@ -106,10 +106,11 @@ private slots:
             QFile::remove("/run/dbus/system_bus_socket");
             QFile::remove("/run/dbus/pid");
         }
-        // The helper's state folder for that namespace goes with it.
-        struct stat info {};
-        if (::stat(QFile::encodeName("/run/netns/" + ns).constData(), &info) == 0)
-            QDir(QStringLiteral("/run/vemko-netd/net-%1").arg(info.st_ino)).removeRecursively();
+        // The helper's state for that namespace goes with it.
+        if (const QString folder = NetnsTopology::helperStateFolder(ns); !folder.isEmpty()) {
+            QDir(folder).removeRecursively();
+            QFile::remove(folder + ".status");
+        }
         host({"ip", "netns", "del", ns});
         host({"userdel", allowed});
         host({"userdel", refused});

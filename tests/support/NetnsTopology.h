@@ -39,8 +39,11 @@ bool ensureEngineUser();
 bool up(QString* message);
 void down();
 
-// The helper's state folder for the client namespace (/run/vemko-netd/net-<inode>).
-QString helperStateFolder();
+// The helper's state folder for a namespace (/run/vemko-netd/<its key>); its published status is
+// that name with ".status".
+QString helperStateFolder(const QString& ns = client);
+// The engine the helper runs in the client namespace; 0 when none.
+qint64 helperEnginePid();
 
 // Router counters: "tunnel", "leak4", "leak6", "lan_dns"; reset() zeroes them and the DNS logs.
 qint64 counter(const QString& name);

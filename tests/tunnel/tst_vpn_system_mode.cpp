@@ -35,11 +35,6 @@ QByteArray readAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-qint64 enginePid() {
-    QFile file(helperStateFolder() + "/engine.pid");
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
-}
-
 } // namespace
 
 class VpnSystemMode : public QObject {
@@ -143,8 +138,8 @@ private slots:
         QCOMPARE(vpn.blocked(), false);
 
         // The engine dies: the controller shows the kill switch and the machine stays shut.
-        QVERIFY(enginePid() > 0);
-        QCOMPARE(::kill(pid_t(enginePid()), SIGKILL), 0);
+        QVERIFY(helperEnginePid() > 0);
+        QCOMPARE(::kill(pid_t(helperEnginePid()), SIGKILL), 0);
         QTRY_VERIFY_WITH_TIMEOUT(vpn.blocked(), 20000);
         QCOMPARE(vpn.status(), Vpn::Status::Connecting);
         QCOMPARE(curl({"http://" + httpHost + "/"}), QStringLiteral("rc=7"));
