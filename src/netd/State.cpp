@@ -118,7 +118,9 @@ bool State::supervisorRunning() const {
 std::optional<pid_t> State::readPid(const char* file) const {
     std::ifstream in(path(file));
     long pid = 0;
-    if (!(in >> pid) || pid <= 1)
+    unsigned long long started = 0;
+    // A pid whose process is gone may name a later one: only the same start time is the same process.
+    if (!(in >> pid >> started) || pid <= 1 || startTime(static_cast<pid_t>(pid)) != started)
         return std::nullopt;
     return static_cast<pid_t>(pid);
 }

@@ -40,6 +40,7 @@ public:
     bool write(const Record& record, std::optional<Tunnel> onlyFrom = std::nullopt) const;
 
     bool supervisorRunning() const;
+    // The process named in `file` while it runs; nothing once it is gone.
     std::optional<pid_t> readPid(const char* file) const;
     // The pid and, after it, the process's start time: together they name one process.
     void writePid(const char* file, pid_t pid) const;

@@ -219,14 +219,17 @@ bool Supervisor::start(const State& state, const Launch& launch) {
 }
 
 void Supervisor::stop(const State& state, const EngineUser& user) {
-    const auto engine = state.readPid("engine.pid");
-    if (state.supervisorRunning()) {
-        if (const auto supervisor = state.readPid("supervisor.pid"))
+    // A supervisor that has just started may not have written its pid yet: look again until it is gone.
+    std::optional<pid_t> signalled;
+    const auto limit = std::chrono::steady_clock::now() + stopLimit + 1s;
+    while (state.supervisorRunning() && std::chrono::steady_clock::now() < limit) {
+        if (const auto supervisor = state.readPid("supervisor.pid"); supervisor && supervisor != signalled) {
             ::kill(*supervisor, SIGTERM);
-        const auto limit = std::chrono::steady_clock::now() + stopLimit + 1s;
-        while (state.supervisorRunning() && std::chrono::steady_clock::now() < limit)
-            std::this_thread::sleep_for(20ms);
+            signalled = supervisor;
+        }
+        std::this_thread::sleep_for(20ms);
     }
+    const auto engine = state.readPid("engine.pid");
     // A supervisor killed outright leaves its engine: end that one too, known by pid and user.
     if (engine && engineUserOwns(*engine, user.uid)) {
         ::kill(*engine, SIGTERM);

@@ -149,8 +149,8 @@ QByteArray clientDocument(const QString& address, const QString& listen) {
     return QJsonDocument(document).toJson(QJsonDocument::Compact);
 }
 
-QString curl(const QStringList& arguments) {
-    const Result result = run(QStringList{"curl", "-sS", "-m", "5"} + arguments);
+QString curl(const QStringList& arguments, const QString& ns) {
+    const Result result = run(QStringList{"curl", "-sS", "-m", "5"} + arguments, {}, ns);
     return result.exitCode == 0 ? QString::fromUtf8(result.out).trimmed()
                                 : QStringLiteral("rc=%1").arg(result.exitCode);
 }
