@@ -22,6 +22,9 @@ struct TunnelProtocol {
     bool excludeLocalNetworks = false;
 };
 
+// The start option that asks for the desktop-proxy mode's host (see TunnelConnection::start).
+inline const QString desktopProxyOption = QStringLiteral("desktopProxy");
+
 // The tunnel's connection: start, stop and watch. Errors are PlatformError.
 class TunnelConnection : public QObject {
     Q_OBJECT
@@ -30,7 +33,8 @@ public:
     virtual TunnelStatus status() const = 0;
     virtual std::optional<QDateTime> connectedDate() const = 0;
     // Starts the tunnel with options holding "config" (the document); without options the saved
-    // provider configuration is used. A running tunnel is replaced.
+    // provider configuration is used. A running tunnel is replaced. With desktopProxyOption true, a
+    // host of its own also carries the desktop-proxy mode's HTTP entry and settings.
     virtual void start(const QJsonObject& options) = 0;
     virtual void stop() = 0;
     // The system waits for the user to allow the change (an administrator prompt).
