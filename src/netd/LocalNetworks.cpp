@@ -86,6 +86,7 @@ std::vector<std::string> localNetworks(const std::vector<InterfaceAddress>& addr
     std::sort(kept.begin(), kept.end(),
               [](const Subnet& a, const Subnet& b) { return a.network < b.network; });
     std::vector<std::string> texts;
+    texts.reserve(kept.size());
     for (const Subnet& subnet : kept)
         texts.push_back(text(subnet));
     return texts;

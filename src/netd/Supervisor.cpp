@@ -52,6 +52,7 @@ constexpr const char* setprivPath = "/usr/bin/setpriv";
     for (const std::string& part : engineCommand(launch.engine, "stdin:"))
         arguments.push_back(part);
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);

@@ -34,7 +34,7 @@ bool TableKeeper::guard() {
 
 std::string TableKeeper::block() {
     m_blocked = true;
-    const std::string error = m_nft.run(rules::blockedCommands(m_spec));
+    std::string error = m_nft.run(rules::blockedCommands(m_spec));
     m_expected = m_nft.listing(rules::table);
     return error;
 }

@@ -28,6 +28,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #ifndef VEMKO_NETD_ENGINE
 #define VEMKO_NETD_ENGINE "/usr/bin/v2ray"
@@ -135,7 +136,7 @@ void takeDown(const State& state, const std::optional<netd::EngineUser>& user) {
 class Up {
 public:
     Up(const State& state, uid_t caller, netd::EngineUser user)
-        : m_state(state), m_caller(caller), m_user(user) {}
+        : m_state(state), m_caller(caller), m_user(std::move(user)) {}
 
     int run(const std::string& input, const engine::EngineInfo& engine) {
         // The old engine goes, the rules stay: a fail-over to the next server never opens a gap.
