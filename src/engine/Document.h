@@ -11,6 +11,8 @@ namespace engine {
 // The local entries the engine opens, all on 127.0.0.1 and nowhere else.
 struct Listeners {
     int socksPort = 10808;
+    // The desktop-proxy mode: an HTTP entry beside the SOCKS one, for programs that speak only HTTP.
+    std::optional<int> httpPort;
     // The system-wide mode: the redirected TCP connections and the captured DNS queries.
     struct Capture {
         int redirectPort = 0;
@@ -21,6 +23,7 @@ struct Listeners {
 
 // Tags of what we add; an entry may not use the prefix.
 inline constexpr const char* socksTag = "socks";
+inline constexpr const char* httpTag = "http";
 inline constexpr const char* redirectTag = "vemko-redirect";
 inline constexpr const char* dnsInTag = "vemko-dns-in";
 inline constexpr const char* dnsOutTag = "vemko-dns-out";

@@ -93,6 +93,9 @@ std::string captureResolver(const Server& server) {
 
 std::string writeDocument(const Server& server, const EngineInfo& engine, const Listeners& listeners) {
     Json inbounds = Json::array({socksInbound(engine, listeners.socksPort)});
+    if (listeners.httpPort)
+        inbounds.push_back(
+            {{"tag", httpTag}, {"port", *listeners.httpPort}, {"listen", "127.0.0.1"}, {"protocol", "http"}});
     Json outbounds = Json::array();
     std::string proxyTag;
     for (const Outbound& outbound : server.outbounds) {

@@ -1,5 +1,8 @@
 #include "netd/State.h"
 
+#include "netd/FileLock.h"
+#include "netd/NetnsKey.h"
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -18,46 +21,43 @@ namespace netd {
 
 namespace {
 
-bool ownedFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+using namespace std::chrono_literals;
+
+// Never follow a link or use a folder someone else made.
+bool ownedFolder(const std::string& path, mode_t mode) {
+    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST)
         return false;
     struct stat info {};
-    // Never follow a link or use a folder someone else made.
     if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != 0)
         return false;
-    return ::chmod(path.c_str(), 0755) == 0;
+    return ::chmod(path.c_str(), mode) == 0;
 }
 
-// Serialises read-modify-write of the state file between the verb and the supervisor.
-class StateLock {
-public:
-    explicit StateLock(const std::string& path)
-        : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)) {
-        if (m_fd >= 0)
-            ::flock(m_fd, LOCK_EX);
-    }
-    ~StateLock() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    StateLock(const StateLock&) = delete;
-    StateLock& operator=(const StateLock&) = delete;
+// Whole or not at all: a reader never sees a file half written.
+bool replace(const std::string& target, const std::string& text, mode_t mode) {
+    const std::string temporary = target + ".new";
+    ::unlink(temporary.c_str());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    const bool written =
+        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fchmod(fd, mode) == 0;
+    ::close(fd);
+    return written && ::rename(temporary.c_str(), target.c_str()) == 0;
+}
 
-private:
-    int m_fd;
-};
+std::string orDash(const std::string& text) {
+    return text.empty() ? "-" : text;
+}
 
 } // namespace
 
 std::string State::folder() {
-    struct stat ns {};
-    if (::stat("/proc/self/ns/net", &ns) != 0)
-        return {};
     const std::string root = VEMKO_NETD_RUN_DIR;
-    const std::string folder = root + "/net-" + std::to_string(ns.st_ino);
-    if (!ownedFolder(root) || !ownedFolder(folder))
+    const std::string key = netnsKey();
+    if (key.empty() || !ownedFolder(root, 0755) || !ownedFolder(root + "/" + key, 0700))
         return {};
-    return folder;
+    return root + "/" + key;
 }
 
 const char* State::name(Tunnel tunnel) {
@@ -76,12 +76,13 @@ const char* State::name(Tunnel tunnel) {
 
 State::Record State::read() const {
     std::ifstream file(path("state"));
-    std::string word, since;
+    std::string word, since, reason;
     uid_t caller = 0;
-    file >> word >> since >> caller;
+    file >> word >> since >> caller >> reason;
     Record record;
     record.since = since == "-" ? std::string() : since;
     record.caller = caller;
+    record.reason = reason == "-" ? std::string() : reason;
     for (const Tunnel tunnel : {Tunnel::Up, Tunnel::Blocked, Tunnel::Starting})
         if (word == name(tunnel))
             record.tunnel = tunnel;
@@ -89,21 +90,20 @@ State::Record State::read() const {
 }
 
 bool State::write(const Record& record, std::optional<Tunnel> onlyFrom) const {
-    const StateLock lock(path("state.lock"));
-    if (onlyFrom && read().tunnel != *onlyFrom)
+    const auto lock = FileLock::take(path("state.lock"), 5s);
+    if (!lock || (onlyFrom && read().tunnel != *onlyFrom))
         return false;
-    const std::string temporary = path("state.new");
-    ::unlink(temporary.c_str());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0)
-        return false;
-    const std::string text = std::string(name(record.tunnel)) + " " +
-                             (record.since.empty() ? "-" : record.since) + " " +
-                             std::to_string(record.caller) + "\n";
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::fchmod(fd, 0644);
-    ::close(fd);
-    return written && ::rename(temporary.c_str(), path("state").c_str()) == 0;
+    const std::string word = name(record.tunnel);
+    const std::string state = word + " " + orDash(record.since) + " " + std::to_string(record.caller) + " " +
+                              orDash(record.reason) + "\n";
+    // The app's copy: what it shows, and the supervisor that vouches for "up" while it runs.
+    std::ifstream supervisor(path("supervisor.pid"));
+    long pid = 0;
+    unsigned long long started = 0;
+    supervisor >> pid >> started;
+    const std::string status = word + " " + orDash(record.since) + " " + orDash(record.reason) + " " +
+                               std::to_string(pid) + " " + std::to_string(started) + "\n";
+    return replace(path("state"), state, 0600) && replace(m_folder + ".status", status, 0644);
 }
 
 bool State::supervisorRunning() const {
@@ -118,23 +118,32 @@ bool State::supervisorRunning() const {
 std::optional<pid_t> State::readPid(const char* file) const {
     std::ifstream in(path(file));
     long pid = 0;
-    if (!(in >> pid) || pid <= 1)
+    unsigned long long started = 0;
+    // A pid whose process is gone may name a later one: only the same start time is the same process.
+    if (!(in >> pid >> started) || pid <= 1 || startTime(static_cast<pid_t>(pid)) != started)
         return std::nullopt;
     return static_cast<pid_t>(pid);
 }
 
 void State::writePid(const char* file, pid_t pid) const {
-    // Whole or not at all: a reader never sees the file empty between truncation and write.
-    const std::string target = path(file);
-    const std::string temporary = target + ".new";
-    ::unlink(temporary.c_str());
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << pid << "\n";
-        if (!out.flush())
-            return;
-    }
-    std::rename(temporary.c_str(), target.c_str());
+    replace(path(file), std::to_string(pid) + " " + std::to_string(startTime(pid)) + "\n", 0600);
+}
+
+unsigned long long startTime(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(file, text);
+    // The name in parentheses may hold spaces: count the fields after its closing one.
+    const auto end = text.rfind(')');
+    if (end == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    for (int index = 3; index < 22 && fields >> field;)
+        ++index;
+    unsigned long long started = 0;
+    fields >> started;
+    return started;
 }
 
 std::string nowIso() {

@@ -2,30 +2,33 @@
 //
 //   vemko-netd up        the engine document on stdin (bounded, checked); rules up, engine started
 //   vemko-netd down      engine stopped, every rule removed, no table left
-//   vemko-netd status    prints up | blocked | down
+//   vemko-netd status    prints up | blocked | starting | down
 //
 // Fixed verbs, nothing else: no path, rule or option comes from the caller. It acts on the
-// network namespace it runs in.
+// network namespace it runs in. The input is read and checked before any lock is taken: a caller
+// that never closes it holds nothing. Ctrl-C, SIGTERM or SIGHUP during `up` make it undo itself
+// (rules and state always agree); `down` asks a running `up` to do that instead of waiting for it.
 #include "engine/Discovery.h"
 #include "netd/Document.h"
+#include "netd/FileLock.h"
+#include "netd/Input.h"
+#include "netd/LocalNet.h"
 #include "netd/LocalNetworks.h"
 #include "netd/Rules.h"
 #include "netd/State.h"
 #include "netd/Supervisor.h"
 
 #include <chrono>
-#include <cstdio>
+#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
-#include <grp.h>
+#include <fstream>
 #include <iostream>
 #include <netinet/in.h>
 #include <pwd.h>
-#include <sys/file.h>
-#include <sys/socket.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
+#include <utility>
 
 #ifndef VEMKO_NETD_ENGINE
 #define VEMKO_NETD_ENGINE "/usr/bin/v2ray"
@@ -40,10 +43,21 @@ namespace {
 using namespace std::chrono_literals;
 using netd::State;
 
-enum Exit { ok = 0, notRoot = 1, usage = 2, refused = 3, setupFailed = 4, engineFailed = 5 };
+enum Exit {
+    ok = 0,
+    notRoot = 1,
+    usage = 2,
+    refused = 3,
+    setupFailed = 4,
+    engineFailed = 5,
+    portTaken = 6,
+    interrupted = 7
+};
 
 constexpr auto readyLimit = 10s;
-constexpr int socksPort = 10808;
+constexpr auto inputLimit = 5s;
+constexpr auto upLockLimit = 15s;
+constexpr auto downLockLimit = 10s;
 
 int fail(int code, const std::string& message) {
     std::cerr << "vemko-netd: " << message << "\n";
@@ -57,68 +71,40 @@ std::optional<netd::EngineUser> engineUser() {
     return netd::EngineUser{entry->pw_uid, entry->pw_gid, entry->pw_name};
 }
 
-// Bounded read: one byte more than allowed tells an oversized document apart.
-std::optional<std::string> readDocument() {
-    std::string document;
-    char buffer[16384];
-    while (document.size() <= netd::maxDocumentBytes) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        document.append(buffer, static_cast<std::size_t>(got));
-    }
-    if (document.size() > netd::maxDocumentBytes)
-        return std::nullopt;
-    return document;
+// Ctrl-C, SIGTERM and SIGHUP wait while a verb changes the machine; `up` looks for them between
+// its steps and undoes itself.
+sigset_t stopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&signals, signal);
+    return signals;
 }
 
-bool writeEngineConfig(const State& state, const std::string& document, gid_t engineGroup) {
-    const std::string path = state.path("engine.json");
-    const std::string temporary = path + ".new";
-    ::unlink(temporary.c_str());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return false;
-    // Only root and the engine read it: it holds the server's credentials.
-    bool written = ::fchown(fd, 0, engineGroup) == 0 && ::fchmod(fd, 0640) == 0;
-    written =
-        written && ::write(fd, document.data(), document.size()) == static_cast<ssize_t>(document.size());
-    ::close(fd);
-    return written && ::rename(temporary.c_str(), path.c_str()) == 0;
+bool stopAsked(std::chrono::milliseconds wait = 0ms) {
+    const sigset_t signals = stopSignals();
+    const timespec timeout{0, static_cast<long>(std::chrono::nanoseconds(wait).count())};
+    return ::sigtimedwait(&signals, nullptr, &timeout) > 0;
 }
 
-bool listening(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool accepted = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return accepted;
+std::string lastLine(const std::string& path) {
+    std::ifstream file(path);
+    std::string line, last;
+    while (std::getline(file, line))
+        if (!line.empty())
+            last = line; // the last line says why the engine stopped
+    return last;
 }
 
-std::string lastLines(const std::string& path) {
-    FILE* file = std::fopen(path.c_str(), "r");
-    if (!file)
-        return {};
-    std::string text;
-    char line[512];
-    while (std::fgets(line, sizeof line, file))
-        text = line; // the last line says why the engine stopped
-    std::fclose(file);
-    return text;
-}
-
-// What the state file says, corrected by what runs: rules without a supervisor are blocked.
+// What the state file says, corrected by what runs: rules without a supervisor are blocked, and so
+// is a start nobody finishes.
 State::Tunnel currentTunnel(const State& state) {
     const State::Tunnel recorded = state.read().tunnel;
-    const bool rules = netd::Rules::present();
-    if (!rules)
+    if (!netd::rules::present())
         return State::Tunnel::Down;
     if (recorded == State::Tunnel::Up && !state.supervisorRunning())
+        return State::Tunnel::Blocked;
+    if (recorded == State::Tunnel::Starting && !netd::FileLock::holder(state.path("verb.lock")))
         return State::Tunnel::Blocked;
     return recorded == State::Tunnel::Down ? State::Tunnel::Blocked : recorded;
 }
@@ -130,58 +116,163 @@ engine::Discovered rootEngine() {
         {"/usr/lib/vemko-vpn/xray", "/usr/local/bin/xray", "/usr/bin/xray", VEMKO_NETD_ENGINE});
 }
 
+// The engine document in an anonymous memory file: it is never written to a folder.
+int memoryFile(const std::string& document) {
+    const int fd = ::memfd_create("engine-document", MFD_CLOEXEC);
+    if (fd >= 0 && ::write(fd, document.data(), document.size()) != static_cast<ssize_t>(document.size())) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void takeDown(const State& state, const std::optional<netd::EngineUser>& user) {
+    if (user)
+        netd::Supervisor::stop(state, *user);
+    netd::rules::down();
+    netd::routeLocalnetRestore(state);
+}
+
+class Up {
+public:
+    Up(const State& state, uid_t caller, netd::EngineUser user)
+        : m_state(state), m_caller(caller), m_user(std::move(user)) {}
+
+    int run(const std::string& input, const engine::EngineInfo& engine) {
+        // The old engine goes, the rules stay: a fail-over to the next server never opens a gap.
+        netd::Supervisor::stop(m_state, m_user);
+        const auto table = netd::socketTable();
+        if (!table)
+            return blocked(setupFailed, "not-ready", "the kernel does not tell its sockets");
+        for (const netd::Socket& socket : *table)
+            if (socket.port == netd::socksPort && socket.listening && socket.protocol == IPPROTO_TCP)
+                return blocked(portTaken, "port-taken", taken(netd::socksPort));
+        const auto ports = netd::choosePorts(*table);
+        if (!ports)
+            return blocked(setupFailed, "not-ready", "no free ports for the engine");
+        const auto document = netd::engineDocument(input, engine, *ports);
+        const int memory = memoryFile(std::get<std::string>(document));
+        if (memory < 0)
+            return blocked(setupFailed, "not-ready", "cannot hold the engine document");
+        const netd::TableSpec spec{m_user.uid, netd::localNetworks(), netd::uplinks(), ports->redirect,
+                                   ports->dns};
+        if (!netd::routeLocalnetOn(m_state))
+            return blocked(setupFailed, "not-ready", "cannot turn route_localnet on");
+        if (const std::string error = netd::rules::up(spec); !error.empty())
+            return blocked(setupFailed, "not-ready", "rules refused: " + error);
+        m_state.write({State::Tunnel::Starting, {}, m_caller, {}});
+        if (stopAsked())
+            return undo();
+        if (!netd::Supervisor::start(m_state, {m_user, engine, memory, spec}))
+            return blocked(engineFailed, "engine-exited", "cannot start the engine");
+        ::close(memory);
+        const auto limit = std::chrono::steady_clock::now() + readyLimit;
+        while (std::chrono::steady_clock::now() < limit) {
+            if (stopAsked(30ms))
+                return undo();
+            if (m_state.read().tunnel == State::Tunnel::Blocked)
+                return blocked(engineFailed, "engine-exited",
+                               "the engine stopped: " + lastLine(m_state.path("engine.log")));
+            const auto engine = m_state.readPid("engine.pid");
+            const auto now = netd::socketTable();
+            if (!engine || !now)
+                continue;
+            // Up only once the engine itself, and nobody else, listens on its entries.
+            const netd::Readiness ready = netd::readiness(*now, netd::socketInodes(*engine), *ports);
+            if (ready.kind == netd::Readiness::Kind::Taken)
+                return blocked(portTaken, "port-taken", taken(ready.port));
+            if (ready.kind == netd::Readiness::Kind::Ready &&
+                m_state.write({State::Tunnel::Up, netd::nowIso(), m_caller, {}}, State::Tunnel::Starting)) {
+                std::cout << "up\n";
+                return ok;
+            }
+        }
+        return blocked(engineFailed, "not-ready", "the engine did not start in time");
+    }
+
+private:
+    static std::string taken(int port) {
+        return "port taken: 127.0.0.1:" + std::to_string(port) + " is held by another program";
+    }
+
+    // Where rules stand (a tunnel was up before), they stay, refusing everything: nothing leaks.
+    // Where none stood, nothing is left behind.
+    int blocked(int code, const char* reason, const std::string& message) {
+        netd::Supervisor::stop(m_state, m_user);
+        if (netd::rules::present()) {
+            netd::rules::block();
+            m_state.write({State::Tunnel::Blocked, {}, m_caller, reason});
+        } else {
+            netd::routeLocalnetRestore(m_state);
+        }
+        return fail(code, message);
+    }
+
+    int undo() {
+        takeDown(m_state, m_user);
+        m_state.write({State::Tunnel::Down, {}, m_caller, "interrupted"});
+        return fail(interrupted, "interrupted: nothing changed");
+    }
+
+    const State& m_state;
+    uid_t m_caller;
+    netd::EngineUser m_user;
+};
+
 int up(const State& state, uid_t caller) {
-    const auto input = readDocument();
-    if (!input)
-        return fail(refused, "document refused: larger than the limit");
+    // Everything the caller sends is read and checked first, before anything is held or changed.
+    const auto input = netd::readInput(STDIN_FILENO, netd::maxDocumentBytes, inputLimit);
+    if (const auto* refusal = std::get_if<netd::InputRefusal>(&input))
+        return fail(refused, "document refused: " + refusal->reason);
     const engine::Discovered found = rootEngine();
     if (!found.engine)
         return fail(setupFailed, "no engine: " + found.problem);
-    const auto document = netd::engineDocument(*input, *found.engine);
-    if (const auto* refusal = std::get_if<engine::Refusal>(&document))
+    const std::string& text = std::get<std::string>(input);
+    const auto checked = netd::engineDocument(text, *found.engine);
+    if (const auto* refusal = std::get_if<engine::Refusal>(&checked))
         return fail(refused, "document refused: " + refusal->reason);
     const auto user = engineUser();
     if (!user)
         return fail(setupFailed, "system user " VEMKO_NETD_ENGINE_USER " is missing");
 
-    // The old engine goes, the rules stay: a fail-over to the next server never opens a gap.
-    netd::Supervisor::stop(state, *user);
-    if (!writeEngineConfig(state, std::get<std::string>(document), user->gid))
-        return fail(setupFailed, "cannot write the engine document");
-    if (const std::string error = netd::Rules::up(user->uid, netd::localNetworks()); !error.empty())
-        return fail(setupFailed, "rules refused: " + error);
-    state.write({State::Tunnel::Starting, {}, caller});
-    if (!netd::Supervisor::start(state, *user, *found.engine, state.path("engine.json"))) {
-        netd::Rules::block();
-        state.write({State::Tunnel::Blocked, {}, caller});
-        return fail(engineFailed, "cannot start the engine");
-    }
-    const auto limit = std::chrono::steady_clock::now() + readyLimit;
-    while (std::chrono::steady_clock::now() < limit) {
-        if (state.read().tunnel == State::Tunnel::Blocked)
-            return fail(engineFailed, "the engine stopped: " + lastLines(state.path("engine.log")));
-        // Up only once the engine is known by its pid too, so a down right after can end it.
-        if (listening(socksPort) && listening(netd::redirectPort) && state.readPid("engine.pid")) {
-            if (state.write({State::Tunnel::Up, netd::nowIso(), caller}, State::Tunnel::Starting)) {
-                std::cout << "up\n";
-                return ok;
-            }
-        }
-        std::this_thread::sleep_for(30ms);
-    }
-    netd::Supervisor::stop(state, *user);
-    netd::Rules::block();
-    state.write({State::Tunnel::Blocked, {}, caller});
-    return fail(engineFailed, "the engine did not start in time");
+    const sigset_t signals = stopSignals();
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    const auto lock = netd::FileLock::take(state.path("verb.lock"), upLockLimit);
+    if (!lock)
+        return fail(setupFailed, "busy: another vemko-netd did not finish in time");
+    if (stopAsked())
+        return fail(interrupted, "interrupted: nothing changed");
+    return Up(state, caller, *user).run(text, *found.engine);
+}
+
+// A running `up` is asked to undo itself: `down` never waits for a start to finish.
+void interruptUp(const State& state) {
+    const auto holder = netd::FileLock::holder(state.path("verb.lock"));
+    if (!holder)
+        return;
+    const std::string proc = "/proc/" + std::to_string(*holder);
+    struct stat self {
+    }, other{};
+    std::ifstream command(proc + "/cmdline");
+    std::string program, verb;
+    std::getline(command, program, '\0');
+    std::getline(command, verb, '\0');
+    if (::stat("/proc/self/exe", &self) == 0 && ::stat((proc + "/exe").c_str(), &other) == 0 &&
+        self.st_dev == other.st_dev && self.st_ino == other.st_ino && verb == "up")
+        ::kill(*holder, SIGTERM);
 }
 
 int down(const State& state, uid_t caller) {
-    if (const auto user = engineUser())
-        netd::Supervisor::stop(state, *user);
-    if (const std::string error = netd::Rules::down(); !error.empty())
-        return fail(setupFailed, "rules not removed: " + error);
-    ::unlink(state.path("engine.json").c_str());
-    state.write({State::Tunnel::Down, {}, caller});
+    const sigset_t signals = stopSignals();
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    interruptUp(state);
+    const auto lock = netd::FileLock::take(state.path("verb.lock"), downLockLimit);
+    if (!lock)
+        return fail(setupFailed, "busy: another vemko-netd did not finish in time");
+    takeDown(state, engineUser());
+    if (netd::rules::present())
+        return fail(setupFailed, "rules not removed");
+    state.write({State::Tunnel::Down, {}, caller, {}});
     std::cout << "down\n";
     return ok;
 }
@@ -206,7 +297,9 @@ int main(int argc, char* argv[]) {
         return fail(usage, "usage: vemko-netd up|down|status");
     if (::geteuid() != 0)
         return fail(notRoot, "must run as root (through pkexec)");
-    ::umask(022);
+    ::umask(077);
+    // A caller that went away must not end a verb half way.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::string folder = State::folder();
     if (folder.empty())
         return fail(setupFailed, "cannot use the state folder");
@@ -215,10 +308,6 @@ int main(int argc, char* argv[]) {
         std::cout << State::name(currentTunnel(state)) << "\n";
         return ok;
     }
-    // One verb at a time per namespace.
-    const int lock = ::open(state.path("verb.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
-        return fail(setupFailed, "cannot take the helper's lock");
     const uid_t caller = callerUid();
     return verb == "up" ? up(state, caller) : down(state, caller);
 }

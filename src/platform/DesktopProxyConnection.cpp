@@ -2,9 +2,6 @@
 
 #include "platform/PlatformError.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-
 DesktopProxyConnection::DesktopProxyConnection(TunnelConnection& tunnel, DesktopProxy proxy, QObject* parent)
     : TunnelConnection(parent), m_tunnel(&tunnel), m_proxy(std::move(proxy)) {
     connect(m_tunnel, &TunnelConnection::statusChanged, this, &DesktopProxyConnection::follow);
@@ -13,26 +10,10 @@ DesktopProxyConnection::DesktopProxyConnection(TunnelConnection& tunnel, Desktop
         m_proxy.restore();
 }
 
-QJsonObject DesktopProxyConnection::withHttpEntry(QJsonObject document) {
-    QJsonArray inbounds = document.value("inbounds").toArray();
-    for (const auto inbound : inbounds)
-        if (inbound.toObject().value("tag") == QLatin1String("http"))
-            return document;
-    inbounds.append(
-        QJsonObject{{"tag", "http"}, {"port", httpPort}, {"listen", "127.0.0.1"}, {"protocol", "http"}});
-    document.insert("inbounds", inbounds);
-    return document;
-}
-
 void DesktopProxyConnection::start(const QJsonObject& options) {
     m_failure.reset();
     QJsonObject adapted = options;
-    const QJsonValue config = options.value("config");
-    if (config.isString()) {
-        const QJsonObject document = QJsonDocument::fromJson(config.toString().toUtf8()).object();
-        adapted.insert("config", QString::fromUtf8(
-                                     QJsonDocument(withHttpEntry(document)).toJson(QJsonDocument::Compact)));
-    }
+    adapted.insert(desktopProxyOption, true); // the host opens the HTTP entry and guards the settings
     m_wanted = true;
     m_tunnel->start(adapted);
 }

@@ -7,7 +7,9 @@
 
 // The desktop-proxy mode: the tunnel host's tunnel, with an HTTP entry 127.0.0.1:10809 beside
 // the SOCKS one, and the desktop's proxy settings pointed at both while it is connected. The
-// user's settings come back when it stops or goes down, and at the next start after a crash.
+// user's settings come back when it stops or goes down; the host puts them back too when it
+// ends with no app running (stopped, crashed, killed), and this connection at the next start of
+// the app or vemkoctl, first thing, when they are still ours.
 class DesktopProxyConnection final : public TunnelConnection {
     Q_OBJECT
 public:
@@ -22,9 +24,6 @@ public:
     void start(const QJsonObject& options) override;
     void stop() override;
     std::optional<QString> failure() const override { return m_failure; }
-
-    // The document with the HTTP entry added (once).
-    static QJsonObject withHttpEntry(QJsonObject document);
 
 private:
     void follow();

@@ -4,6 +4,7 @@
 #include "platform/SystemTunnelConnection.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,7 +23,34 @@ const QString failed = QStringLiteral("Не удалось установить 
 const QString notStarted = QStringLiteral("Не удалось запустить pkexec (%1). Ничего не изменено.");
 const QString notInPlace = QStringLiteral("Установка завершилась, но помощник vemko-netd не появился в "
                                           "/usr/libexec/vemko-vpn");
+const QString swapped = QStringLiteral("Файлы помощника изменились, пока шло подтверждение: установка "
+                                       "отменена. Ничего не изменено.");
 } // namespace texts
+
+// What root runs (the text travels in pkexec's arguments, so nothing the user can write is run):
+// the staged files are copied into a folder of root's own, checked there against the SHA-256 taken
+// before the prompt appeared, and only then is the install step run, from that copy.
+//   sh -c SCRIPT vemko-netd-verify STAGE NAME=SHA256...
+const QString verifyScript = QStringLiteral(R"sh(set -eu
+umask 077
+PATH=/usr/sbin:/usr/bin:/sbin:/bin
+from=$1
+shift
+copy=$(mktemp -d)
+trap 'rm -rf "$copy"' EXIT
+for pair in "$@"; do
+    name=${pair%%=*}
+    case $name in vemko-netd | vemko-netd-install | app.vemko.vpn.netd.policy) ;; *) exit 1 ;; esac
+    [ -f "$from/$name" ] && [ ! -L "$from/$name" ] || { echo "vemko-netd-install: no $name" >&2; exit 1; }
+    head -c 67108864 -- "$from/$name" >"$copy/$name"
+    [ "$(sha256sum <"$copy/$name" | cut -d' ' -f1)" = "${pair#*=}" ] ||
+        { echo "vemko-netd-install: $name changed after it was checked" >&2; exit 3; }
+done
+[ -f "$copy/vemko-netd" ] && [ -f "$copy/vemko-netd-install" ] && [ -f "$copy/app.vemko.vpn.netd.policy" ] || exit 1
+chmod 0755 "$copy/vemko-netd"
+sh "$copy/vemko-netd-install" "$copy"
+)sh");
+constexpr int verifySwapped = 3;
 
 QString lastLine(const QByteArray& errors) {
     const QString line = pkexec::lastErrorLine(errors, QStringLiteral("vemko-netd-install: "));
@@ -80,13 +108,25 @@ void HelperInstaller::install() {
         emit changed();
         return;
     }
+    // Fixed now, before the prompt: what the administrator approves is what gets installed.
+    QStringList arguments = m_elevate.mid(1)
+                            << QStringLiteral("/bin/sh") << QStringLiteral("-c") << verifyScript
+                            << QStringLiteral("vemko-netd-verify") << m_stage->path();
+    for (const QString& name : files()) {
+        QFile staged(QDir(m_stage->path()).filePath(name));
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        if (!staged.open(QIODevice::ReadOnly) || !hash.addData(&staged)) {
+            m_failure = texts::stageFailed;
+            m_stage.reset();
+            emit changed();
+            return;
+        }
+        arguments << name + QLatin1Char('=') + QString::fromLatin1(hash.result().toHex());
+    }
     auto* process = new QProcess(this);
     m_process = process;
     process->setProgram(m_elevate.first());
-    process->setArguments(m_elevate.mid(1)
-                          << QStringLiteral("/bin/sh")
-                          << QDir(m_stage->path()).filePath(QStringLiteral("vemko-netd-install"))
-                          << m_stage->path());
+    process->setArguments(arguments);
     process->setStandardInputFile(QProcess::nullDevice());
     connect(process, &QProcess::finished, this, &HelperInstaller::finished);
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
@@ -108,6 +148,8 @@ void HelperInstaller::finished() {
         m_failure = texts::dismissed;
     else if (code == pkexec::notAuthorized)
         m_failure = texts::notAuthorized;
+    else if (code == verifySwapped)
+        m_failure = texts::swapped;
     else if (code != 0)
         m_failure = texts::failed.arg(lastLine(process->readAllStandardError()));
     else if (!installed())

@@ -13,9 +13,11 @@
 
 // The one-time install of the system-wide tunnel's helper from a per-user install: the helper,
 // its polkit action and the install step (vemko-netd-install, all beside the app's executables)
-// are copied into a private folder, and the step runs there as root through pkexec. It puts the
-// helper root-owned where SystemTunnelConnection looks for it, the polkit action beside polkit's
-// own and creates the system user vemko-engine, all or nothing.
+// are copied into a private folder and hashed; through pkexec, root copies them into a folder of
+// its own, checks them there against those hashes and only then runs the step from that copy (a
+// file swapped while the prompt was up is refused). The step puts the helper root-owned where
+// SystemTunnelConnection looks for it, the polkit action beside polkit's own and creates the
+// system user vemko-engine, all or nothing.
 class HelperInstaller : public QObject {
     Q_OBJECT
 public:

@@ -74,15 +74,17 @@ void LinuxTunnelConnection::start(const QJsonObject& options) {
             QStringLiteral("Не удалось создать папку состояния туннеля %1").arg(m_runtimeDir));
     if (m_watcher.directories().isEmpty())
         m_watcher.addPath(m_runtimeDir);
-    launch(config.toString().toUtf8());
+    launch(config.toString().toUtf8(), options.value(desktopProxyOption).toBool());
 }
 
 // The host must outlive the app: it runs in a session of its own and never gets a signal meant
 // for us. Its stdin is a memfd of ours holding the document: no named file, no argument carries
 // it. An older host is replaced by the new one (it stops the old host, then takes over).
-void LinuxTunnelConnection::launch(const QByteArray& document) {
+void LinuxTunnelConnection::launch(const QByteArray& document, bool desktopProxy) {
     QStringList arguments{QStringLiteral("--runtime-dir"), m_runtimeDir, QStringLiteral("--config-file"),
                           m_configFile};
+    if (desktopProxy)
+        arguments << QStringLiteral("--desktop-proxy");
     std::optional<DocumentFd> input;
     if (document.isEmpty()) {
         arguments << QStringLiteral("--saved");

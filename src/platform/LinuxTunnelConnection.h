@@ -24,7 +24,7 @@ public:
     QString runtimeDir() const { return m_runtimeDir; }
 
 private:
-    void launch(const QByteArray& document);
+    void launch(const QByteArray& document, bool desktopProxy);
     void refresh();
     TunnelStatus readStatus(const std::optional<HostState>& state);
 

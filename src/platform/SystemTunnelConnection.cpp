@@ -1,5 +1,6 @@
 #include "platform/SystemTunnelConnection.h"
 
+#include "netd/NetnsKey.h"
 #include "platform/Pkexec.h"
 #include "platform/PlatformError.h"
 #include "platform/TunnelPaths.h"
@@ -8,8 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,8 +18,9 @@ constexpr int pollMs = 250;
 // pkexec answering later than this is showing the administrator prompt.
 constexpr int approvalDelayMs = 700;
 
-// The helper's exit code for a document it will not run.
+// The helper's exit codes for a document it will not run, and for a port another program holds.
 constexpr int helperRefusedDocument = 3;
+constexpr int helperPortTaken = 6;
 
 namespace texts {
 const QString dismissed =
@@ -31,21 +31,24 @@ const QString notAuthorized =
 const QString documentRefused = QStringLiteral("Помощник vemko-netd отклонил настройки сервера");
 const QString helperFailed = QStringLiteral("Помощник vemko-netd не смог %1 туннель: %2");
 const QString notStarted = QStringLiteral("Не удалось запустить помощник vemko-netd (%1)");
+const QString portTaken =
+    QStringLiteral("Порт 127.0.0.1:%1 занят другой программой: туннель для всей системы не включён");
+// Why the kill switch holds, by the helper's word for it; anything else is the tunnel breaking off.
+const QString rulesLost = QStringLiteral("Правила туннеля удалены другой программой и не восстанавливаются — "
+                                         "интернет заблокирован, пока вы не отключите VPN");
+const QString portTakenBlocked = QStringLiteral("Порт движка туннеля занят другой программой — интернет "
+                                                "заблокирован, пока вы не отключите VPN");
 } // namespace texts
 
-// The helper's supervisor holds this lock for its whole life.
-bool supervisorRunning(const QString& folder) {
-    const int fd = ::open(QFile::encodeName(folder + "/supervisor.lock").constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+// The supervisor that vouches for "up": a process known by its pid and start time (a pid alone may
+// be a later process's).
+bool processRuns(const QByteArray& pid, const QByteArray& started) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid)));
+    if (pid.toLongLong() <= 1 || !stat.open(QIODevice::ReadOnly))
         return false;
-    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
-    ::close(fd);
-    return held;
-}
-
-qint64 pidIn(const QString& file) {
-    QFile pid(file);
-    return pid.open(QIODevice::ReadOnly) ? pid.read(32).trimmed().toLongLong() : 0;
+    const QByteArray text = stat.read(4096);
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.value(19) == started; // field 22, counted from field 3
 }
 
 } // namespace
@@ -82,11 +85,9 @@ bool SystemTunnelConnection::helperInstalled() {
 }
 
 // The rules belong to a network namespace; so does the helper's state.
-QString SystemTunnelConnection::stateFile() const {
-    struct stat ns {};
-    if (::stat("/proc/self/ns/net", &ns) != 0)
-        return {};
-    return QStringLiteral("%1/net-%2/state").arg(m_stateRoot).arg(ns.st_ino);
+QString SystemTunnelConnection::statusFile() const {
+    const std::string key = netd::netnsKey();
+    return key.empty() ? QString() : m_stateRoot + QLatin1Char('/') + QString::fromStdString(key) + ".status";
 }
 
 void SystemTunnelConnection::start(const QJsonObject& options) {
@@ -164,6 +165,10 @@ void SystemTunnelConnection::helperFinished(QProcess* process, const QString& ve
         m_failure = texts::notAuthorized;
     else if (code == helperRefusedDocument)
         m_failure = texts::documentRefused;
+    else if (code == helperPortTaken)
+        m_failure = texts::portTaken.arg(pkexec::lastErrorLine(process->readAllStandardError(), {})
+                                             .section(QLatin1String("127.0.0.1:"), 1)
+                                             .section(' ', 0, 0));
     else if (code != 0)
         m_failure = texts::helperFailed.arg(
             verb == QLatin1String("up") ? QStringLiteral("включить") : QStringLiteral("выключить"),
@@ -183,19 +188,20 @@ void SystemTunnelConnection::helperFinished(QProcess* process, const QString& ve
 }
 
 void SystemTunnelConnection::refresh() {
-    const QString file = stateFile();
-    const QString folder = QFileInfo(file).absolutePath();
-    if (m_watcher.directories().isEmpty() && QFileInfo(folder).isDir())
-        m_watcher.addPath(folder);
+    const QString file = statusFile();
+    if (m_watcher.directories().isEmpty() && QFileInfo(m_stateRoot).isDir())
+        m_watcher.addPath(m_stateRoot);
 
+    // "<word> <since> <reason> <supervisor pid> <its start time>"
     QFile state(file);
     const QList<QByteArray> fields =
         state.open(QIODevice::ReadOnly) ? state.read(256).simplified().split(' ') : QList<QByteArray>{};
     const QByteArray word = fields.value(0);
     TunnelStatus status = TunnelStatus::Disconnected;
     bool blocked = false;
+    std::optional<QString> reason;
     std::optional<QDateTime> date;
-    if (word == "up" && supervisorRunning(folder)) {
+    if (word == "up" && processRuns(fields.value(3), fields.value(4))) {
         status = TunnelStatus::Connected;
         date = QDateTime::fromString(QString::fromLatin1(fields.value(1)), Qt::ISODateWithMs);
         if (date && !date->isValid())
@@ -205,14 +211,18 @@ void SystemTunnelConnection::refresh() {
     } else if (word == "up" || word == "blocked") {
         status = TunnelStatus::Reasserting;
         blocked = true;
+        if (fields.value(2) == "rules-lost")
+            reason = texts::rulesLost;
+        else if (fields.value(2) == "port-taken")
+            reason = texts::portTakenBlocked;
     }
     if (m_helper) // the helper's word is not in yet
         status = m_helper->arguments().last() == QLatin1String("up") ? TunnelStatus::Connecting
                                                                      : TunnelStatus::Disconnecting;
 
     // Up, the supervisor reports a dead engine in its state file; only its own end needs watching.
-    const bool settled = status == TunnelStatus::Connected &&
-                         m_supervisorExit.watch(pidIn(folder + QStringLiteral("/supervisor.pid")));
+    const bool settled =
+        status == TunnelStatus::Connected && m_supervisorExit.watch(fields.value(3).toLongLong());
     if (!settled)
         m_supervisorExit.clear();
     const bool active = !settled && (status != TunnelStatus::Disconnected || m_helper);
@@ -220,10 +230,11 @@ void SystemTunnelConnection::refresh() {
         m_poll.start();
     else if (!active)
         m_poll.stop();
-    if (status == m_status && date == m_connectedDate && blocked == m_blocked)
+    if (status == m_status && date == m_connectedDate && blocked == m_blocked && reason == m_blockedReason)
         return;
     m_status = status;
     m_connectedDate = date;
     m_blocked = blocked;
+    m_blockedReason = reason;
     emit statusChanged();
 }

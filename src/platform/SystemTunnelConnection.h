@@ -9,10 +9,11 @@
 #include <QTimer>
 
 // The tunnel for the whole system: vemko-netd, started through pkexec, puts the rules up and runs
-// the engine; the helper's state file (world-readable, no secret in it) tells how it goes.
-//   helper "up"       -> Connected, with the time it came up
+// the engine; the status it publishes for this network namespace (world-readable, no secret in it)
+// tells how it goes.
+//   helper "up"       -> Connected, with the time it came up, while its supervisor lives
 //   helper "starting" -> Connecting
-//   helper "blocked"  -> Reasserting, blocked(): the engine is gone, everything stays refused
+//   helper "blocked"  -> Reasserting, blocked() and why: everything stays refused
 //   no state, "down"  -> Disconnected
 // While pkexec waits for the administrator prompt, awaitingApproval() is true.
 class SystemTunnelConnection final : public TunnelConnection {
@@ -35,13 +36,14 @@ public:
     bool awaitingApproval() const override { return m_awaitingApproval; }
     void askAgain() override;
     bool blocked() const override { return m_blocked; }
+    std::optional<QString> blockedReason() const override { return m_blockedReason; }
     std::optional<QString> failure() const override { return m_failure; }
 
 private:
     void runHelper(const QString& verb, const QByteArray& input);
     void helperFinished(QProcess* process, const QString& verb);
     void refresh();
-    QString stateFile() const;
+    QString statusFile() const;
 
     QStringList m_command;
     QString m_configFile;
@@ -59,5 +61,6 @@ private:
     bool m_awaitingApproval = false;
     bool m_askingAgain = false; // the waiting pkexec was ended on purpose: its verb runs again
     bool m_blocked = false;
+    std::optional<QString> m_blockedReason;
     std::optional<QString> m_failure;
 };

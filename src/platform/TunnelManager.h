@@ -22,6 +22,9 @@ struct TunnelProtocol {
     bool excludeLocalNetworks = false;
 };
 
+// The start option that asks for the desktop-proxy mode's host (see TunnelConnection::start).
+inline const QString desktopProxyOption = QStringLiteral("desktopProxy");
+
 // The tunnel's connection: start, stop and watch. Errors are PlatformError.
 class TunnelConnection : public QObject {
     Q_OBJECT
@@ -30,7 +33,8 @@ public:
     virtual TunnelStatus status() const = 0;
     virtual std::optional<QDateTime> connectedDate() const = 0;
     // Starts the tunnel with options holding "config" (the document); without options the saved
-    // provider configuration is used. A running tunnel is replaced.
+    // provider configuration is used. A running tunnel is replaced. With desktopProxyOption true, a
+    // host of its own also carries the desktop-proxy mode's HTTP entry and settings.
     virtual void start(const QJsonObject& options) = 0;
     virtual void stop() = 0;
     // The system waits for the user to allow the change (an administrator prompt).
@@ -41,6 +45,8 @@ public:
     // The tunnel is gone while it should be up, and the system refuses all traffic until the
     // user disconnects or it comes up again (the kill switch holds).
     virtual bool blocked() const { return false; }
+    // While blocked, why, when it is not simply that the tunnel broke off.
+    virtual std::optional<QString> blockedReason() const { return std::nullopt; }
     // Why the last start or stop ended without the state asked for; a start clears it.
     virtual std::optional<QString> failure() const { return std::nullopt; }
 

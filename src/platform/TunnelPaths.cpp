@@ -1,8 +1,8 @@
 #include "platform/TunnelPaths.h"
-#include "platform/TunnelEngine.h"
 
 #include "platform/InstallLayout.h"
 #include "platform/OwnFile.h"
+#include "platform/TunnelEngine.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -38,9 +38,14 @@ QString defaultCacheDir() {
 
 QString defaultRuntimeDir() {
     const QString runtime = envPath("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty())
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime))
         return runtime + QStringLiteral("/vemko-vpn");
-    return QDir::tempPath() + QStringLiteral("/vemko-vpn-%1").arg(getuid());
+    // Never a name in a shared temporary folder, which another user could make first: the user's
+    // own state folder, made private by ensurePrivateDir.
+    QString state = envPath("XDG_STATE_HOME");
+    if (state.isEmpty() || QDir::isRelativePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/vemko-vpn/run");
 }
 
 QString defaultHostExecutable() {

@@ -9,7 +9,7 @@ namespace TunnelPaths {
 // $XDG_CONFIG_HOME/vemko-vpn/tunnel.json (~/.config when XDG_CONFIG_HOME is unset).
 QString defaultConfigFile();
 
-// $XDG_RUNTIME_DIR/vemko-vpn, or <temp>/vemko-vpn-<uid> when XDG_RUNTIME_DIR is unset.
+// $XDG_RUNTIME_DIR/vemko-vpn, or $XDG_STATE_HOME/vemko-vpn/run (~/.local/state) without it.
 QString defaultRuntimeDir();
 
 // $XDG_CACHE_HOME/vemko-vpn (~/.cache when XDG_CACHE_HOME is unset): the engine's private copy.

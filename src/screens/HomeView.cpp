@@ -198,7 +198,9 @@ void HomeView::refresh() {
     m_errorCard->setVisible(blocked || m_vpn.error().has_value());
     m_errorCard->findChild<Label2*>()->setCaption(blocked ? QStringLiteral("Интернет заблокирован")
                                                           : QStringLiteral("Не удалось подключиться"));
-    m_errorText->setText(blocked ? tunnel_texts::killSwitch : m_vpn.error().value_or(QString()));
+    const QString blockedText =
+        m_vpn.blockedReason().isEmpty() ? tunnel_texts::killSwitch : m_vpn.blockedReason();
+    m_errorText->setText(blocked ? blockedText : m_vpn.error().value_or(QString()));
 
     const auto selected = m_model.selected();
     const auto carrier = m_vpn.carrier();

@@ -1,12 +1,15 @@
 #include "TunnelHost.h"
 
 #include "EngineBinary.h"
+#include "ProxyGuard.h"
 #include "SocksPort.h"
 #include "engine/Document.h"
+#include "platform/DesktopProxy.h"
 #include "platform/OwnFile.h"
 #include "platform/PlatformError.h"
 #include "platform/ProcessFiles.h"
 #include "platform/ReplaceFile.h"
+#include "platform/SpawnInSession.h"
 #include "platform/TunnelEngine.h"
 #include "platform/TunnelPaths.h"
 
@@ -14,7 +17,9 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -60,9 +65,9 @@ bool explainsFailure(const QString& line) {
 
 } // namespace
 
-TunnelHost::TunnelHost(QString runtimeDir, QByteArray document, QObject* parent)
+TunnelHost::TunnelHost(QString runtimeDir, QByteArray document, bool desktopProxy, QObject* parent)
     : QObject(parent), m_runtimeDir(std::move(runtimeDir)), m_document(std::move(document)),
-      m_lock(m_runtimeDir) {
+      m_lock(m_runtimeDir), m_desktopProxy(desktopProxy) {
     m_takeoverTimer.setInterval(takeoverTickMs);
     connect(&m_takeoverTimer, &QTimer::timeout, this, &TunnelHost::takeOver);
     m_socksTimer.setTimerType(Qt::PreciseTimer);
@@ -91,6 +96,8 @@ TunnelHost::~TunnelHost() {
         m_engine.kill();
         m_engine.waitForFinished(engineKillMs);
     }
+    if (m_guard >= 0)
+        ::close(m_guard);
 }
 
 void TunnelHost::run() {
@@ -123,6 +130,8 @@ void TunnelHost::takeOver() {
 }
 
 void TunnelHost::begin() {
+    if (m_desktopProxy)
+        startGuard();
     ProcessFiles::removeLeftoverTemporaries(HostFiles::statusFile(m_runtimeDir));
     ProcessFiles::removeLeftoverTemporaries(HostFiles::pidFile(m_runtimeDir));
     // Never through a link: the host would overwrite whatever it points at.
@@ -133,7 +142,8 @@ void TunnelHost::begin() {
     }
     // The document is read through the allow-list again and written fresh for the engine that
     // runs here: the host never passes on a member it did not write itself.
-    const auto server = engine::readServer(std::string_view(m_document.constData(), size_t(m_document.size())));
+    const auto server =
+        engine::readServer(std::string_view(m_document.constData(), size_t(m_document.size())));
     m_document.fill('\0'); // the credentials are not kept around longer than needed
     m_document.clear();
     if (const auto* refusal = std::get_if<engine::Refusal>(&server))
@@ -143,7 +153,10 @@ void TunnelHost::begin() {
         return end(QString::fromStdString(found.problem), 2);
     if (const auto why = engine::unusableReason(std::get<engine::Server>(server), *found.engine))
         return end(QString::fromStdString(*why), 2);
-    std::string document = engine::writeDocument(std::get<engine::Server>(server), *found.engine, {});
+    engine::Listeners listeners;
+    if (m_desktopProxy)
+        listeners.httpPort = ProxyGuard::httpPort;
+    std::string document = engine::writeDocument(std::get<engine::Server>(server), *found.engine, listeners);
 
     // The engine first: its start-up is most of the connect time, the files below overlap with it.
     const QString installed = QFile::decodeName(QByteArray::fromStdString(found.engine->path));
@@ -179,10 +192,9 @@ void TunnelHost::begin() {
     }
     if (!report(HostState::Phase::Connecting))
         return;
-    log(prepared.program == installed
-            ? QStringLiteral("started %1 %2").arg(TunnelEngine::name(), installed)
-            : QStringLiteral("started %1 %2 (capability-free copy of %3)")
-                  .arg(TunnelEngine::name(), prepared.program, installed));
+    log(prepared.program == installed ? QStringLiteral("started %1 %2").arg(TunnelEngine::name(), installed)
+                                      : QStringLiteral("started %1 %2 (capability-free copy of %3)")
+                                            .arg(TunnelEngine::name(), prepared.program, installed));
     m_socksTimer.start();
 }
 
@@ -321,10 +333,30 @@ void TunnelHost::end(const QString& reason, int exitCode) {
         m_engine.waitForFinished(engineKillMs);
     }
     log(QStringLiteral("disconnected: %1").arg(reason));
+    if (m_desktopProxy)
+        DesktopProxy().restore(); // nothing would answer at the entries the settings name
     report(HostState::Phase::Disconnected, reason);
     if (HostFiles::readPid(m_runtimeDir) == getpid())
         QFile::remove(HostFiles::pidFile(m_runtimeDir));
     emit finished(exitCode);
+}
+
+// The guard holds the other end of a pipe only this process writes to: it reads end-of-file the
+// moment this process is gone, SIGKILL included.
+void TunnelHost::startGuard() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return log(QStringLiteral("no proxy guard: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    try {
+        spawnInSession(QCoreApplication::applicationFilePath(),
+                       {QStringLiteral("--proxy-guard"), QStringLiteral("--runtime-dir"), m_runtimeDir},
+                       ends[0]);
+        m_guard = ends[1];
+    } catch (const PlatformError& error) {
+        ::close(ends[1]);
+        log(QStringLiteral("no proxy guard: %1").arg(error.description));
+    }
+    ::close(ends[0]);
 }
 
 void TunnelHost::log(const QString& line) {

@@ -12,11 +12,13 @@
 
 // One tunnel session: take over from a host that still runs, start the engine with the
 // document on its stdin, report connecting → connected → disconnected into the runtime folder,
-// and end the engine with the host.
+// and end the engine with the host. For the desktop-proxy mode it also opens the HTTP entry and
+// puts the desktop's proxy settings back when it ends, whatever ends it: itself when it can, else
+// a guard process it starts (ProxyGuard) once it is gone.
 class TunnelHost : public QObject {
     Q_OBJECT
 public:
-    TunnelHost(QString runtimeDir, QByteArray document, QObject* parent = nullptr);
+    TunnelHost(QString runtimeDir, QByteArray document, bool desktopProxy = false, QObject* parent = nullptr);
     ~TunnelHost() override;
 
     void run();
@@ -29,6 +31,7 @@ signals:
 private:
     void takeOver();
     void begin();
+    void startGuard();
     void checkSocks();
     void readEngineOutput();
     void engineFinished(int exitCode, QProcess::ExitStatus exitStatus);
@@ -59,4 +62,6 @@ private:
     bool m_ended = false;
     QByteArray m_partialLine;
     QString m_failureLine; // the engine's last line that explains a failure
+    bool m_desktopProxy = false;
+    int m_guard = -1; // the pipe the guard waits on: it reads its end when this process is gone
 };

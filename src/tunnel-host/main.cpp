@@ -3,8 +3,12 @@
 //   vemko-tunnel [--runtime-dir DIR]              the tunnel document arrives on stdin
 //   vemko-tunnel [--runtime-dir DIR] --saved [--config-file FILE]
 //                                                 the document saved by the app is used
+//   --desktop-proxy                               also the HTTP entry; the desktop's proxy
+//                                                 settings are put back when the host ends
+//   vemko-tunnel --proxy-guard [--runtime-dir DIR]  the host's guard (ProxyGuard)
 //
 // The document holds server credentials: it never travels on the command line.
+#include "ProxyGuard.h"
 #include "StopSignals.h"
 #include "TunnelHost.h"
 #include "platform/OwnFile.h"
@@ -43,9 +47,14 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption saved("saved", "Run the saved tunnel document instead of stdin.");
     const QCommandLineOption configFile("config-file", "Saved tunnel configuration.", "file",
                                         TunnelPaths::defaultConfigFile());
-    parser.addOptions({runtimeDir, saved, configFile});
+    const QCommandLineOption desktopProxy("desktop-proxy", "Carry the desktop's proxy settings too.");
+    const QCommandLineOption proxyGuard("proxy-guard",
+                                        "Restore the desktop's proxy settings after the host.");
+    parser.addOptions({runtimeDir, saved, configFile, desktopProxy, proxyGuard});
     parser.addHelpOption();
     parser.process(app);
+    if (parser.isSet(proxyGuard))
+        return ProxyGuard::run(parser.value(runtimeDir));
 
     QByteArray document = parser.isSet(saved) ? QByteArray() : readStdin();
     if (document.trimmed().isEmpty())
@@ -57,7 +66,7 @@ int main(int argc, char* argv[]) {
         return 3;
     }
 
-    TunnelHost host(folder, std::move(document));
+    TunnelHost host(folder, std::move(document), parser.isSet(desktopProxy));
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &host, &TunnelHost::stop);
     QObject::connect(&host, &TunnelHost::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);

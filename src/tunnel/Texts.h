@@ -43,7 +43,9 @@ struct Choice {
 };
 inline const QList<Choice> choices{
     {QStringLiteral("system"), QStringLiteral("Весь трафик через VPN"),
-     QStringLiteral("Все программы и DNS идут через туннель; если он оборвётся, интернет блокируется")},
+     QStringLiteral("Все программы, контейнеры и виртуальные машины и DNS идут через туннель; если он "
+                    "оборвётся, интернет блокируется. За этим компьютером включается без пароля, из "
+                    "других сеансов (SSH) — с паролем администратора")},
     {QStringLiteral("desktop_proxy"), QStringLiteral("Через системный прокси"),
      QStringLiteral("Программы, которые следуют настройкам прокси GNOME или KDE; без прав администратора")},
     {QStringLiteral("socks"), QStringLiteral("Только SOCKS-прокси 127.0.0.1:10808"),

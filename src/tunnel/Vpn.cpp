@@ -111,7 +111,12 @@ void Vpn::setExit(std::optional<QString> exit) {
 void Vpn::setNeedsApproval(bool needsApproval) {
     assign(this, m_needsApproval, needsApproval, &Vpn::needsApprovalChanged);
 }
-void Vpn::setBlocked(bool blocked) {
+void Vpn::setBlocked(bool blocked, const QString& reason) {
+    if (m_blockedReason != reason) {
+        m_blockedReason = reason;
+        if (m_blocked == blocked)
+            emit blockedChanged();
+    }
     assign(this, m_blocked, blocked, &Vpn::blockedChanged);
 }
 void Vpn::setRecovering(bool recovering) {

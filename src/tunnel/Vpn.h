@@ -101,6 +101,8 @@ public:
     bool recovering() const { return m_recovering; }
     // The server that carries the tunnel while it is on; after a fail-over not the one chosen.
     std::optional<QString> carrier() const { return m_status == Status::On ? m_profileName : std::nullopt; }
+    // While blocked, why, when it is not simply that the tunnel broke off (blockedChanged).
+    const QString& blockedReason() const { return m_blockedReason; }
 
     // Loads the saved tunnel configuration and syncs the status.
     QCoro::Task<> load();
@@ -153,7 +155,7 @@ private:
     void setSince(std::optional<QDateTime> since);
     void setExit(std::optional<QString> exit);
     void setNeedsApproval(bool needsApproval);
-    void setBlocked(bool blocked);
+    void setBlocked(bool blocked, const QString& reason = {});
     void setRecovering(bool recovering);
 
     void onStatusNotification();
@@ -206,9 +208,10 @@ private:
     bool m_needsApproval = false;
     bool m_blocked = false;
     bool m_recovering = false;
+    QString m_blockedReason;
     bool m_promptShown = false; // needsApproval set for the connection's administrator prompt
     QList<ServerProfile> m_profiles;
-    QHash<QString, QString> m_unusable; // server name → why this engine cannot run it
+    QHash<QString, QString> m_unusable;    // server name → why this engine cannot run it
     std::optional<ServerProfile> m_chosen; // the server the last connect was asked for
     const QString m_runner;                // this controller in the shared note
 

@@ -24,7 +24,8 @@ Vpn::Status Vpn::platformStatus() const {
 
 void Vpn::syncStatus() {
     TunnelConnection* connection = m_manager ? m_manager->connection() : nullptr;
-    setBlocked(connection && connection->blocked());
+    setBlocked(connection && connection->blocked(),
+               connection ? connection->blockedReason().value_or(QString()) : QString());
     // The administrator prompt: shown while it waits, gone once it is answered either way.
     if (connection && connection->awaitingApproval() != m_promptShown) {
         m_promptShown = connection->awaitingApproval();

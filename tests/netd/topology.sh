@@ -7,10 +7,12 @@
 #                   vki-v 10.202.0.1/24 (towards the VPN servers)
 #                   lo: 10.203.0.1 HTTP host, 10.203.0.53 public resolver, fd00:203::1 IPv6 host
 #   vemko-t-vpn     the VPN provider       vkv0 10.202.0.2/24 and 10.202.0.3/24, one vmess server each
+#   vemko-t-ctr     a container of the client behind its bridge vkbr0 10.210.0.1/24 (masqueraded,
+#                   as Docker does)       vkd0 10.210.0.2/24, default via .1
 # A leak watch on the router counts what the client sends anywhere but the VPN servers.
 #   topology.sh up WORKDIR | down WORKDIR
 set -u
-NS="vemko-t-client vemko-t-inet vemko-t-vpn"
+NS="vemko-t-client vemko-t-inet vemko-t-vpn vemko-t-ctr"
 HERE=$(cd "$(dirname "$0")" && pwd)
 W=${2:?work dir}
 
@@ -52,10 +54,26 @@ up() {
     ip -n vemko-t-client -6 route add default via fd00:201::1
     ip -n vemko-t-vpn route add default via 10.202.0.1
     ip netns exec vemko-t-inet sysctl -qw net.ipv4.ip_forward=1 net.ipv6.conf.all.forwarding=1
+    ip -n vemko-t-client link add vkbr0 type bridge
+    ip -n vemko-t-client addr add 10.210.0.1/24 dev vkbr0
+    ip link add vkd0 netns vemko-t-ctr type veth peer name vkd-c netns vemko-t-client
+    ip -n vemko-t-client link set vkd-c master vkbr0
+    ip -n vemko-t-client link set vkd-c up
+    ip -n vemko-t-client link set vkbr0 up
+    ip -n vemko-t-ctr addr add 10.210.0.2/24 dev vkd0
+    ip -n vemko-t-ctr link set vkd0 up
+    ip -n vemko-t-ctr route add default via 10.210.0.1
+    ip netns exec vemko-t-client sysctl -qw net.ipv4.ip_forward=1
+    ip netns exec vemko-t-client nft -f - <<'NFT'
+table ip containers {
+  chain post { type nat hook postrouting priority srcnat; policy accept; ip saddr 10.210.0.0/24 oifname "vkc0" masquerade; }
+}
+NFT
     # ip netns exec bind-mounts these over /etc/resolv.conf
-    mkdir -p /etc/netns/vemko-t-client /etc/netns/vemko-t-vpn
+    mkdir -p /etc/netns/vemko-t-client /etc/netns/vemko-t-vpn /etc/netns/vemko-t-ctr
     echo "nameserver 10.201.0.1" >/etc/netns/vemko-t-client/resolv.conf
     echo "nameserver 10.203.0.53" >/etc/netns/vemko-t-vpn/resolv.conf
+    echo "nameserver 10.203.0.53" >/etc/netns/vemko-t-ctr/resolv.conf
 
     bg http vemko-t-inet socat TCP-LISTEN:80,bind=10.203.0.1,fork,reuseaddr,backlog=128 EXEC:"$HERE/http-answer.sh"
     bg http6 vemko-t-inet socat TCP6-LISTEN:80,bind=[fd00:203::1],fork,reuseaddr EXEC:"$HERE/http-answer.sh"
@@ -77,7 +95,7 @@ table inet leakwatch {
   chain pre {
     type filter hook prerouting priority -300; policy accept;
     iifname "vki-c" ip daddr { 10.202.0.2, 10.202.0.3 } tcp dport 10086 counter name tunnel accept
-    iifname "vki-c" ip saddr 10.201.0.2 ip daddr != 10.201.0.1 counter name leak4
+    iifname "vki-c" ip daddr != 10.201.0.1 counter name leak4
     # link-scope traffic (neighbour discovery to ff02::/16 included) never leaves the LAN
     iifname "vki-c" ip6 daddr != { fe80::/10, ff02::/16 } ip6 saddr != fe80::/10 counter name leak6
     iifname "vki-c" ip daddr 10.201.0.1 meta l4proto { tcp, udp } th dport 53 counter name lan_dns

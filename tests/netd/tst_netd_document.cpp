@@ -1,5 +1,5 @@
-// What vemko-netd decides without root: the LAN it leaves direct, read from the routing table, and
-// the engine document it builds from the caller's.
+// What vemko-netd decides without root: the LAN it leaves direct and the engine document it builds
+// from the caller's.
 #include "netd/Document.h"
 #include "netd/LocalNetworks.h"
 
@@ -37,31 +37,44 @@ class NetdDocument : public QObject {
     Q_OBJECT
 
 private slots:
-    void localNetworksAreOnLinkRoutesOfRealInterfaces_data() {
-        QTest::addColumn<QByteArray>("routes");
+    // The interfaces' own subnets, never a route (a DHCP server can push any on-link route), never
+    // anything public, merged so the set always builds.
+    void localNetworksAreTheInterfacesPrivateSubnets_data() {
+        QTest::addColumn<QStringList>("addresses"); // "interface address/prefix"
         QTest::addColumn<QStringList>("lan");
-        QTest::newRow("default via gateway and its subnet")
-            << header + "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\n"
-                        "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\n"
-            << QStringList{"192.0.2.0/24"};
-        QTest::newRow("a default route without gateway is not a LAN")
-            << header + "ppp0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\n"
-            << QStringList{};
-        QTest::newRow("loopback, down routes and duplicates left out")
-            << header + "lo\t0000007F\t00000000\t0001\t0\t0\t0\t000000FF\n"
-                        "eth1\t0000A8C0\t00000000\t0000\t0\t0\t0\t0000FFFF\n"
-                        "eth0\t00C9000A\t00000000\t0001\t0\t0\t0\t00FFFFFF\n"
-                        "eth2\t00C9000A\t00000000\t0001\t0\t0\t100\t00FFFFFF\n"
-            << QStringList{"10.0.201.0/24"};
-        QTest::newRow("garbage lines") << header + "eth0 zz yy\n\n" << QStringList{};
+        QTest::newRow("private only") << QStringList{"eth0 192.168.1.20/24", "wlan0 100.64.3.4/10",
+                                                     "tun0 203.0.113.5/24", "lo 127.0.0.1/8"}
+                                      << QStringList{"192.168.1.0/24"};
+        QTest::newRow("overlapping subnets merged")
+            << QStringList{"eth0 10.201.0.2/24", "eth0 10.1.2.3/8", "virbr0 192.168.122.1/24",
+                           "docker0 192.168.0.1/16", "eth1 192.168.1.7/24"}
+            << QStringList{"10.0.0.0/8", "192.168.0.0/16"};
+        QTest::newRow("wider than a private range: the range")
+            << QStringList{"eth0 172.0.0.5/8"} << QStringList{"172.16.0.0/12"};
+        QTest::newRow("nonsense") << QStringList{"eth0 10.0.0.1/33", "eth0 10.0.0.1", "eth0 x/8"}
+                                  << QStringList{};
     }
-    void localNetworksAreOnLinkRoutesOfRealInterfaces() {
-        QFETCH(QByteArray, routes);
+    void localNetworksAreTheInterfacesPrivateSubnets() {
+        QFETCH(QStringList, addresses);
         QFETCH(QStringList, lan);
+        std::vector<netd::InterfaceAddress> given;
+        for (const QString& address : addresses)
+            given.push_back(
+                {address.section(' ', 0, 0).toStdString(), address.section(' ', 1).toStdString()});
         QStringList found;
-        for (const std::string& subnet : netd::localNetworks(routes.toStdString()))
+        for (const std::string& subnet : netd::localNetworks(given))
             found << QString::fromStdString(subnet);
         QCOMPARE(found, lan);
+    }
+
+    void uplinksCarryADefaultRoute() {
+        const QByteArray routes = header + "eth0\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\n"
+                                           "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\n"
+                                           "wlan0\t00000000\t010200C0\t0003\t0\t0\t600\t00000000\n"
+                                           "x\"y\t00000000\t010200C0\t0003\t0\t0\t600\t00000000\n"
+                                           "garbage\n";
+        std::vector<std::string> expected{"eth0", "wlan0"};
+        QVERIFY(netd::uplinks(routes.toStdString()) == expected);
     }
 
     void theEngineDocumentGainsTheCaptureInboundsAndLosesFiles() {
@@ -70,8 +83,8 @@ private slots:
         QCOMPARE(inbounds.size(), 3);
         for (const auto inbound : inbounds)
             QCOMPARE(inbound.toObject().value("listen").toString(), QStringLiteral("127.0.0.1"));
-        QCOMPARE(inbounds[1].toObject().value("port").toInt(), netd::redirectPort);
-        QCOMPARE(inbounds[2].toObject().value("port").toInt(), netd::dnsPort);
+        QCOMPARE(inbounds[1].toObject().value("port").toInt(), netd::preferredPorts.redirect);
+        QCOMPARE(inbounds[2].toObject().value("port").toInt(), netd::preferredPorts.dns);
         // DNS leaves through the proxy outbound, which got a tag to be named by.
         const QJsonArray outbounds = document.value("outbounds").toArray();
         const QString proxyTag = outbounds[0].toObject().value("tag").toString();

@@ -1,5 +1,8 @@
 // The root-run install step of the helper (vemko-netd-install) for real, as root, into a temporary
-// root folder: everything in place with the right owner and mode, or nothing at all.
+// root folder: everything in place with the right owner and mode, or nothing at all. And how the app
+// has root run it: from root's own copy of the staged files, never from one swapped meanwhile.
+#include "platform/HelperInstaller.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -106,6 +109,43 @@ private slots:
         QCOMPARE(int(std::count_if(users.begin(), users.end(),
                                    [](const QByteArray& line) { return line.startsWith("vemko-engine:"); })),
                  1);
+    }
+
+    // Root runs only what was hashed before the prompt; a file swapped while it was up is refused.
+    void installsOnlyWhatWasChecked_data() {
+        QTest::addColumn<QString>("swap"); // what another process of the user does meanwhile
+        QTest::newRow("untouched") << "";
+        QTest::newRow("install step swapped") << "vemko-netd-install";
+        QTest::newRow("helper swapped") << "vemko-netd";
+    }
+    void installsOnlyWhatWasChecked() {
+        QFETCH(QString, swap);
+        QTemporaryDir temp;
+        const QString marker = temp.filePath("ran");
+        // A stand-in step that tells where it ran from, and the rest of the bundle.
+        write(temp.filePath("bundle/vemko-netd-install"),
+              QStringLiteral("stat -c '%U %a' \"$1\" >%1; ls \"$1\" >>%1\n").arg(marker).toUtf8());
+        write(temp.filePath("bundle/vemko-netd"), "helper");
+        write(temp.filePath("bundle/app.vemko.vpn.netd.policy"), "policy");
+        // pkexec's stand-in: the swap happens after the hashes are fixed, before root looks.
+        const QStringList elevate{
+            "sh", "-c", swap.isEmpty() ? "exec \"$@\"" : "echo evil >\"$5/" + swap + "\"; exec \"$@\"",
+            "pkexec"};
+        HelperInstaller installer(elevate, temp.filePath("bundle"),
+                                  [&] { return QFileInfo::exists(marker); });
+        installer.install();
+        QTRY_VERIFY_WITH_TIMEOUT(!installer.running(), 60000);
+        if (!swap.isEmpty()) {
+            QVERIFY(installer.failure().has_value());
+            QVERIFY2(installer.failure()->contains("изменились"), qPrintable(*installer.failure()));
+            QVERIFY(!QFileInfo::exists(marker));
+            return;
+        }
+        QCOMPARE(installer.failure(), std::nullopt);
+        QFile ran(marker);
+        QVERIFY(ran.open(QIODevice::ReadOnly));
+        QCOMPARE(ran.readAll(),
+                 QByteArray("root 700\napp.vemko.vpn.netd.policy\nvemko-netd\nvemko-netd-install\n"));
     }
 };
 

@@ -1,12 +1,14 @@
 // vemko-netd for real, as root, inside the test network: traffic, DNS and IPv6 of a plain client
 // program, leaks counted on the router, the kill switch, fail-over, and what the helper refuses.
+#include "netd/Ports.h"
 #include "support/NetnsTopology.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 #include <csignal>
-#include <grp.h>
 #include <sys/stat.h>
 
 using namespace NetnsTopology;
@@ -17,12 +19,12 @@ QString helper() {
     return qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-netd";
 }
 
-Result netd(const QStringList& arguments, const QByteArray& input = {}) {
+Result vemkoNetd(const QStringList& arguments, const QByteArray& input = {}) {
     return run(QStringList{helper()} + arguments, input);
 }
 
 QString status() {
-    return QString::fromUtf8(netd({"status"}).out).trimmed();
+    return QString::fromUtf8(vemkoNetd({"status"}).out).trimmed();
 }
 
 bool tablePresent() {
@@ -39,13 +41,13 @@ QString procField(qint64 pid, const QString& field) {
     return {};
 }
 
-qint64 enginePid() {
-    QFile file(helperStateFolder() + "/engine.pid");
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
+unsigned mode(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 0777 : 0;
 }
 
-QString dig(const QStringList& arguments) {
-    return QString::fromUtf8(run(QStringList{"dig", "+short", "+time=2", "+tries=1"} + arguments).out)
+QString dig(const QStringList& arguments, const QString& ns = client) {
+    return QString::fromUtf8(run(QStringList{"dig", "+short", "+time=2", "+tries=1"} + arguments, {}, ns).out)
         .trimmed();
 }
 
@@ -65,7 +67,7 @@ private slots:
     }
     void cleanupTestCase() {
         if (!unavailable()) {
-            netd({"down"});
+            vemkoNetd({"down"});
             down();
         }
     }
@@ -80,7 +82,7 @@ private slots:
     }
     void refusesAnythingButItsVerbs() {
         QFETCH(QStringList, arguments);
-        const Result result = netd(arguments, clientDocument());
+        const Result result = vemkoNetd(arguments, clientDocument());
         QCOMPARE(result.exitCode, 2);
         QVERIFY(!tablePresent());
     }
@@ -97,16 +99,30 @@ private slots:
     }
     void refusesDocuments() {
         QFETCH(QByteArray, document);
-        const Result result = netd({"up"}, document);
+        const Result result = vemkoNetd({"up"}, document);
         QCOMPARE(result.exitCode, 3);
         QVERIFY2(result.err.contains("document refused"), result.err.constData());
         QVERIFY(!tablePresent());
         QCOMPARE(status(), QStringLiteral("down"));
     }
 
+    // On a machine where avahi holds UDP 5353 and another program the preferred redirect port, with
+    // an on-link route a DHCP server pushed (TunnelVision) and two overlapping subnets on the LAN
+    // interface: everything still goes through the tunnel.
     void carriesEverythingThroughTheTunnel() {
+        m_squatters.start(
+            "ip", {"netns", "exec", client, "sh", "-c",
+                   QStringLiteral("socat -u UDP4-RECV:5353,reuseaddr,reuseport /dev/null & exec socat "
+                                  "TCP4-LISTEN:%1,bind=127.0.0.1,reuseport,fork SYSTEM:'echo squatter'")
+                       .arg(netd::preferredPorts.redirect)});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            run({"ss", "-lntu"}).out.contains(":5353 ") &&
+                run({"ss", "-lntu"}).out.contains(QByteArray::number(netd::preferredPorts.redirect)),
+            20000);
+        QCOMPARE(run({"ip", "route", "add", "10.203.0.0/24", "dev", "vkc0", "proto", "dhcp"}).exitCode, 0);
+        QCOMPARE(run({"ip", "addr", "add", "10.201.0.130/25", "dev", "vkc0"}).exitCode, 0);
         // The caller asks for a SOCKS entry open to the LAN: the engine never listens beyond loopback.
-        const Result started = netd({"up"}, clientDocument(vpnServer1, "0.0.0.0"));
+        const Result started = vemkoNetd({"up"}, clientDocument(vpnServer1, "0.0.0.0"));
         QVERIFY2(started.exitCode == 0, started.err.constData());
         QCOMPARE(status(), QStringLiteral("up"));
         const QByteArray listeners = run({"ss", "-ltnuH"}).out;
@@ -114,20 +130,20 @@ private slots:
                  listeners.constData());
 
         // The engine: its own user, no capability in any set, no new privileges.
-        const qint64 pid = enginePid();
+        const qint64 pid = helperEnginePid();
         QVERIFY(pid > 0);
         QVERIFY(procField(pid, "Uid")
                     .startsWith(run({"id", "-u", "vemko-engine"}, {}, std::nullopt).out.trimmed()));
         for (const char* set : {"CapPrm", "CapEff", "CapBnd", "CapAmb"})
             QCOMPARE(procField(pid, set), QStringLiteral("0000000000000000"));
         QCOMPARE(procField(pid, "NoNewPrivs"), QStringLiteral("1"));
-        // Its document: root and the engine's group only.
-        const QString config = helperStateFolder() + "/engine.json";
-        struct stat info {};
-        QCOMPARE(::stat(QFile::encodeName(config).constData(), &info), 0);
-        QCOMPARE(int(info.st_mode & 0777), 0640);
-        QCOMPARE(info.st_uid, 0u);
-        QCOMPARE(QString::fromUtf8(::getgrgid(info.st_gid)->gr_name), QStringLiteral("vemko-engine"));
+        // Its document (the server's credentials) is in no folder; the helper's files are root's
+        // alone, the published status holds no secret.
+        QVERIFY(QFileInfo(QStringLiteral("/proc/%1/fd/0").arg(pid)).symLinkTarget().contains("memfd:"));
+        QCOMPARE(mode(helperStateFolder()), 0700u);
+        for (const QString& file : QDir(helperStateFolder()).entryList(QDir::Files))
+            QCOMPARE(mode(helperStateFolder() + "/" + file), 0600u);
+        QCOMPARE(mode(helperStateFolder() + ".status"), 0644u);
 
         reset();
         const QString viaVpn = QStringLiteral("server=%1 peer=%2").arg(httpHost, vpnServer1);
@@ -152,9 +168,21 @@ private slots:
         QVERIFY(counter("tunnel") > 0);
     }
 
+    // A container behind this machine's bridge (masqueraded, as Docker does): its TCP and DNS go
+    // through the tunnel too, anything else it sends is refused at once, nothing leaks.
+    void carriesContainersToo() {
+        reset();
+        QCOMPARE(curl({"http://" + httpHost + "/"}, container),
+                 QStringLiteral("server=%1 peer=%2").arg(httpHost, vpnServer1));
+        QCOMPARE(dig({"@" + publicResolver, "example.test"}, container), httpHost);
+        QVERIFY(dig({"-p", "7777", "@" + httpHost, "example.test"}, container).contains("unreachable"));
+        QCOMPARE(counter("leak4"), 0);
+        QCOMPARE(counter("lan_dns"), 0);
+    }
+
     // The next candidate needs no rule change: the engine is known by its user id.
     void failsOverToTheNextServer() {
-        const Result started = netd({"up"}, clientDocument(vpnServer2));
+        const Result started = vemkoNetd({"up"}, clientDocument(vpnServer2));
         QVERIFY2(started.exitCode == 0, started.err.constData());
         reset();
         QCOMPARE(curl({"http://example.test/"}),
@@ -163,8 +191,34 @@ private slots:
         QCOMPARE(status(), QStringLiteral("up"));
     }
 
+    // A firewall reload ("nft flush ruleset") while programs are busy: the supervisor's own table
+    // keeps refusing while it puts the rules back, nothing leaves and the tunnel stays up.
+    void aFlushedRulesetComesBackWithoutALeak() {
+        reset();
+        QProcess load;
+        load.start("ip", {"netns", "exec", client, "sh", "-c",
+                          "while :; do curl -s -m1 -o /dev/null http://" + httpHost +
+                              "/ & dig +short +time=1 +tries=1 @" + publicResolver + " example.test; done"});
+        QVERIFY(load.waitForStarted());
+        for (int flush = 0; flush < 10; ++flush) {
+            const qint64 carried = counter("tunnel");
+            QCOMPARE(run({"nft", "flush", "ruleset"}).exitCode, 0);
+            QTRY_VERIFY_WITH_TIMEOUT(tablePresent(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(counter("tunnel") > carried, 20000); // the load goes on through it
+        }
+        load.kill();
+        load.waitForFinished();
+        QCOMPARE(status(), QStringLiteral("up"));
+        QCOMPARE(curl({"http://" + httpHost + "/"}),
+                 QStringLiteral("server=%1 peer=%2").arg(httpHost, vpnServer2));
+        QVERIFY(counter("tunnel") > 0);
+        QCOMPARE(counter("leak4"), 0);
+        QCOMPARE(counter("leak6"), 0);
+        QCOMPARE(counter("lan_dns"), 0);
+    }
+
     void blocksWhenTheEngineDies() {
-        const qint64 pid = enginePid();
+        const qint64 pid = helperEnginePid();
         QVERIFY(pid > 0);
         reset();
         QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
@@ -181,19 +235,90 @@ private slots:
     }
 
     void downLeavesNothing() {
-        const Result stopped = netd({"down"});
+        const Result stopped = vemkoNetd({"down"});
         QVERIFY2(stopped.exitCode == 0, stopped.err.constData());
         QCOMPARE(status(), QStringLiteral("down"));
         QVERIFY(!tablePresent());
-        QCOMPARE(run({"nft", "list", "ruleset"}).out.trimmed(), QByteArray());
+        QVERIFY(!run({"nft", "list", "tables"}).out.contains("vemko"));
+        QCOMPARE(run({"sysctl", "-n", "net.ipv4.conf.all.route_localnet"}).out.trimmed(), QByteArray("0"));
         QCOMPARE(curl({"http://" + httpHost + "/"}),
                  QStringLiteral("server=%1 peer=%2").arg(httpHost, clientAddress));
-        QVERIFY(!QFileInfo::exists(helperStateFolder() + "/engine.json"));
+        QTRY_COMPARE_WITH_TIMEOUT(run({"pgrep", "-u", "vemko-engine"}, {}, std::nullopt).out, QByteArray(),
+                                  20000);
+        m_squatters.kill();
+        m_squatters.waitForFinished();
+        run({"ip", "route", "del", "10.203.0.0/24", "dev", "vkc0"});
+        run({"ip", "addr", "del", "10.201.0.130/25", "dev", "vkc0"});
+    }
+
+    // Nobody else can hold the helper's locks or state; a caller that never closes its input holds
+    // nothing, and a `down` meanwhile does not wait for it.
+    void othersHoldNothing() {
+        const QStringList asNobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        for (const QString& file :
+             {QStringLiteral("verb.lock"), QStringLiteral("supervisor.lock"), QStringLiteral("state")})
+            QVERIFY(run(asNobody + QStringList{"flock", "-n", "-s", helperStateFolder() + "/" + file, "true"})
+                        .exitCode != 0);
+        QProcess stuck;
+        stuck.start("ip", {"netns", "exec", client, helper(), "up"});
+        QVERIFY(stuck.waitForStarted());
+        stuck.write(clientDocument().left(40));
+        stuck.waitForBytesWritten(20000);
+        const Result stopped = vemkoNetd({"down"});
+        QVERIFY2(stopped.exitCode == 0, stopped.err.constData());
+        QCOMPARE(stuck.state(), QProcess::Running); // `down` did not wait for it
+        QVERIFY(stuck.waitForFinished(20000));
+        QCOMPARE(stuck.exitCode(), 3);
+        QVERIFY(stuck.readAllStandardError().contains("did not end in time"));
+        QCOMPARE(status(), QStringLiteral("down"));
+    }
+
+    // Ctrl-C while `up` starts the engine: it undoes itself; the state and the rules always agree.
+    void anInterruptedUpUndoesItself() {
+        int interrupted = 0;
+        for (int attempt = 0; attempt < 10 && interrupted == 0; ++attempt) {
+            QProcess starting;
+            starting.start("ip", {"netns", "exec", client, helper(), "up"});
+            starting.write(clientDocument());
+            starting.waitForBytesWritten(20000);
+            starting.closeWriteChannel();
+            QFile published(helperStateFolder() + ".status");
+            const auto limit = QDeadlineTimer(20000);
+            while (!limit.hasExpired() && starting.state() == QProcess::Running) {
+                if (published.open(QIODevice::ReadOnly) && published.readAll().startsWith("starting")) {
+                    ::kill(pid_t(starting.processId()), SIGINT);
+                    break;
+                }
+                published.close();
+            }
+            QVERIFY(starting.waitForFinished(20000));
+            interrupted += starting.exitCode() == 7;
+            QCOMPARE(status(), starting.exitCode() == 7 ? QStringLiteral("down") : QStringLiteral("up"));
+            QCOMPARE(tablePresent(), starting.exitCode() != 7);
+            vemkoNetd({"down"});
+        }
+        QVERIFY(interrupted > 0);
         QTRY_COMPARE_WITH_TIMEOUT(run({"pgrep", "-u", "vemko-engine"}, {}, std::nullopt).out, QByteArray(),
                                   20000);
     }
 
+    // A program on the SOCKS entry would receive what the app sends through the tunnel: refused.
+    void aSquatterOnTheSocksPortIsRefused() {
+        QProcess squatter;
+        squatter.start("ip",
+                       {"netns", "exec", client, "socat", "TCP4-LISTEN:10808,bind=127.0.0.1,fork", "-"});
+        QTRY_VERIFY_WITH_TIMEOUT(run({"ss", "-lnt"}).out.contains("127.0.0.1:10808 "), 20000);
+        const Result refused = vemkoNetd({"up"}, clientDocument());
+        squatter.kill();
+        squatter.waitForFinished();
+        QCOMPARE(refused.exitCode, 6);
+        QVERIFY2(refused.err.contains("127.0.0.1:10808 is held by another program"), refused.err.constData());
+        QVERIFY(!tablePresent());
+        QCOMPARE(status(), QStringLiteral("down"));
+    }
+
 private:
+    QProcess m_squatters;
     static QByteArray readAllState() {
         QFile file(helperStateFolder() + "/state");
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

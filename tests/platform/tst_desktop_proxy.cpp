@@ -1,9 +1,13 @@
 // The desktop's proxy settings under a private D-Bus session with the dconf backend, as GNOME
-// programs read them: set and read back, restored exactly (keys never set stay unset), the first
-// backup kept across a crash and recovered, and no session bus reported instead of ignored.
+// programs read them: set and read back, restored exactly (keys never set stay unset), put back
+// when the tunnel host is killed with no app running, or else at the next start (the first backup
+// kept across a crash), and no session bus reported instead of ignored.
 #include "platform/DesktopProxy.h"
+#include "platform/LinuxTunnelSystem.h"
 #include "platform/PlatformError.h"
+#include "platform/TunnelHostState.h"
 #include "platform/TunnelMode.h"
+#include "support/NetnsTopology.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -75,19 +79,45 @@ private slots:
         QVERIFY(!proxy.backupPresent());
     }
 
-    // The app died while connected and applied again at the next connect: the backup is still the
-    // user's, and the next start recovers from it.
-    void keepsTheFirstBackupAndRecoversAfterACrash() {
+    // The tunnel host is killed and no app runs: its guard puts the user's settings back.
+    void aKilledHostsSettingsComeBack() {
         set("org.gnome.system.proxy", "mode", "'auto'");
+        const QString before = dump();
+        QTemporaryDir run;
+        QFile engine(run.filePath("engine"));
+        QVERIFY(engine.open(QIODevice::WriteOnly));
+        engine.write(
+            "#!/bin/sh\n[ \"$1\" != -version ] || { echo 'V2Ray 4.34.0 (V2Fly)'; exit; }\nexec sleep 600\n");
+        engine.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        engine.close();
+        QProcess host;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("VEMKO_ENGINE", engine.fileName());
+        host.setProcessEnvironment(environment);
+        host.start(qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-tunnel",
+                   {"--runtime-dir", run.filePath("run"), "--desktop-proxy"});
+        host.write(NetnsTopology::clientDocument());
+        host.waitForBytesWritten(20000);
+        host.closeWriteChannel();
+        QTRY_VERIFY_WITH_TIMEOUT(HostFiles::readState(run.filePath("run")).has_value(), 20000);
+        DesktopProxy().apply(10808, 10809); // what the app does once connected
+        host.kill();
+        QTRY_COMPARE_WITH_TIMEOUT(dump(), before, 20000);
+        QVERIFY(!DesktopProxy().backupPresent());
+    }
+
+    // Guard and host both gone (the app died while connected and applied again at the next connect
+    // before): the next start of the app or vemkoctl puts the user's own settings back first thing.
+    void theNextStartPutsThemBack() {
         set("org.gnome.system.proxy", "autoconfig-url", "'http://wpad/wpad.dat'");
         const QString before = dump();
-        DesktopProxy(m_state.path()).apply(10808, 10809);
-        DesktopProxy(m_state.path()).apply(10808, 10809); // after the crash, connected again
-        DesktopProxy atStart(m_state.path());
-        QVERIFY(atStart.backupPresent());
-        atStart.restore();
+        DesktopProxy().apply(10808, 10809);
+        DesktopProxy().apply(10808, 10809);
+        QTemporaryDir home;
+        LinuxTunnelSystem atStart(home.filePath("vemko-tunnel"), home.filePath("tunnel.json"),
+                                  home.filePath("run"));
         QCOMPARE(dump(), before);
-        QCOMPARE(get("org.gnome.system.proxy", "mode"), QStringLiteral("'auto'"));
+        QVERIFY(!DesktopProxy().backupPresent());
     }
 
     // Without a session bus gsettings "succeeds" and writes nothing: that must be an error.
@@ -135,6 +165,8 @@ int main(int argc, char** argv) {
         environment.insert("HOME", home.path());
         environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
         environment.insert("XDG_RUNTIME_DIR", home.path() + "/run");
+        environment.insert("XDG_STATE_HOME", home.path() + "/state");
+        environment.insert("XDG_CACHE_HOME", home.path() + "/cache");
         environment.insert("GSETTINGS_BACKEND", "dconf");
         QDir(home.path()).mkpath("run");
         QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

@@ -39,6 +39,19 @@ private slots:
         QCOMPARE(modeOf(m_dir.filePath("xdg/cfg/vemko-vpn/tunnel.json")), 0600);
     }
 
+    // Without XDG_RUNTIME_DIR the runtime folder is in the user's own state folder, never a name in
+    // a shared temporary folder that another user could make first; a link in its place is refused.
+    void theRuntimeFolderIsTheUsersOwn() {
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.filePath("state")));
+        const QString folder = TunnelPaths::defaultRuntimeDir();
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        QCOMPARE(folder, m_dir.filePath("state/vemko-vpn/run"));
+        QVERIFY(QFile::link(m_dir.path(), m_dir.filePath("elsewhere")));
+        QVERIFY(!TunnelPaths::ensurePrivateDir(m_dir.filePath("elsewhere")));
+    }
+
     // Temporary copies a killed process left beside the files are cleared when the app starts;
     // anything else of a similar name stays.
     void leftoverTemporariesAreCleared() {

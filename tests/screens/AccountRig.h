@@ -56,8 +56,9 @@ struct AccountRig : UiRig {
         return context;
     }
 
-    // Installs nothing as root: `elevate` stands in for pkexec (it gets "/bin/sh STEP FOLDER"), and
-    // the helper counts as installed with `helperPresent` or once the stand-in made `helperMark()`.
+    // Installs nothing as root: `elevate` stands in for pkexec (it gets "/bin/sh -c SCRIPT NAME STAGE
+    // FILE=SHA256..."), and the helper counts as installed with `helperPresent` or once the stand-in
+    // made `helperMark()`.
     HelperInstaller& helperInstaller() {
         if (!helper) {
             const QString bundle = temp.filePath(QStringLiteral("bundle"));

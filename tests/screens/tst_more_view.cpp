@@ -71,7 +71,7 @@ private slots:
                                << "socks" << none;
         QTest::newRow("system, helper there") << true << none << "system"
                                               << "system" << none;
-        QTest::newRow("system, installed now") << false << R"(test -f "$3/vemko-netd" && touch "$0")"
+        QTest::newRow("system, installed now") << false << R"(test -f "$5/vemko-netd" && touch "$0")"
                                                << "system"
                                                << "system" << none;
         QTest::newRow("system, prompt dismissed") << false << "exit 126"

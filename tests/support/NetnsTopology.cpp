@@ -1,5 +1,7 @@
 #include "support/NetnsTopology.h"
 
+#include "netd/NetnsKey.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -7,7 +9,10 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace NetnsTopology {
@@ -81,15 +86,28 @@ bool up(QString* message) {
 void down() {
     const QString folder = helperStateFolder();
     run({"bash", script(), "down", workDir()}, {}, std::nullopt, 60000);
-    if (!folder.isEmpty())
+    if (!folder.isEmpty()) {
         QDir(folder).removeRecursively();
+        QFile::remove(folder + ".status");
+    }
 }
 
-QString helperStateFolder() {
-    struct stat info {};
-    if (::stat(QFile::encodeName("/run/netns/" + client).constData(), &info) != 0)
-        return {};
-    return QStringLiteral("/run/vemko-netd/net-%1").arg(info.st_ino);
+QString helperStateFolder(const QString& ns) {
+    // The key is asked inside the namespace, by a thread that enters it for the moment.
+    std::string key;
+    std::thread([&] {
+        const int fd = ::open(QFile::encodeName("/run/netns/" + ns).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0)
+            key = netd::netnsKey();
+        if (fd >= 0)
+            ::close(fd);
+    }).join();
+    return key.empty() ? QString() : QStringLiteral("/run/vemko-netd/") + QString::fromStdString(key);
+}
+
+qint64 helperEnginePid() {
+    QFile file(helperStateFolder() + "/engine.pid");
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0).toLongLong() : 0;
 }
 
 qint64 counter(const QString& name) {
@@ -131,8 +149,8 @@ QByteArray clientDocument(const QString& address, const QString& listen) {
     return QJsonDocument(document).toJson(QJsonDocument::Compact);
 }
 
-QString curl(const QStringList& arguments) {
-    const Result result = run(QStringList{"curl", "-sS", "-m", "5"} + arguments);
+QString curl(const QStringList& arguments, const QString& ns) {
+    const Result result = run(QStringList{"curl", "-sS", "-m", "5"} + arguments, {}, ns);
     return result.exitCode == 0 ? QString::fromUtf8(result.out).trimmed()
                                 : QStringLiteral("rc=%1").arg(result.exitCode);
 }

@@ -5,13 +5,14 @@
 #include <QStringList>
 #include <optional>
 
-// The three-namespace test network of the system-wide tunnel (tests/netd/topology.sh): a client,
+// The namespace test network of the system-wide tunnel (tests/netd/topology.sh): a client,
 // a router that is also "the internet", and two VPN servers, with a leak watch on the router.
 // Needs root. Nothing of it touches the machine's own network.
 namespace NetnsTopology {
 
 inline const QString client = QStringLiteral("vemko-t-client");
 inline const QString router = QStringLiteral("vemko-t-inet");
+inline const QString container = QStringLiteral("vemko-t-ctr"); // behind the client's bridge
 inline const QString httpHost = QStringLiteral("10.203.0.1");
 inline const QString publicResolver = QStringLiteral("10.203.0.53");
 inline const QString vpnServer1 = QStringLiteral("10.202.0.2");
@@ -39,8 +40,11 @@ bool ensureEngineUser();
 bool up(QString* message);
 void down();
 
-// The helper's state folder for the client namespace (/run/vemko-netd/net-<inode>).
-QString helperStateFolder();
+// The helper's state folder for a namespace (/run/vemko-netd/<its key>); its published status is
+// that name with ".status".
+QString helperStateFolder(const QString& ns = client);
+// The engine the helper runs in the client namespace; 0 when none.
+qint64 helperEnginePid();
 
 // Router counters: "tunnel", "leak4", "leak6", "lan_dns"; reset() zeroes them and the DNS logs.
 qint64 counter(const QString& name);
@@ -51,7 +55,7 @@ QByteArray publicResolverLog();
 // inbound on 127.0.0.1:10808), with `listen` for that inbound.
 QByteArray clientDocument(const QString& address = vpnServer1, const QString& listen = "127.0.0.1");
 
-// curl from the client: the body, or the exit code as "rc=N".
-QString curl(const QStringList& arguments);
+// curl from the client (or `ns`): the body, or the exit code as "rc=N".
+QString curl(const QStringList& arguments, const QString& ns = client);
 
 } // namespace NetnsTopology

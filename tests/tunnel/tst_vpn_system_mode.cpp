@@ -84,11 +84,6 @@ bool stopServer(const QString& address) {
     return pid > 0 && ::kill(pid_t(pid), SIGKILL) == 0;
 }
 
-qint64 enginePid() {
-    QFile file(helperStateFolder() + "/engine.pid");
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
-}
-
 } // namespace
 
 class VpnSystemMode : public QObject {
@@ -172,8 +167,8 @@ private slots:
         QCOMPARE(vpn.blocked(), false);
 
         // The engine dies: the controller shows the kill switch and the machine stays shut.
-        QVERIFY(enginePid() > 0);
-        QCOMPARE(::kill(pid_t(enginePid()), SIGKILL), 0);
+        QVERIFY(helperEnginePid() > 0);
+        QCOMPARE(::kill(pid_t(helperEnginePid()), SIGKILL), 0);
         QTRY_VERIFY_WITH_TIMEOUT(vpn.blocked(), 20000);
         QCOMPARE(vpn.status(), Vpn::Status::Connecting);
         // Refused at once; or, once the watch has started over on another server, failing inside
