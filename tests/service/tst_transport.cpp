@@ -18,15 +18,6 @@ namespace {
 const QByteArray kPlans =
     R"({"plans":[],"payments":true,"card":true,"stripe_tiers":[],"stripe_trial_days":3})";
 
-template <typename Error, typename T> std::optional<Error> errorOf(QCoro::Task<T> task) {
-    try {
-        runTask(std::move(task));
-    } catch (const Error& error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
 // Answers every request with a 200 that promises a gigabyte and sends `chunk` bytes every
 // `interval` ms for as long as the client reads.
 class EndlessServer : public QObject {
@@ -246,12 +237,9 @@ private slots:
 
     void defaultOriginFollowsTheEnvironment() {
         const auto saved = qgetenv("VEMKO_API_ORIGIN");
-        const bool wasSet = qEnvironmentVariableIsSet("VEMKO_API_ORIGIN");
-        qputenv("VEMKO_API_ORIGIN", "");
-        QCOMPARE(Api::defaultOrigin(), u"https://vemko.app"_s);
         qputenv("VEMKO_API_ORIGIN", "http://staging.example:8080/");
         QCOMPARE(Api::defaultOrigin(), u"http://staging.example:8080"_s);
-        wasSet ? qputenv("VEMKO_API_ORIGIN", saved) : qunsetenv("VEMKO_API_ORIGIN");
+        qputenv("VEMKO_API_ORIGIN", saved);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "device/Keychain.h"
 #include "device/Store.h"
 #include "service/Api.h"
+#include "support/Drive.h"
 #include "support/FakeDefaults.h"
 #include "support/FakeDeviceFacts.h"
 #include "support/FakeSecureStore.h"
@@ -45,3 +46,13 @@ struct ApiFixture {
     TestService service;
     Api api;
 };
+
+// The error of type `Error` a call ends with; nothing when it ends otherwise (another error is rethrown).
+template <typename Error, typename T> std::optional<Error> errorOf(QCoro::Task<T> task) {
+    try {
+        runTask(std::move(task));
+    } catch (const Error& error) {
+        return error;
+    }
+    return std::nullopt;
+}

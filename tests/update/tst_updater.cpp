@@ -1,3 +1,7 @@
+// The updater against the test service: which answers make an offer and start an installation,
+// then the installation from the download to the install script's swap and relaunch. Whatever fails
+// or passes a bound keeps the installed app.
+
 #include "update/InstallScript.h"
 #include "update/UpdaterFixture.h"
 
@@ -14,9 +18,28 @@ const QString damaged = u"архив повреждён"_qs;
 const QString tooLarge = u"архив обновления слишком велик"_qs;
 // Every character a path may hold reaches the install script's commands unchanged and runs nothing.
 const QString hostile = u"it's $(touch PWNED) `touch PWNED2` \"q\" $HOME \\ ;"_qs;
+
+// One check and what it gives; our build is 42.
+struct Offer {
+    qint64 earlier = 0; // an earlier check's build, 0 for none
+    qint64 build = 43;
+    bool automatic = true, autoUpdate = true;
+    bool packaged = false; // installed by the system's package manager
+    qint64 offered = 43;   // 0 for no offer
+    bool installs = false;
+};
+
+// An archive that must not be installed, and the reason shown.
+struct Failure {
+    QString bundle = u"Vemko VPN.AppDir"_qs; // where the signed AppDir lies in the archive; none: 404
+    QString changed;                          // a file written after signing
+    bool otherKey = false;
+    QByteArray damage; // "truncated", or "twice": "VERSIOM" renamed VERSION
+    QString text = damaged;
+};
 } // namespace
 
-class TestUpdaterInstall : public QObject {
+class TestUpdater : public QObject {
     Q_OBJECT
 
     // Offers build 43 and runs the installation to its end.
@@ -29,6 +52,62 @@ class TestUpdaterInstall : public QObject {
     }
 
 private slots:
+    // An offer once made stays: a lower answer later never withdraws it.
+    void offers_data() {
+        QTest::addColumn<Offer>("o");
+        QTest::newRow("equal build") << Offer{.build = 42, .offered = 0};
+        QTest::newRow("higher, on demand") << Offer{.automatic = false};
+        QTest::newRow("higher, automatic, updates on") << Offer{.installs = true};
+        QTest::newRow("higher, automatic, updates off") << Offer{.autoUpdate = false};
+        QTest::newRow("higher, automatic, from a package") << Offer{.packaged = true};
+        QTest::newRow("lower after an offer") << Offer{.earlier = 44, .build = 41, .offered = 44};
+    }
+    void offers() {
+        QFETCH(Offer, o);
+        UpdaterFixture f;
+        if (o.packaged) {
+            f.setup.packageManaged = true;
+            f.updater =
+                std::make_unique<Updater>(f.api.api, f.api.store, f.desktop, f.api.network, f.clock, f.setup);
+            QVERIFY(f.updater->packageManaged());
+        }
+        f.api.defaults.setBoolean(u"auto_update"_qs, o.autoUpdate);
+        if (o.earlier) {
+            f.offer(o.earlier);
+            QVERIFY(f.checkNow());
+        }
+        f.offer(o.build); // same version name as ours: only the build decides
+        QSignalSpy changed(f.updater.get(), &Updater::availableChanged);
+        QVERIFY(f.checkNow(o.automatic));
+
+        QCOMPARE(f.log.value(o.earlier ? 1 : 0), info(u"проверка: на сервере %1, у нас 42"_qs.arg(o.build)));
+        QCOMPARE(f.updater->available() ? f.updater->available()->version_code : 0, o.offered);
+        QCOMPARE(changed.count(), o.offered && !o.earlier ? 1 : 0);
+        // The archive is not found: an installation that ran ends in the download's failure.
+        QCOMPARE(f.archiveRequests(), o.installs ? 1 : 0);
+        QCOMPARE(f.updater->message(),
+                 o.installs ? std::optional(u"Не удалось обновиться: сервер не отдал файл"_qs) : std::nullopt);
+        QCOMPARE(f.progress, o.installs ? QList<int>({0, -1}) : QList<int>());
+    }
+
+    // A failed check only logs the service's word; the earlier offer stays.
+    void failedRequestOnlyLogs() {
+        UpdaterFixture f;
+        f.offer(43);
+        QVERIFY(f.checkNow());
+        f.log.clear();
+        f.api.service.on("GET", "/api/v1/app/version",
+                         ScriptedReply::json(503, QJsonObject{{"error", "Техработы"}}));
+        QSignalSpy available(f.updater.get(), &Updater::availableChanged);
+        QSignalSpy message(f.updater.get(), &Updater::messageChanged);
+        QVERIFY(f.checkNow(true));
+        QCOMPARE(f.log, QStringList{critical(u"проверка не удалась: Техработы"_qs)});
+        QCOMPARE(f.updater->available()->version_code, 43);
+        QCOMPARE(available.count() + message.count(), 0);
+        QCOMPARE(f.updater->progress(), -1);
+        QCOMPARE(f.archiveRequests(), 0);
+    }
+
     void guardsChangeNothing() {
         UpdaterFixture f;
         QVERIFY(f.installNow()); // nothing offered yet
@@ -120,47 +199,36 @@ private slots:
     }
 
     void failuresKeepTheInstalledApp_data() {
-        QTest::addColumn<QString>("bundle");  // where the signed AppDir lies in the archive; none: 404
-        QTest::addColumn<QString>("changed"); // a file written after signing
-        QTest::addColumn<bool>("otherKey");
-        QTest::addColumn<QByteArray>("damage"); // "truncated", or "twice": "VERSIOM" renamed VERSION
-        QTest::addColumn<QString>("text");
-        const QString top = u"Vemko VPN.AppDir"_qs;
-        const QByteArray none;
-        QTest::newRow("not found") << QString() << QString() << false << none << "сервер не отдал файл";
-        QTest::newRow("truncated archive") << top << QString() << false << QByteArray("truncated") << damaged;
+        QTest::addColumn<Failure>("failure");
+        QTest::newRow("not found") << Failure{.bundle = {}, .text = u"сервер не отдал файл"_qs};
+        QTest::newRow("truncated archive") << Failure{.damage = "truncated"};
         // unzip asks whether to replace the first copy: it must read "no answer", not wait for one
-        QTest::newRow("entry twice") << top << "/VERSIOM" << false << QByteArray("twice") << damaged;
-        QTest::newRow("AppDir only nested deeper")
-            << "payload/" + top << QString() << false << none << damaged;
+        QTest::newRow("entry twice") << Failure{.changed = u"/VERSIOM"_qs, .damage = "twice"};
+        QTest::newRow("AppDir only nested deeper") << Failure{.bundle = u"payload/Vemko VPN.AppDir"_qs};
         QTest::newRow("file changed after signing")
-            << top << "/usr/bin/vemko-vpn" << false << none << notSigned;
-        QTest::newRow("signed by another key") << top << QString() << true << none << notSigned;
+            << Failure{.changed = u"/usr/bin/vemko-vpn"_qs, .text = notSigned};
+        QTest::newRow("signed by another key") << Failure{.otherKey = true, .text = notSigned};
     }
     void failuresKeepTheInstalledApp() {
-        QFETCH(QString, bundle);
-        QFETCH(QString, changed);
-        QFETCH(bool, otherKey);
-        QFETCH(QByteArray, damage);
-        QFETCH(QString, text);
+        QFETCH(Failure, failure);
         UpdaterFixture f;
         f.installOld();
-        if (!bundle.isEmpty()) {
-            const QString key = otherKey ? makeKeyPair(f.dir.path(), "other").privatePem : QString();
-            const QString path = f.signedBundle(bundle, u"2.0"_qs, key);
-            if (!changed.isEmpty())
-                writeFile(path + changed, "#!/bin/sh\necho evil\n", true);
+        if (!failure.bundle.isEmpty()) {
+            const QString key = failure.otherKey ? makeKeyPair(f.dir.path(), "other").privatePem : QString();
+            const QString path = f.signedBundle(failure.bundle, u"2.0"_qs, key);
+            if (!failure.changed.isEmpty())
+                writeFile(path + failure.changed, "#!/bin/sh\necho evil\n", true);
             QByteArray archive = f.stagedArchive();
-            if (damage == "truncated")
+            if (failure.damage == "truncated")
                 archive.truncate(archive.size() / 2);
-            else if (damage == "twice")
+            else if (failure.damage == "twice")
                 archive.replace("VERSIOM", "VERSION");
             f.serveArchive(archive);
         }
         QVERIFY(offerAndInstall(f));
         QCOMPARE(f.updater->progress(), -1);
-        QCOMPARE(f.updater->message(), std::optional(u"Не удалось обновиться: "_qs + text));
-        QCOMPARE(f.log.last(), critical(u"обновление не удалось: "_qs + text));
+        QCOMPARE(f.updater->message(), std::optional(u"Не удалось обновиться: "_qs + failure.text));
+        QCOMPARE(f.log.last(), critical(u"обновление не удалось: "_qs + failure.text));
         QCOMPARE(f.desktop.terminations, 0);
         QVERIFY(!QFile::exists(f.scriptPath()));
         QCOMPARE(f.installedVersion(), QByteArray("1.0"));
@@ -281,5 +349,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestUpdaterInstall)
-#include "tst_updater_install.moc"
+QTEST_GUILESS_MAIN(TestUpdater)
+#include "tst_updater.moc"
