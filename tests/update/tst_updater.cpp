@@ -32,9 +32,9 @@ struct Offer {
 // An archive that must not be installed, and the reason shown.
 struct Failure {
     QString bundle = u"Vemko VPN.AppDir"_qs; // where the signed AppDir lies in the archive; none: 404
-    QString changed;                          // a file written after signing
+    QString changed = {};                    // a file written after signing
     bool otherKey = false;
-    QByteArray damage; // "truncated", or "twice": "VERSIOM" renamed VERSION
+    QByteArray damage = {}; // "truncated", or "twice": "VERSIOM" renamed VERSION
     QString text = damaged;
 };
 } // namespace
@@ -85,8 +85,9 @@ private slots:
         QCOMPARE(changed.count(), o.offered && !o.earlier ? 1 : 0);
         // The archive is not found: an installation that ran ends in the download's failure.
         QCOMPARE(f.archiveRequests(), o.installs ? 1 : 0);
-        QCOMPARE(f.updater->message(),
-                 o.installs ? std::optional(u"Не удалось обновиться: сервер не отдал файл"_qs) : std::nullopt);
+        QCOMPARE(f.updater->message(), o.installs
+                                           ? std::optional(u"Не удалось обновиться: сервер не отдал файл"_qs)
+                                           : std::nullopt);
         QCOMPARE(f.progress, o.installs ? QList<int>({0, -1}) : QList<int>());
     }
 
