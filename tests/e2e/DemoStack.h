@@ -14,67 +14,37 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QUuid>
+#include <algorithm>
 #include <memory>
-#include <vector>
 
 namespace demo {
 
-using engine_fixture::freePort;
+using engine_fixture::V2rayServer;
 
+// A listed server: a running engine, or (without an exit address) a dead entry nothing listens on.
 struct Server {
-    QString name;
-    QString exit; // empty: a dead entry
-    QString city;
-    quint16 port = freePort();
-    QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    std::unique_ptr<QProcess> engine;
+    QString name, exit, city;
+    std::unique_ptr<V2rayServer> engine = exit.isEmpty() ? nullptr : std::make_unique<V2rayServer>(exit);
+    quint16 port = engine ? engine->port() : engine_fixture::freePort();
+    QString id = engine ? engine->uuid() : QUuid::createUuid().toString(QUuid::WithoutBraces);
 };
 
 class Stack {
 public:
-    explicit Stack(QString folder) : m_folder(std::move(folder)) {
-        m_servers.push_back({u"Европа Wi-Fi 1"_qs, {}, {}});
-        m_servers.push_back({u"Европа авто"_qs, u"127.0.0.2"_qs, u"Франкфурт"_qs});
-        m_servers.push_back({u"Европа резерв"_qs, u"127.0.0.3"_qs, u"Варшава"_qs});
-        m_servers.push_back({u"Амстердам"_qs, u"127.0.0.4"_qs, u"Амстердам"_qs});
-    }
+    explicit Stack(QString folder) : m_folder(std::move(folder)) {}
     ~Stack() {
-        stopService();
-        for (Server& server : m_servers)
-            if (server.engine) {
-                server.engine->kill();
-                server.engine->waitForFinished();
-            }
+        m_service.terminate();
+        if (!m_service.waitForFinished(5000))
+            m_service.kill();
+        m_service.waitForFinished();
     }
 
-    // Starts the engines and the service; false with `m_failure` set when something did not come up.
+    // Starts the service over the servers; false with `m_failure` set when something did not come up.
     bool start(const QString& serviceBinary) {
-        m_binary = serviceBinary;
         QJsonArray entries;
-        for (Server& server : m_servers) {
+        for (const Server& server : m_servers)
             entries << QJsonObject{{"name", server.name}, {"address", "127.0.0.1"}, {"port", server.port},
                                    {"id", server.id},     {"exit", server.exit},    {"city", server.city}};
-            if (server.exit.isEmpty())
-                continue;
-            const QJsonObject config{
-                {"log", QJsonObject{{"loglevel", "warning"}}},
-                {"inbounds",
-                 QJsonArray{QJsonObject{
-                     {"listen", "127.0.0.1"},
-                     {"port", server.port},
-                     {"protocol", "vmess"},
-                     {"settings", QJsonObject{{"clients", QJsonArray{QJsonObject{{"id", server.id}}}}}}}}},
-                {"outbounds",
-                 QJsonArray{QJsonObject{
-                     {"protocol", "freedom"}, {"sendThrough", server.exit}, {"settings", QJsonObject{}}}}}};
-            server.engine = std::make_unique<QProcess>();
-            server.engine->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            server.engine->setStandardOutputFile(QProcess::nullDevice());
-            server.engine->start(u"v2ray"_qs, {u"-config"_qs, u"stdin:"_qs});
-            server.engine->waitForStarted();
-            server.engine->write(QJsonDocument(config).toJson());
-            server.engine->closeWriteChannel();
-        }
         entries << QJsonObject{{"name", "Нидерланды (скоро)"},
                                {"address", "0.0.0.0"},
                                {"port", 443},
@@ -86,21 +56,21 @@ public:
             return false;
         }
         file.close();
-        return startService(0);
-    }
-
-    // Stops the service and starts it again on the same port over the same data.
-    bool restartService() {
-        stopService();
-        return startService(m_port);
+        m_service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_service.start(serviceBinary, {u"--port"_qs, u"0"_qs, u"--data"_qs, m_folder + u"/service"_qs,
+                                        u"--demo-servers"_qs, serversFile()});
+        // The first line is the port it listens on.
+        while (!m_service.canReadLine() && m_service.waitForReadyRead(30000)) {
+        }
+        m_port = quint16(m_service.readLine().trimmed().toUInt());
+        if (m_port == 0)
+            m_failure = u"vemko-devservice did not start"_qs;
+        return m_port != 0;
     }
 
     bool serversReady() const {
-        for (const Server& server : m_servers)
-            if (server.engine &&
-                (server.engine->state() != QProcess::Running || !engine_fixture::portAccepts(server.port)))
-                return false;
-        return true;
+        return std::all_of(std::begin(m_servers), std::end(m_servers),
+                           [](const Server& server) { return !server.engine || server.engine->ready(); });
     }
     QString origin() const { return u"http://127.0.0.1:%1"_qs.arg(m_port); }
     QString failure() const { return m_failure; }
@@ -108,34 +78,12 @@ public:
 private:
     QString serversFile() const { return m_folder + u"/demo-servers.json"_qs; }
 
-    bool startService(quint16 port) {
-        m_service = std::make_unique<QProcess>();
-        m_service->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_service->start(m_binary, {u"--port"_qs, QString::number(port), u"--data"_qs,
-                                    m_folder + u"/service"_qs, u"--demo-servers"_qs, serversFile()});
-        // The first line is the port it listens on.
-        while (!m_service->canReadLine() && m_service->waitForReadyRead(30000)) {
-        }
-        m_port = quint16(m_service->readLine().trimmed().toUInt());
-        if (m_port == 0)
-            m_failure = u"vemko-devservice did not start"_qs;
-        return m_port != 0;
-    }
-    void stopService() {
-        if (!m_service)
-            return;
-        m_service->terminate();
-        if (!m_service->waitForFinished(5000)) {
-            m_service->kill();
-            m_service->waitForFinished();
-        }
-        m_service.reset();
-    }
-
     QString m_folder;
-    QString m_binary;
-    std::vector<Server> m_servers;
-    std::unique_ptr<QProcess> m_service;
+    const Server m_servers[4]{{u"Европа Wi-Fi 1"_qs, {}, {}},
+                              {u"Европа авто"_qs, u"127.0.0.2"_qs, u"Франкфурт"_qs},
+                              {u"Европа резерв"_qs, u"127.0.0.3"_qs, u"Варшава"_qs},
+                              {u"Амстердам"_qs, u"127.0.0.4"_qs, u"Амстердам"_qs}};
+    QProcess m_service;
     quint16 m_port = 0;
     QString m_failure;
 };

@@ -40,12 +40,17 @@ inline bool portAccepts(quint16 port) {
     return socket.waitForConnected(200);
 }
 
-// A vmess server with a freedom outbound: the far end of a real tunnel, all on loopback.
+// A vmess server with a freedom outbound: the far end of a real tunnel, all on loopback. With
+// `sendThrough` its traffic leaves from that (loopback) address.
 class V2rayServer {
 public:
     static constexpr const char* tunnelOnlyHost = "ipinfo.test";
 
-    V2rayServer() : m_port(freePort()), m_uuid(QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+    explicit V2rayServer(const QString& sendThrough = {})
+        : m_port(freePort()), m_uuid(QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+        QJsonObject freedom{{"protocol", "freedom"}, {"settings", QJsonObject{{"domainStrategy", "UseIP"}}}};
+        if (!sendThrough.isEmpty())
+            freedom.insert("sendThrough", sendThrough);
         const QJsonObject config{
             {"log", QJsonObject{{"loglevel", "warning"}}},
             // A name only this server resolves: a request that reaches it came through the tunnel.
@@ -56,8 +61,7 @@ public:
                  {"port", m_port},
                  {"protocol", "vmess"},
                  {"settings", QJsonObject{{"clients", QJsonArray{QJsonObject{{"id", m_uuid}}}}}}}}},
-            {"outbounds", QJsonArray{QJsonObject{{"protocol", "freedom"},
-                                                 {"settings", QJsonObject{{"domainStrategy", "UseIP"}}}}}}};
+            {"outbounds", QJsonArray{freedom}}};
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.start(QStringLiteral("v2ray"), {QStringLiteral("-config"), QStringLiteral("stdin:")});
