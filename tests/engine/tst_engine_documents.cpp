@@ -23,10 +23,10 @@ engine::EngineInfo engineOf(const char* versionLine, bool geoData) {
     info.geoip = info.geosite = geoData;
     return info;
 }
-const engine::EngineInfo v2ray =
-    engineOf("V2Ray 4.34.0 (V2Fly, a community-driven edition of V2Ray.) Custom", false);
-const engine::EngineInfo xray =
-    engineOf("Xray 25.12.8 (Xray, Penetrates Everything.) 81f8f39 (go1.26.11 linux/amd64)", true);
+const char* const v2rayLine = "V2Ray 4.34.0 (V2Fly, a community-driven edition of V2Ray.) Custom (go1.19.8)";
+const char* const xrayLine = "Xray 25.12.8 (Xray, Penetrates Everything.) 81f8f39 (go1.26.11 linux/amd64)";
+const engine::EngineInfo v2ray = engineOf(v2rayLine, false);
+const engine::EngineInfo xray = engineOf(xrayLine, true);
 
 std::variant<engine::Server, engine::Refusal> read(const QByteArray& entry) {
     return engine::readServer(std::string_view(entry.constData(), size_t(entry.size())));
@@ -60,26 +60,21 @@ class EngineDocuments : public QObject {
 private slots:
     void whatEachEngineRuns_data() {
         QTest::addColumn<QByteArray>("entry");
-        QTest::addColumn<QString>("onV2ray");
+        QTest::addColumn<QString>("onV2ray"); // why it cannot run there; "" : it runs
         QTest::addColumn<QString>("onXray");
-        QTest::newRow("VLESS, REALITY, Vision") << entries::realityVision << "нужен Xray: REALITY"
-                                                << "";
-        QTest::newRow("VLESS, xhttp, uTLS") << entries::xhttp << "нужен Xray: отпечаток TLS"
-                                            << "";
-        QTest::newRow("VMess, ws, TLS") << entries::vmessWs << ""
-                                        << "";
-        QTest::newRow("Trojan, gRPC") << entries::trojanGrpc << "нужен V2Ray 4.36.0 или новее: gRPC"
-                                      << "";
-        QTest::newRow("Trojan, raw") << entries::trojanTcp << ""
-                                     << "";
-        QTest::newRow("Shadowsocks") << entries::shadowsocks << ""
-                                     << "";
-        QTest::newRow("Shadowsocks 2022") << entries::shadowsocks2022 << "нужен Xray: Shadowsocks 2022"
-                                          << "";
-        QTest::newRow("geo rules") << entries::geoRules << "нет геоданных для geoip:ru"
-                                   << "";
-        QTest::newRow("h2 transport") << entries::h2 << ""
-                                      << "Xray 25.12.8 не поддерживает транспорт http";
+        const auto row = [](const char* tag, const QByteArray& entry, const char* onV2ray,
+                            const char* onXray) {
+            QTest::newRow(tag) << entry << QString(onV2ray) << QString(onXray);
+        };
+        row("VLESS, REALITY, Vision", entries::realityVision, "нужен Xray: REALITY", "");
+        row("VLESS, xhttp, uTLS", entries::xhttp, "нужен Xray: отпечаток TLS", "");
+        row("VMess, ws, TLS", entries::vmessWs, "", "");
+        row("Trojan, gRPC", entries::trojanGrpc, "нужен V2Ray 4.36.0 или новее: gRPC", "");
+        row("Trojan, raw", entries::trojanTcp, "", "");
+        row("Shadowsocks", entries::shadowsocks, "", "");
+        row("Shadowsocks 2022", entries::shadowsocks2022, "нужен Xray: Shadowsocks 2022", "");
+        row("geo rules", entries::geoRules, "нет геоданных для geoip:ru", "");
+        row("h2 transport", entries::h2, "", "Xray 25.12.8 не поддерживает транспорт http");
     }
     void whatEachEngineRuns() {
         QFETCH(QByteArray, entry);
@@ -265,12 +260,9 @@ private slots:
 
     void identifiesEngines_data() {
         QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("xray") << "Xray 25.12.8 (Xray, Penetrates Everything.) 81f8f39 (go1.26.11 linux/amd64)"
-                              << "Xray 25.12.8";
-        QTest::newRow("v2ray 4")
-            << "V2Ray 4.34.0 (V2Fly, a community-driven edition of V2Ray.) Custom (go1.19.8)"
-            << "V2Ray 4.34.0";
+        QTest::addColumn<QString>("name"); // "" : not an engine we run
+        QTest::newRow("xray") << xrayLine << "Xray 25.12.8";
+        QTest::newRow("v2ray 4") << v2rayLine << "V2Ray 4.34.0";
         QTest::newRow("v2ray 5 reads another format") << "V2Ray 5.16.1 (V2Fly, a community-driven edition)"
                                                       << "";
         QTest::newRow("anything else") << "Usage: foo [options]"
