@@ -86,8 +86,8 @@ struct ModelRig {
     }
 
     // A signed-in model with its first load done and its requests forgotten.
-    AppModel& loaded() {
-        serveAccount();
+    AppModel& loaded(const QByteArray& document = configs({"Амстердам", "Рига"})) {
+        serveAccount(true, document);
         make();
         api.signIn();
         finish(model->load());
