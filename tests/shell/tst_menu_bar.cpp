@@ -119,7 +119,7 @@ private slots:
         const qint64 off = tray.icon()->icon().cacheKey();
         startMainTask(rig.tunnel().connect(*rig.model->selected()));
         QCOMPARE(tray.symbolName(), QString("shield.lefthalf.filled"));
-        QVERIFY(tray.icon()->icon().cacheKey() != off);
+        QVERIFY(tray.icon()->icon().cacheKey() != off); // the icon shown, not only its name
         QVERIFY(drive([&] { return rig.tunnel().status() == VpnStatus::On; }, &rig.clock));
         QCOMPARE(tray.symbolName(), QString("shield.fill"));
         QVERIFY(!tray.check()); // offscreen there is no tray host: nothing shown, nothing broken
