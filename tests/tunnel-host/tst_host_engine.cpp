@@ -40,6 +40,12 @@ class HostEngineTest : public QObject {
         manager->connection()->start(withOptions ? QJsonObject{{"config", document}} : QJsonObject{});
     }
 
+    // Starts the plain client document and waits until it is connected.
+    void connectPlain() {
+        saveAndStart(text(clientDocument(*m_server)));
+        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
+    }
+
     qint64 hostPid() { return HostFiles::readState(runtimeDir()).value_or(HostState{}).pid; }
 
     static bool hasCapability(const QString& path) {
@@ -184,35 +190,23 @@ private slots:
 
     // A changed installed engine is copied again; an unchanged one is not.
     void engineCopyFollowsTheInstalledBinary() {
-        const QString installed = QStandardPaths::findExecutable("v2ray");
-        if (!hasCapability(installed))
+        if (!hasCapability(QStandardPaths::findExecutable("v2ray")))
             QSKIP("the installed engine carries no file capability: it runs as it is");
-        const QString copy = m_home.path() + "/cache/vemko-vpn/v2ray";
-        saveAndStart(text(clientDocument(*m_server)));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
-        struct stat before {};
-        QCOMPARE(::stat(QFile::encodeName(copy).constData(), &before), 0);
-        connection().stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 20000);
-
-        // An unchanged binary: the same copy is started again.
-        saveAndStart(text(clientDocument(*m_server)));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
-        struct stat same {};
-        QCOMPARE(::stat(QFile::encodeName(copy).constData(), &same), 0);
-        QCOMPARE(same.st_ino, before.st_ino);
-        connection().stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 20000);
-
-        // A copy that no longer matches (an upgraded package looks like this) is replaced.
-        const timespec old[2] = {{1, 0}, {1, 0}};
-        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(copy).constData(), old, 0), 0);
-        saveAndStart(text(clientDocument(*m_server)));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
-        struct stat after {};
-        QCOMPARE(::stat(QFile::encodeName(copy).constData(), &after), 0);
-        QVERIFY(after.st_ino != before.st_ino);
-        QVERIFY(after.st_mtim.tv_sec != 1);
+        const QByteArray copy = QFile::encodeName(m_home.path() + "/cache/vemko-vpn/v2ray");
+        struct stat before {
+        }, same{}, after{};
+        for (struct stat* run : {&before, &same, &after}) {
+            if (run == &after) { // a copy that no longer matches (an upgraded package looks like this)
+                const timespec old[2] = {{1, 0}, {1, 0}};
+                QCOMPARE(::utimensat(AT_FDCWD, copy.constData(), old, 0), 0);
+            }
+            connectPlain();
+            QCOMPARE(::stat(copy.constData(), run), 0);
+            connection().stop();
+            QTRY_VERIFY_WITH_TIMEOUT(!HostFiles::hostRunning(runtimeDir()), 20000);
+        }
+        QCOMPARE(same.st_ino, before.st_ino); // unchanged: the same copy started again
+        QVERIFY(after.st_ino != before.st_ino && after.st_mtim.tv_sec != 1);
     }
 
     // The host ends disconnected with the engine's reason and never reports connected.
@@ -263,8 +257,7 @@ private slots:
         qputenv("VEMKO_ENGINE", QFile::encodeName(folder + "/xray"));
         qputenv("XRAY_STAND_IN_V2RAY", QFile::encodeName(folder + "/v2ray"));
         qputenv("XRAY_STAND_IN_LOG", QFile::encodeName(folder + "/asked"));
-        saveAndStart(text(clientDocument(*m_server)));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
+        connectPlain();
         QCOMPARE(getThroughTunnel(QUrl(m_http->origin() + "/api/v1/ip")), m_body);
         const QByteArray asked = readAll(folder + "/asked");
         QVERIFY2(
@@ -292,8 +285,7 @@ private slots:
         QCOMPARE(fresh.connection().status(), TunnelStatus::Disconnected);
         QVERIFY(!HostFiles::hostRunning(runtimeDir()));
 
-        saveAndStart(text(clientDocument(*m_server)));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
+        connectPlain();
         QCOMPARE(readAll(victim), QByteArray("keep me"));
         QVERIFY(!QFileInfo(HostFiles::logFile(runtimeDir())).isSymLink());
         connection().stop();
@@ -318,8 +310,7 @@ private slots:
 
     // A second start replaces the running host; without options it runs the saved document.
     void secondStartReplacesTheFirstHost() {
-        saveAndStart(text(clientDocument(*m_server)));
-        QTRY_COMPARE_WITH_TIMEOUT(connection().status(), TunnelStatus::Connected, 20000);
+        connectPlain();
         const qint64 firstHost = hostPid();
         const QList<qint64> firstEngines = childProcesses(firstHost);
 
