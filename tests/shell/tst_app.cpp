@@ -1,19 +1,69 @@
-// The app as a whole over the real controllers: the start-up sequence on every showing with one
-// update loop per process, the refresh on becoming active, closing.
+// The app over the real controllers: the window's content (sign-in versus tabs, the toast's timing
+// on the virtual clock, the keyboard and screen-reader walk), the tray menu and icon per state, and
+// the app as a whole (start-up on every showing with one update loop per process, links, the
+// refresh on becoming active, closing).
 
 #include "GuiDesktop.h"
 #include "MainWindow.h"
+#include "MenuBarView.h"
 #include "RootView.h"
+#include "TabBar.h"
+#include "Toast.h"
+#include "Tray.h"
 #include "VemkoVPNApp.h"
 #include "screens/UiRig.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 namespace {
+
+struct RootRig : UiRig {
+    RootView& root() {
+        if (!view)
+            show(new RootView(context()));
+        return static_cast<RootView&>(*view);
+    }
+    Toast& toast() { return *root().toast(); }
+};
+
+struct MenuRig : UiRig {
+    MenuBarView& menu() {
+        if (!bar)
+            bar = std::make_unique<MenuBarView>(
+                *model, tunnel(), desktop, QStringLiteral("https://vemko.example"), [this] { ++raised; },
+                [this] {
+                    quitWhileOn = tunnel().status() != VpnStatus::Off;
+                    ++quits;
+                });
+        return *bar;
+    }
+    QAction* action(const QString& name) {
+        QAction* found = menu().menu()->findChild<QAction*>(name);
+        if (!found || !found->isEnabled())
+            qWarning("no enabled action %s", qPrintable(name));
+        return found;
+    }
+    // The entries of the menu or (with `serverMenu`) of its server list; "—" for a separator.
+    QStringList entries(const QString& submenu = {}) {
+        QStringList texts;
+        if (QMenu* shown = submenu.isEmpty() ? menu().menu() : menu().menu()->findChild<QMenu*>(submenu))
+            for (QAction* entry : shown->actions())
+                texts.append(entry->isSeparator() ? QStringLiteral("—") : entry->text());
+        return texts;
+    }
+
+    int raised = 0;
+    int quits = 0;
+    bool quitWhileOn = true;
+    std::unique_ptr<MenuBarView> bar;
+};
 
 struct AppRig : UiRig {
     AppRig() {
@@ -35,6 +85,171 @@ class AppTest : public QObject {
 private slots:
     void initTestCase() { stillStyle(); }
 
+    // ---- the window's content
+    void signedOutShowsOnlySignInThenTabsWithoutRestart() {
+        RootRig rig;
+        rig.serveAccount();
+        rig.make();
+        QVERIFY(rig.root().signInScreen()->isVisible() && !rig.root().tabBar()->isVisible());
+        rig.service().on("GET", "/api/v1/me", me(true));
+        QVERIFY(rig.finish(rig.model->signInWithToken("link-token")));
+        QVERIFY(rig.root().tabBar()->isVisible() && rig.root().screen(Tab::Home)->isVisible());
+        QVERIFY(!rig.root().signInScreen()->isVisible());
+    }
+
+    void theSelectedTabStays() {
+        RootRig rig;
+        rig.account(true);
+        TabBar* tabs = rig.root().tabBar();
+        for (int click = 0; click < 2; ++click) { // a second click on the selected tab changes nothing
+            QTest::mouseClick(tabs->button(Tab::Devices), Qt::LeftButton);
+            QCOMPARE(rig.root().tab(), Tab::Devices);
+            QVERIFY(rig.root().screen(Tab::Devices)->isVisible());
+            QVERIFY(tabs->button(Tab::Devices)->selected() && !tabs->button(Tab::Home)->selected());
+        }
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(tabs->button(Tab::Devices))->text(QAccessible::Description),
+            QString("выбрана"));
+        QVERIFY(!rig.root().findChild<QWidget*>("screenFade")->isVisible());
+    }
+
+    void toastShowsMessageBeforeErrorAndClearsBothAfterFourSeconds() {
+        RootRig rig;
+        rig.account(true);
+        rig.root();
+        // Flows run without moving virtual time: only the test moves the toast's clock.
+        // A pending payment, then a failing promo code; 3 s later the payment is confirmed.
+        rig.service().on("POST", "/api/v1/promo", refusal(400, "Код не найден"));
+        QVERIFY(rig.pendingPaidOrder());
+        QVERIFY(runTask(rig.model->applyPromo("NOPE")));
+        QCOMPARE(rig.toast().text(), QString("Код не найден"));
+        rig.clock.advance(3s);
+        QVERIFY(runTask(rig.model->checkPayment()));
+        QVERIFY(rig.model->error() && rig.model->message());
+        QCOMPARE(rig.toast().text(), *rig.model->message()); // the message wins over the error
+        rig.clock.advance(999ms);
+        QVERIFY(rig.toast().shown());
+        rig.clock.advance(1ms); // 4 s after it first appeared, not after the new text
+        QVERIFY(!rig.toast().shown());
+        QVERIFY(!rig.model->message() && !rig.model->error());
+        QCOMPARE(rig.toast().y(), rig.root().height()); // slid out below the edge
+
+        // Cleared elsewhere early: the old wait clears nothing of the next toast.
+        QVERIFY(runTask(rig.model->applyPromo("NOPE")));
+        rig.model->clearNotices();
+        QVERIFY(!rig.toast().shown());
+        rig.clock.advance(2s);
+        QVERIFY(runTask(rig.model->applyPromo("NOPE")));
+        rig.clock.advance(2s + 500ms);
+        QVERIFY(rig.toast().shown());
+        QCOMPARE(rig.toast().geometry().bottom() + 1, rig.root().height() - 70);
+        rig.clock.advance(1500ms);
+        QVERIFY(!rig.toast().shown());
+    }
+
+    void keyboardWalkNamesEveryControl() {
+        RootRig rig;
+        rig.account(true);
+        rig.root().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&rig.root()));
+        QWidget* first = rig.root().screen(Tab::Home)->findChild<QWidget*>("powerButton");
+        first->setFocus();
+        QStringList names;
+        QWidget* focused = first;
+        for (int i = 0; i < 12; ++i) {
+            const QString name = QAccessible::queryAccessibleInterface(focused)->text(QAccessible::Name);
+            QVERIFY2(!name.isEmpty(), qPrintable(focused->metaObject()->className()));
+            names.append(name);
+            QTest::keyClick(focused, Qt::Key_Tab);
+            focused = QApplication::focusWidget();
+            if (focused == first)
+                break;
+        }
+        // The power button, the servers in list order, then the tabs.
+        QCOMPARE(names.mid(0, 4), (QStringList{"Подключить", "Амстердам, выбран", "Рига", "Главная"}));
+        QVERIFY2(names.contains("Ещё"), qPrintable(names.join(" | ")));
+        rig.root().tabBar()->button(Tab::More)->setFocus();
+        QTest::keyClick(rig.root().tabBar()->button(Tab::More), Qt::Key_Return);
+        QCOMPARE(rig.root().tab(), Tab::More);
+    }
+
+    // ---- the tray menu and icon
+    void entriesPerState() {
+        MenuRig rig;
+        rig.account(false, 0, {});
+        QCOMPARE(rig.entries(), (QStringList{"Подписка не активна", "—", "Нужна подписка", "—",
+                                             "Открыть Вемко", "Личный кабинет", "—", "Выйти из программы"}));
+        rig.action("mainAction")->trigger();
+        QCOMPARE(rig.raised, 1);
+    }
+
+    void subscribedOffConnectingAndOn() {
+        MenuRig rig;
+        rig.account(true);
+        rig.model->select(rig.model->profiles()[1]);
+        QCOMPARE(rig.entries().mid(0, 3), (QStringList{"Отключено", "—", "Подключить · Рига"}));
+
+        rig.action("mainAction")->trigger();
+        QCOMPARE(rig.entries().mid(0, 3), (QStringList{"Подключаюсь…", "—", "Отключить"}));
+        QVERIFY(drive([&] { return rig.tunnel().status() == VpnStatus::On; }, &rig.clock));
+        QCOMPARE(rig.entries().first(), QString("Подключено · Рига"));
+        rig.action("mainAction")->trigger();
+        QCOMPARE(rig.tunnel().status(), VpnStatus::Off);
+    }
+
+    void choosingAServer_data() {
+        QTest::addColumn<bool>("active");
+        QTest::newRow("subscribed: stores and connects") << true;
+        QTest::newRow("not subscribed: only stores") << false;
+    }
+    void choosingAServer() {
+        QFETCH(bool, active);
+        MenuRig rig;
+        rig.cache(configs({"Амстердам", "Рига"})); // without a subscription the list is the cached one
+        rig.account(active, 44, {"Амстердам", "Рига"});
+        QCOMPARE(rig.model->profiles().size(), 2);
+        rig.menu().menu()->findChild<QMenu*>("serverMenu")->actions()[1]->trigger();
+        QCOMPARE(rig.model->selected()->name, QString("Рига"));
+        QCOMPARE(rig.tunnel().status(), active ? VpnStatus::Connecting : VpnStatus::Off);
+        QCOMPARE(rig.entries("serverMenu"), (QStringList{"Амстердам", "✓ Рига"}));
+    }
+
+    void accountPageAndQuit() {
+        MenuRig rig;
+        rig.account(true);
+        rig.action("account")->trigger();
+        QCOMPARE(rig.desktop.opened, (QList<QUrl>{QUrl("https://vemko.example/account")}));
+        rig.action("openWindow")->trigger();
+        QCOMPARE(rig.raised, 1);
+        startMainTask(rig.tunnel().connect(*rig.model->selected()));
+        QVERIFY(drive([&] { return rig.tunnel().status() == VpnStatus::On; }, &rig.clock));
+        rig.action("quit")->trigger();
+        QCOMPARE(rig.quits, 1);
+        QVERIFY(!rig.quitWhileOn); // the tunnel was stopped before quitting
+
+        // Without a usable service address the account entry opens nothing.
+        rig.desktop.opened.clear();
+        MenuBarView broken(
+            *rig.model, rig.tunnel(), rig.desktop, QStringLiteral("not a url"), [] {}, [] {});
+        broken.menu()->findChild<QAction*>("account")->trigger();
+        QVERIFY(rig.desktop.opened.isEmpty());
+    }
+
+    void trayIconFollowsTheStatus() {
+        MenuRig rig;
+        rig.account(true);
+        Tray tray(rig.menu(), rig.tunnel(), [] {});
+        QCOMPARE(tray.symbolName(), QString("shield"));
+        const qint64 off = tray.icon()->icon().cacheKey();
+        startMainTask(rig.tunnel().connect(*rig.model->selected()));
+        QCOMPARE(tray.symbolName(), QString("shield.lefthalf.filled"));
+        QVERIFY(tray.icon()->icon().cacheKey() != off); // the icon shown, not only its name
+        QVERIFY(drive([&] { return rig.tunnel().status() == VpnStatus::On; }, &rig.clock));
+        QCOMPARE(tray.symbolName(), QString("shield.fill"));
+        QVERIFY(!tray.check()); // offscreen there is no tray host: nothing shown, nothing broken
+    }
+
+    // ---- the app as a whole
     void everyShowingRunsStartupButOneUpdateLoop() {
         AppRig rig;
         rig.app->openWindow();
