@@ -3,20 +3,40 @@
 // that falls over from a dead server, a payment followed to its confirmation, the device limit,
 // Telegram. (That the service keeps its state over a restart: tst_devservice.)
 // Runs as an unprivileged user in a private D-Bus session with its own keyring.
-#include "e2e/DemoStack.h"
 #include "model/AppCore.h"
 #include "support/Drive.h"
 #include "support/PrivateSession.h"
 #include "tunnel-host/EngineFixture.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
+#include <QUuid>
 
 using namespace std::chrono_literals;
 
 namespace {
+
+using engine_fixture::V2rayServer;
+
+// A server of the demo stack: a v2ray server whose traffic leaves from its own loopback address
+// `exit`, or (without one) a dead entry nothing listens on.
+struct DemoServer {
+    QString name, exit, city;
+    std::unique_ptr<V2rayServer> engine = exit.isEmpty() ? nullptr : std::make_unique<V2rayServer>(exit);
+
+    QJsonObject entry() const {
+        return {{"name", name},
+                {"address", "127.0.0.1"},
+                {"port", engine ? engine->port() : engine_fixture::freePort()},
+                {"id", engine ? engine->uuid() : QUuid::createUuid().toString(QUuid::WithoutBraces)},
+                {"exit", exit},
+                {"city", city}};
+    }
+};
 
 // Presses a button of one of the service's browser pages: a form POST, as the browser sends it.
 int pressButton(const QUrl& url, const QByteArray& form = {}) {
@@ -48,7 +68,11 @@ class EndToEnd : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_folder;
-    std::unique_ptr<demo::Stack> m_stack;
+    // The demo stack as `make run` starts it: the real vemko-devservice over its own data folder
+    // and the servers it lists; a placeholder ("0.0.0.0") completes its configs document.
+    std::vector<DemoServer> m_servers;
+    QProcess m_service;
+    QString m_origin;
     std::unique_ptr<AppCore> m_core;
     QString m_runtime;
 
@@ -62,12 +86,34 @@ private slots:
                 QSKIP(qPrintable(u"%1 is not installed"_qs.arg(QString::fromLatin1(tool))));
         QVERIFY2(!engine_fixture::portAccepts(10808), "port 10808 is in use by something else");
         const QString bin = qEnvironmentVariable("VEMKO_BUILD_DIR") + u"/bin"_qs;
-        m_stack = std::make_unique<demo::Stack>(m_folder.path());
-        QVERIFY2(m_stack->start(bin + u"/vemko-devservice"_qs), qPrintable(m_stack->failure()));
-        QTRY_VERIFY_WITH_TIMEOUT(m_stack->serversReady(), 20000);
+        m_servers.push_back({u"Европа Wi-Fi 1"_qs, {}, {}});
+        m_servers.push_back({u"Европа авто"_qs, u"127.0.0.2"_qs, u"Франкфурт"_qs});
+        m_servers.push_back({u"Европа резерв"_qs, u"127.0.0.3"_qs, u"Варшава"_qs});
+        m_servers.push_back({u"Амстердам"_qs, u"127.0.0.4"_qs, u"Амстердам"_qs});
+        QJsonArray entries;
+        for (const DemoServer& server : m_servers)
+            entries << server.entry();
+        entries << QJsonObject{{"name", "Нидерланды (скоро)"},
+                               {"address", "0.0.0.0"},
+                               {"port", 443},
+                               {"id", QUuid::createUuid().toString(QUuid::WithoutBraces)}};
+        QFile list(m_folder.filePath(u"demo-servers.json"_qs));
+        QVERIFY(list.open(QIODevice::WriteOnly) && list.write(QJsonDocument(entries).toJson()) > 0);
+        list.close();
+        m_service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_service.start(bin + u"/vemko-devservice"_qs,
+                        {u"--port"_qs, u"0"_qs, u"--data"_qs, m_folder.filePath(u"service"_qs),
+                         u"--demo-servers"_qs, list.fileName()});
+        while (!m_service.canReadLine() && m_service.waitForReadyRead(30000)) {
+        }
+        const quint16 port = quint16(m_service.readLine().trimmed().toUInt()); // its first line
+        QVERIFY2(port != 0, "vemko-devservice did not start");
+        m_origin = u"http://127.0.0.1:%1"_qs.arg(port);
+        for (const DemoServer& server : m_servers)
+            QTRY_VERIFY_WITH_TIMEOUT(!server.engine || server.engine->ready(), 20000);
 
-        qputenv("VEMKO_API_ORIGIN", m_stack->origin().toUtf8());
-        qputenv("VEMKO_IPINFO_URL", (m_stack->origin() + u"/ipinfo/json"_qs).toUtf8());
+        qputenv("VEMKO_API_ORIGIN", m_origin.toUtf8());
+        qputenv("VEMKO_IPINFO_URL", (m_origin + u"/ipinfo/json"_qs).toUtf8());
         qputenv("VEMKO_TUNNEL_HOST", QFile::encodeName(bin + u"/vemko-tunnel"_qs));
         m_runtime = qEnvironmentVariable("XDG_RUNTIME_DIR") + u"/vemko-vpn"_qs;
         m_core = std::make_unique<AppCore>();
@@ -119,7 +165,7 @@ private slots:
             runTask(model().pay(u"d1-30"_qs, u"sbp"_qs, [&](QUrl url) { checkout = url; }), nullptr, 60s));
         QVERIFY2(!model().error(), qPrintable(model().error().value_or(QString())));
         QVERIFY(model().pendingOrder());
-        QVERIFY(checkout.toString().startsWith(m_stack->origin() + u"/checkout/"_qs));
+        QVERIFY(checkout.toString().startsWith(m_origin + u"/checkout/"_qs));
 
         // The app follows the order while its window is shown; paying is confirmed within seconds.
         const auto watch = spawn(model().watchPayment([] { return true; }));
@@ -140,7 +186,7 @@ private slots:
         LibsecretStore secrets; // the same account's token, as on a second computer
         Keychain keychain(secrets);
         QNetworkAccessManager network;
-        Api api(network, store, keychain, m_stack->origin());
+        Api api(network, store, keychain, m_origin);
         AppModel second(api, store, keychain, vpn(), Clock::system());
         QTRY_VERIFY_WITH_TIMEOUT(second.deviceLimit(), 30000);
         QVERIFY(second.profiles().isEmpty());
@@ -164,7 +210,7 @@ private slots:
         QUrl confirm;
         auto flow = model().signInWithTelegram([&](QUrl url) { confirm = url; });
         QTRY_VERIFY_WITH_TIMEOUT(!confirm.isEmpty(), 30000);
-        QVERIFY(confirm.toString().startsWith(m_stack->origin() + u"/tg/"_qs));
+        QVERIFY(confirm.toString().startsWith(m_origin + u"/tg/"_qs));
         QCOMPARE(pressButton(QUrl(confirm.toString() + u"/confirm"_qs), "telegram=%40e2e_user"), 200);
         QVERIFY(runTask(std::move(flow), nullptr, 60s));
         QVERIFY2(!model().error(), qPrintable(model().error().value_or(QString())));
@@ -181,7 +227,11 @@ private slots:
         if (host > 0)
             QTRY_VERIFY_WITH_TIMEOUT(engine_fixture::processGone(host), 20000);
         m_core.reset();
-        m_stack.reset();
+        m_service.terminate();
+        if (!m_service.waitForFinished(5000))
+            m_service.kill();
+        m_service.waitForFinished();
+        m_servers.clear();
         QTRY_VERIFY_WITH_TIMEOUT(engine_fixture::childProcesses(QCoreApplication::applicationPid()).isEmpty(),
                                  20000);
         QTRY_VERIFY_WITH_TIMEOUT(!engine_fixture::portAccepts(10808), 20000);
