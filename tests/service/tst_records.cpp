@@ -1,6 +1,6 @@
 // Decoding the service's records: presence, exact JSON types, value equality; and splitting the
 // configs document into selectable servers. (That every record reads every member under its own
-// name is checked end to end by tst_endpoints.)
+// name is checked end to end by tst_api.)
 
 #include "service/Api.h"
 #include "service/Errors.h"
