@@ -1,8 +1,5 @@
-// The app over the real controllers: the window's content (sign-in versus tabs, the toast's timing
-// on the virtual clock, the keyboard and screen-reader walk), the tray menu and icon per state, the
-// app as a whole (start-up on every showing with one update loop per process, links, the refresh on
-// becoming active, closing), and how a "vemko" link reaches it (the desktop entry that makes
-// vemko-vpn the links' handler; one GUI per user, a second launch handing its link to the first).
+// The app over the real controllers: the window's content, the tray menu and icon, the app as a
+// whole, and how a "vemko" link from the desktop or a second launch reaches it.
 
 #include "DesktopEntry.h"
 #include "GuiDesktop.h"
