@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QProxyStyle>
@@ -32,23 +33,14 @@ inline void stillStyle() {
     installKeyActivation(*qApp);
 }
 
-// A plain active account with `fields` laid over it (a null field removes that member).
+// A plain active account with `fields` laid over it (a null field reads as absent).
 inline QJsonObject accountWith(const QJsonObject& fields = {}) {
-    QJsonObject account{{"email", "u@example.com"},
-                        {"active", true},
-                        {"expire_at", "2026-03-01T00:00:00Z"},
-                        {"devices_limit", 3},
-                        {"devices_used", 1},
-                        {"devices", QJsonArray{}},
-                        {"trial_available", false},
-                        {"promo_available", false},
-                        {"support_url", "https://t.me/vemko_support"}};
-    for (auto it = fields.begin(); it != fields.end(); ++it) {
-        if (it.value().isNull())
-            account.remove(it.key());
-        else
-            account.insert(it.key(), it.value());
-    }
+    QJsonObject account = QJsonDocument::fromJson(R"({"email":"u@example.com","active":true,"devices":[],
+        "expire_at":"2026-03-01T00:00:00Z","devices_limit":3,"devices_used":1,"trial_available":false,
+        "promo_available":false,"support_url":"https://t.me/vemko_support"})")
+                              .object();
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        account.insert(it.key(), it.value());
     return account;
 }
 
@@ -77,10 +69,8 @@ struct UiRig : ModelRig {
 
     // A payment started: the service takes it as order 7, which it then reports paid.
     bool pendingPaidOrder() {
-        service().on("POST", "/api/v1/pay",
-                     ScriptedReply::json(
-                         200, QJsonObject{{"order_id", 7}, {"amount", 299}, {"url", "https://p.example/7"}}));
-        service().on("GET", "/api/v1/pay/7", ScriptedReply::json(200, QJsonObject{{"status", "paid"}}));
+        service().on("POST", "/api/v1/pay", ok(R"({"order_id":7,"amount":299,"url":"https://p.example/7"})"));
+        service().on("GET", "/api/v1/pay/7", ok(R"({"status":"paid"})"));
         return runTask(model->pay("m1", "sbp", {}));
     }
 

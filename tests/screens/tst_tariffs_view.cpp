@@ -15,7 +15,9 @@ namespace {
 QJsonObject plan(const QString& code, qint64 days, qint64 devices, qint64 price) {
     return {{"code", code}, {"days", days}, {"devices", devices}, {"price", price}};
 }
-
+QJsonObject tier(qint64 devices, double monthly, double yearly) {
+    return {{"devices", devices}, {"monthly", monthly}, {"yearly", yearly}};
+}
 QJsonObject catalogue(const QJsonArray& plans, bool card = false, const QJsonArray& tiers = {},
                       qint64 trial = 0) {
     return {{"plans", plans},
@@ -23,10 +25,6 @@ QJsonObject catalogue(const QJsonArray& plans, bool card = false, const QJsonArr
             {"card", card},
             {"stripe_tiers", tiers},
             {"stripe_trial_days", trial}};
-}
-
-QJsonObject tier(qint64 devices, double monthly, double yearly) {
-    return {{"devices", devices}, {"monthly", monthly}, {"yearly", yearly}};
 }
 
 struct TariffsRig : AccountRig {
