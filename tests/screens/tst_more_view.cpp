@@ -135,11 +135,13 @@ private slots:
     // Fixed nouns whatever the numbers; the link is copied, not the code.
     void referral() {
         MoreRig rig;
+        const QString link = "https://vemko.app/r/VEMKO-42";
         rig.serve();
         rig.service().on(
             "GET", "/api/v1/referral",
-            ok(R"({"code":"VEMKO-42","link":"https://vemko.app/r/VEMKO-42","invited":12,"paid":5,)"
-               R"("days":31,"days_invite":2,"days_paid":7,"days_friend":5})"));
+            ok(QString(R"({"code":"VEMKO-42","link":"%1","invited":12,"paid":5,"days":31,"days_invite":2,)"
+                       R"("days_paid":7,"days_friend":5})")
+                   .arg(link)));
         rig.open();
         QCOMPARE(rig.text("referralBadge"), "+7 дней бесплатно");
         QCOMPARE(rig.text("referralText"),
@@ -149,7 +151,7 @@ private slots:
         QCOMPARE((QStringList{rig.text("statInvited"), rig.text("statPaid"), rig.text("statDays")}),
                  (QStringList{"12", "5", "31"}));
         rig.click("copyLinkButton");
-        QCOMPARE(rig.desktop.copied, QStringList{"https://vemko.app/r/VEMKO-42"});
+        QCOMPARE(rig.desktop.copied, QStringList{link});
         rig.click("supportButton");
         QCOMPARE(rig.desktop.opened, QList<QUrl>{QUrl("https://t.me/vemko_support")});
     }

@@ -81,21 +81,19 @@ private slots:
 
     void cardSection_data() {
         QTest::addColumn<bool>("card");
-        QTest::addColumn<bool>("tiers");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("card and tiers") << true << true << true;
-        QTest::newRow("card, no tiers") << true << false << false;
-        QTest::newRow("tiers, no card") << false << true << false;
+        QTest::addColumn<bool>("tiers"); // the section needs both
+        QTest::newRow("card and tiers") << true << true;
+        QTest::newRow("card, no tiers") << true << false;
+        QTest::newRow("tiers, no card") << false << true;
     }
     void cardSection() {
         QFETCH(bool, card);
         QFETCH(bool, tiers);
-        QFETCH(bool, shown);
         TariffsRig rig;
         rig.tariffs(
             catalogue({plan("a", 30, 3, 299)}, card, tiers ? QJsonArray{tier(3, 4.5, 48)} : QJsonArray{}));
-        QCOMPARE(rig.shown("stripeSection"), shown);
-        QCOMPARE(rig.shown("oneOffCaption"), shown);
+        QCOMPARE(rig.shown("stripeSection"), card && tiers);
+        QCOMPARE(rig.shown("oneOffCaption"), card && tiers);
     }
 
     void tierTexts_data() {
@@ -131,9 +129,8 @@ private slots:
         QTest::mouseClick(rig.find<Segmented>("billingControl")->segment(1), Qt::LeftButton);
         QTest::mouseClick(rig.find<QPushButton>("tier_3", "subscribeButton"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(rig.desktop.opened, QList<QUrl>{QUrl(checkout)}, 20000);
-        const QJsonValue sent = rig.service().requests("POST", "/api/v1/subscribe/stripe").first().json();
-        QCOMPARE(sent["interval"].toString(), "year");
-        QCOMPARE(sent["devices"].toInteger(), 3);
+        QCOMPARE(rig.service().requests("POST", "/api/v1/subscribe/stripe").first().json().toObject(),
+                 (QJsonObject{{"devices", 3}, {"interval", "year"}}));
     }
 
     // A payment remembers its order and opens its page, and the screen says it waits for it, with
@@ -147,11 +144,9 @@ private slots:
             ScriptedReply::json(200, QJsonObject{{"order_id", 5}, {"amount", 299}, {"url", page}}));
         rig.pay("m1", "sbp");
         QTRY_COMPARE_WITH_TIMEOUT(rig.model->pendingOrder(), std::optional<qint64>(5), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.model->busy(), 20000);
-        QCOMPARE(rig.desktop.opened, QList<QUrl>{QUrl(page)});
-        const QJsonValue sent = rig.service().requests("POST", "/api/v1/pay").first().json();
-        QCOMPARE(sent["plan"].toString(), "m1");
-        QCOMPARE(sent["method"].toString(), "sbp");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.desktop.opened, QList<QUrl>{QUrl(page)}, 20000);
+        QCOMPARE(rig.service().requests("POST", "/api/v1/pay").first().json().toObject(),
+                 (QJsonObject{{"plan", "m1"}, {"method", "sbp"}}));
 
         rig.service().enqueue("POST", "/api/v1/pay", refusal(402, "Оплата недоступна"));
         rig.pay("m1", "crypto");
