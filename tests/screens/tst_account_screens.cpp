@@ -307,15 +307,6 @@ private slots:
 
     // ---- devices: the counts, one card per device with its texts, the mark of this computer,
     // and unbinding
-    void devicesWithoutAccount() {
-        DevicesRig rig;
-        rig.serveAccount();
-        rig.make();
-        rig.show(makeDevicesScreen(rig.context(), nullptr));
-        QCOMPARE(rig.find<ScreenHeader>({})->subtitle(), "занято 0 из 1");
-        QVERIFY(rig.shown("devicesEmpty"));
-    }
-
     // Names, details and the mark, in the service's order: the mark needs the exact identifier.
     void cardsInServiceOrder() {
         DevicesRig rig;
@@ -368,15 +359,6 @@ private slots:
         rig.view->show();
         QCOMPARE(rig.find<Segmented>("devicesControl")->value(), 3);
         QCOMPARE(rig.planCodes(), QStringList{"a"});
-    }
-
-    void withoutAccountStartsAtOne() {
-        TariffsRig rig;
-        rig.serveAccount();
-        rig.make();
-        rig.show(makeTariffsScreen(rig.context(), nullptr));
-        QCOMPARE(rig.find<Segmented>("devicesControl")->value(), 1);
-        QCOMPARE(rig.find<Segmented>("devicesControl")->segment(1)->isChecked(), true);
     }
 
     void cardSection_data() {
@@ -551,10 +533,17 @@ private slots:
         QVERIFY(rig.find<QAbstractButton>("mode_socks")->isEnabled());
     }
 
-    void signedOut() {
+    // Signed out, each screen shows its empty state; the device control starts at one.
+    void screensWithoutAccount() {
         MoreRig rig;
         rig.serveAccount();
         rig.make();
+        rig.show(makeDevicesScreen(rig.context(), nullptr));
+        QCOMPARE(rig.find<ScreenHeader>({})->subtitle(), "занято 0 из 1");
+        QVERIFY(rig.shown("devicesEmpty"));
+        rig.show(makeTariffsScreen(rig.context(), nullptr));
+        QCOMPARE(rig.find<Segmented>("devicesControl")->value(), 1);
+        QVERIFY(rig.find<Segmented>("devicesControl")->segment(1)->isChecked());
         rig.show(makeMoreScreen(rig.context(), nullptr));
         QCOMPARE(rig.find<ScreenHeader>({})->subtitle(), "аккаунт");
         QVERIFY(!rig.shown("promoCard") && !rig.shown("referralCard"));
