@@ -88,15 +88,21 @@ std::string cacheKey(const std::string& binary) {
            std::to_string(info.st_mtim.tv_nsec) + "\t" + std::to_string(info.st_ino);
 }
 
-std::string cachedVersionLine(const std::string& binary, const std::string& cacheFile) {
-    const std::string key = cacheKey(binary);
-    if (cacheFile.empty() || key.empty())
-        return versionLine(binary);
+std::optional<std::string> cachedLine(const std::string& key, const std::string& cacheFile) {
     std::ifstream cache(cacheFile);
     std::string line;
     while (std::getline(cache, line))
         if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 && line[key.size()] == '\t')
             return line.substr(key.size() + 1);
+    return std::nullopt;
+}
+
+std::string cachedVersionLine(const std::string& binary, const std::string& cacheFile) {
+    const std::string key = cacheKey(binary);
+    if (cacheFile.empty() || key.empty())
+        return versionLine(binary);
+    if (auto cached = cachedLine(key, cacheFile))
+        return *cached;
     std::string answer = versionLine(binary);
     if (!answer.empty()) {
         // One line per binary, the newest last; a private file of this user.
@@ -207,6 +213,11 @@ Discovered discoverForRoot(const std::vector<std::string>& candidates) {
         return {engine, {}};
     }
     return {std::nullopt, "no root-owned engine"};
+}
+
+bool answeredBefore(const std::string& binary, const std::string& cacheFile) {
+    const std::string key = cacheKey(binary);
+    return !key.empty() && !cacheFile.empty() && cachedLine(key, cacheFile).has_value();
 }
 
 } // namespace engine

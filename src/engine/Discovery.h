@@ -34,4 +34,8 @@ Discovered discoverForRoot(const std::vector<std::string>& candidates);
 // deadline; empty when it gives none.
 std::string versionLine(const std::string& binary);
 
+// True when this very file (same path, size, time and inode) answered its version command before:
+// it runs, and asking it again would only cost a process start.
+bool answeredBefore(const std::string& binary, const std::string& cacheFile);
+
 } // namespace engine

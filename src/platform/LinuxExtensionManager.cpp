@@ -1,5 +1,7 @@
 #include "platform/LinuxExtensionManager.h"
 
+#include "platform/TunnelEngine.h"
+
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
@@ -14,8 +16,9 @@ constexpr int engineCheckTimeoutMs = 5000;
 const QString hostMissing = QStringLiteral("Не найден компонент vemko-tunnel. Переустановите Вемко VPN.");
 const QString engineMissing = QStringLiteral("Не найден движок туннеля: установите Xray или пакет v2ray "
                                              "(sudo apt install v2ray) и повторите.");
-const QString engineBroken = QStringLiteral("Движок туннеля не запускается. Переустановите Xray или пакет v2ray "
-                                            "(sudo apt install --reinstall v2ray) и повторите.");
+const QString engineBroken =
+    QStringLiteral("Движок туннеля не запускается. Переустановите Xray или пакет v2ray "
+                   "(sudo apt install --reinstall v2ray) и повторите.");
 
 // The delegate is usually a QObject (the tunnel controller): a gone delegate gets no callback.
 class DelegateRef {
@@ -86,7 +89,9 @@ void LinuxExtensionManager::submitActivation(const QString& identifier, Extensio
     else if (engine.isEmpty() || !isExecutableFile(engine))
         failure = engineMissing;
     const QString identity = failure ? QString() : engineIdentity(engine);
-    if (failure || enginesThatRan().contains(identity)) {
+    // The engine search asked this very file for its version already (now or in an earlier run):
+    // it runs, and another check would only delay the first connect by a process start.
+    if (failure || enginesThatRan().contains(identity) || TunnelEngine::answeredBefore(engine)) {
         QMetaObject::invokeMethod(
             m_context.get(), [ref, identifier, failure] { deliver(ref, identifier, failure); },
             Qt::QueuedConnection);

@@ -13,6 +13,13 @@ std::string environment(const char* name) {
     return qEnvironmentVariable(name).toStdString();
 }
 
+std::string versionCache() {
+    const QString cacheDir = TunnelPaths::defaultCacheDir();
+    return TunnelPaths::ensurePrivateDir(cacheDir)
+               ? QFile::encodeName(cacheDir + QStringLiteral("/engine-version")).toStdString()
+               : std::string();
+}
+
 engine::Places places() {
     engine::Places places;
     places.override = environment("VEMKO_ENGINE");
@@ -21,9 +28,7 @@ engine::Places places() {
     places.assetOverride = environment("XRAY_LOCATION_ASSET");
     if (places.assetOverride.empty())
         places.assetOverride = environment("V2RAY_LOCATION_ASSET");
-    const QString cacheDir = TunnelPaths::defaultCacheDir();
-    if (TunnelPaths::ensurePrivateDir(cacheDir))
-        places.cacheFile = QFile::encodeName(cacheDir + QStringLiteral("/engine-version")).toStdString();
+    places.cacheFile = versionCache();
     return places;
 }
 
@@ -37,6 +42,10 @@ const engine::Discovered& found() {
 QString name() {
     const auto& engine = found().engine;
     return engine ? QString::fromStdString(engine->name()) : QString();
+}
+
+bool answeredBefore(const QString& binary) {
+    return engine::answeredBefore(QFile::encodeName(binary).toStdString(), versionCache());
 }
 
 } // namespace TunnelEngine

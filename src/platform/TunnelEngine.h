@@ -14,4 +14,7 @@ const engine::Discovered& found();
 // "Xray 25.12.8", or empty without an engine.
 QString name();
 
+// This very engine file answered its version command before, in this process or an earlier one.
+bool answeredBefore(const QString& binary);
+
 } // namespace TunnelEngine

@@ -1,4 +1,5 @@
 // Activation of the tunnel component on Linux: vemko-tunnel and the engine must be there and run.
+#include "engine/Discovery.h"
 #include "platform/LinuxExtensionManager.h"
 
 #include <QSignalSpy>
@@ -63,6 +64,7 @@ class LinuxExtensionManagerTest : public QObject {
 
 private slots:
     void initTestCase() {
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_dir.path() + "/cache"));
         m_host = qEnvironmentVariable("VEMKO_BUILD_DIR") + "/bin/vemko-tunnel";
         QVERIFY2(QFileInfo(m_host).isExecutable(), qPrintable(m_host));
     }
@@ -124,6 +126,21 @@ private slots:
         }
         QCOMPARE(runCount(), 1);
 
+        // An engine the engine search already asked for its version, here or in an earlier run,
+        // is not asked again: the first connect of a session starts no extra process.
+        const QString found =
+            script("xray-found", "echo run >> '" + QFile::encodeName(runs) +
+                                     "'; echo 'Xray 25.1.1 (Xray, Penetrates Everything.)'");
+        QVERIFY(
+            engine::discover({.override = found.toStdString(),
+                              .cacheFile = QFile::encodeName(TunnelPaths::defaultCacheDir()).toStdString() +
+                                           "/engine-version"})
+                .engine);
+        LinuxExtensionManager searched(m_host, found);
+        QCOMPARE(activate(searched), QStringList{"finished:" + id});
+        QCOMPARE(runCount(), 2);
+        QFile::remove(found);
+
         // A replaced binary is a different engine: checked again, and a broken one fails.
         QFile::remove(engine);
         script("v2ray-counted", "echo run >> '" + QFile::encodeName(runs) + "'; exit 1");
@@ -132,7 +149,7 @@ private slots:
         QVERIFY2(broken.size() == 1 &&
                      broken[0].startsWith("failed:" + id + ":Движок туннеля не запускается"),
                  qPrintable(broken.join(u'|')));
-        QCOMPARE(runCount(), 2);
+        QCOMPARE(runCount(), 3);
 
         QFile::remove(engine);
         LinuxExtensionManager removed(m_host, engine);
