@@ -131,11 +131,11 @@ private slots:
         const QString found =
             script("xray-found", "echo run >> '" + QFile::encodeName(runs) +
                                      "'; echo 'Xray 25.1.1 (Xray, Penetrates Everything.)'");
-        QVERIFY(
-            engine::discover({.override = found.toStdString(),
-                              .cacheFile = QFile::encodeName(TunnelPaths::defaultCacheDir()).toStdString() +
-                                           "/engine-version"})
-                .engine);
+        engine::Places places;
+        places.override = found.toStdString();
+        places.cacheFile =
+            QFile::encodeName(TunnelPaths::defaultCacheDir()).toStdString() + "/engine-version";
+        QVERIFY(engine::discover(places).engine);
         LinuxExtensionManager searched(m_host, found);
         QCOMPARE(activate(searched), QStringList{"finished:" + id});
         QCOMPARE(runCount(), 2);
