@@ -3,89 +3,23 @@
 // then the first GET that succeeds through its SOCKS port. BENCH_TRACE=1 prints where each run
 // spends its time (tunnel status changes and requests, in ms from the connect call).
 
-#include "device/Store.h"
-#include "platform/Clock.h"
-#include "platform/Defaults.h"
-#include "platform/LinuxExtensionManager.h"
-#include "platform/LinuxTunnelSystem.h"
-#include "platform/MainTask.h"
+#include "TunnelBenchRig.h"
 #include "platform/TunnelEngine.h"
-#include "platform/TunnelHostState.h"
-#include "support/Drive.h"
-#include "support/FakeDesktop.h"
-#include "support/FakeDeviceFacts.h"
-#include "support/TestService.h"
-#include "tunnel-host/EngineFixture.h"
 #include "tunnel/TunnelConfig.h"
-#include "tunnel/Vpn.h"
 
-#include <QCoreApplication>
 #include <QCoroNetworkReply>
 #include <QCoroTimer>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <algorithm>
-#include <cstdio>
+#include <QProcess>
 
 using namespace engine_fixture;
+using namespace bench;
 using namespace std::chrono_literals;
 
 namespace {
 
-const int kRuns = qEnvironmentVariableIntValue("BENCH_ROUNDS") > 0 ? qEnvironmentVariableIntValue("BENCH_ROUNDS") : 10;
-
-struct Spread {
-    double min = 0, median = 0, max = 0;
-};
-
-Spread spread(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return {values.front(), values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2,
-            values.back()};
-}
-
-QString loadAverage() {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(u' ', 0, 2)
-                                          : QStringLiteral("?");
-}
-
-double rssMb(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
-
-// Runs the event loop until the task ends. A plain loop, not the tests' drive(): its polling would
-// take a core from the engine being timed.
-bool runOnLoop(QCoro::Task<> task, std::chrono::milliseconds limit = 60s) {
-    QEventLoop loop;
-    bool done = false;
-    startMainTask([](QCoro::Task<> body, QEventLoop* quit, bool* flag) -> QCoro::Task<> {
-        co_await std::move(body);
-        *flag = true;
-        quit->quit();
-    }(std::move(task), &loop, &done));
-    if (!done) {
-        QTimer::singleShot(limit, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done;
-}
-
-void waitUntil(const std::function<bool()>& done) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done() && waited.elapsed() < 15000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
+const int kRuns = qEnvironmentVariableIntValue("BENCH_ROUNDS") > 0
+                      ? qEnvironmentVariableIntValue("BENCH_ROUNDS")
+                      : 10;
 
 // One GET through the SOCKS port; true when the probe's answer came back.
 QCoro::Task<bool> getOnce(QNetworkAccessManager* network, QUrl url) {
@@ -155,40 +89,14 @@ double windowMb(const QString& mode) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QTemporaryDir home;
-    QDir(home.path()).mkpath("run");
-    const QString runtimeDir = home.path() + "/run/vemko-vpn";
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path() + "/run"));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/config"));
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(home.path() + "/cache"));
-    QString host = qEnvironmentVariable("VEMKO_TUNNEL_HOST");
-    if (host.isEmpty())
-        host = QCoreApplication::applicationDirPath() + "/../bin/vemko-tunnel";
-    qputenv("VEMKO_TUNNEL_HOST", QFile::encodeName(host));
-    if (portAccepts(10808)) {
-        std::fprintf(stderr, "port 10808 is in use\n");
-        return 1;
-    }
-
-    V2rayServer server;
-    waitUntil([&] { return server.ready(); });
-    TestService service;
-    service.on("GET", "/api/v1/ip", ScriptedReply::text(200, R"({"exit":"127.0.0.1"})", "application/json"));
-    service.on("GET", "/json", ScriptedReply::text(200, R"({"ip":"127.0.0.1","city":"Loopback"})"));
-    const ServerProfile profile = serverAt("Амстердам", server.port(), server.uuid());
+    TunnelRig rig;
+    const ServerProfile profile = serverAt("Амстердам", rig.server.port(), rig.server.uuid());
     const QString document = makeConfig(profile, *TunnelEngine::found().engine);
-    const QUrl url(service.origin() + "/api/v1/ip");
-
-    LinuxTunnelSystem system(host, home.path() + "/config/vemko-vpn/tunnel.json", runtimeDir);
-    LinuxExtensionManager extensions(host);
-    MemoryDefaults defaults;
-    FakeDeviceFacts facts;
-    Store store(defaults, facts);
-    FakeDesktop desktop;
-    QNetworkAccessManager lookup;
-    lookup.setProxy(QNetworkProxy::NoProxy);
-    Vpn vpn(system, extensions, store, Clock::system(), desktop, lookup, service.origin(),
-            service.origin() + "/json");
+    const QUrl url(rig.service.origin() + "/api/v1/ip");
+    LinuxTunnelSystem& system = rig.system;
+    Vpn& vpn = rig.vpn;
+    TestService& service = rig.service;
+    const QString& runtimeDir = rig.runtimeDir;
 
     // Each round: the bare engine to its first answer, then connect to the passed probe, then connect
     // again with a GET asking through the port from the moment connect is pressed.
