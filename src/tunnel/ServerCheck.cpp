@@ -1,10 +1,11 @@
 #include "tunnel/ServerCheck.h"
 
+#include "engine/Server.h"
 #include "platform/Clock.h"
 #include "platform/MainTask.h"
 #include "tunnel/OneShot.h"
 
-#include <QJsonArray>
+#include <QJsonDocument>
 #include <QNetworkProxy>
 #include <QTcpSocket>
 
@@ -19,15 +20,24 @@ QCoro::Task<> wakeAfter(Clock* clock, std::chrono::milliseconds limit,
 } // namespace
 
 std::optional<ServerEndpoint> serverEndpoint(const QJsonObject& config) {
-    for (const QJsonValue outbound : config.value(QLatin1String("outbounds")).toArray()) {
-        const QJsonObject settings = outbound.toObject().value(QLatin1String("settings")).toObject();
-        for (const char* list : {"vnext", "servers"}) {
-            const QJsonObject first = settings.value(QLatin1String(list)).toArray().at(0).toObject();
-            const QString host = first.value(QLatin1String("address")).toString();
-            const qint64 port = first.value(QLatin1String("port")).toInteger();
-            if (!host.isEmpty() && port > 0 && port <= 65535)
-                return ServerEndpoint{host, static_cast<quint16>(port)};
-        }
+    // Through the allow-list, as the engine will get it: the outbound that carries the traffic.
+    const std::string text = QJsonDocument(config).toJson(QJsonDocument::Compact).toStdString();
+    const auto read = engine::readServer(std::string_view(text));
+    const auto* server = std::get_if<engine::Server>(&read);
+    if (!server)
+        return std::nullopt;
+    const engine::Json& settings = server->proxy().settings;
+    for (const char* key : {"vnext", "servers"}) {
+        const auto list = settings.is_object() ? settings.find(key) : settings.end();
+        if (list == settings.end() || !list->is_array() || list->empty() || !(*list)[0].is_object())
+            continue;
+        const engine::Json& first = (*list)[0];
+        const auto address = first.find("address");
+        const auto port = first.find("port");
+        if (address != first.end() && address->is_string() && port != first.end() &&
+            port->is_number_integer() && *port > 0 && *port <= 65535)
+            return ServerEndpoint{QString::fromStdString(address->get<std::string>()),
+                                  static_cast<quint16>(port->get<std::int64_t>())};
     }
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #include "VpnRig.h"
 #include "service/Errors.h"
+#include "tunnel/ServerCheck.h"
 #include "tunnel/TunnelConfig.h"
 
 #include <QJsonDocument>
@@ -63,6 +64,32 @@ private slots:
     }
 
     // A fresh configuration is created, saved and started with the same document.
+    // The direct look at a server goes where the engine will: the proxy outbound as the
+    // allow-list reads it, not whatever the entry lists first.
+    void serverEndpointIsTheProxyOutbounds_data() {
+        QTest::addColumn<QString>("outbounds");
+        QTest::addColumn<QString>("endpoint"); // "" : none
+        QTest::newRow("vmess") << R"([{"protocol":"vmess","settings":{"vnext":[{"address":"a.example",)"
+                                  R"("port":443,"users":[{"id":"0b8f8a1e-8c2f-4c39-9a7e-3f1d2c4b5a6e"}]}]}}])"
+                               << "a.example:443";
+        QTest::newRow("trojan after a direct outbound")
+            << R"([{"protocol":"freedom","tag":"direct"},{"protocol":"trojan","settings":{"servers":[)"
+               R"({"address":"10.0.0.7","port":8443,"password":"p"}]}}])"
+            << "10.0.0.7:8443";
+        QTest::newRow("port as text, as the engine reads it")
+            << R"([{"protocol":"trojan","settings":{"servers":[{"address":"h","port":"443","password":"p"}]}}])"
+            << "h:443";
+        QTest::newRow("no proxy") << R"([{"protocol":"freedom"}])"
+                                  << "";
+    }
+    void serverEndpointIsTheProxyOutbounds() {
+        QFETCH(QString, outbounds);
+        QFETCH(QString, endpoint);
+        const auto found =
+            serverEndpoint(QJsonObject{{"outbounds", QJsonDocument::fromJson(outbounds.toUtf8()).array()}});
+        QCOMPARE(found ? QString("%1:%2").arg(found->host).arg(found->port) : QString(), endpoint);
+    }
+
     void firstConnectCreatesTheSavedConfiguration() {
         VpnRig rig;
         Vpn& vpn = rig.make();
