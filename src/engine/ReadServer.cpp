@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
+#include <functional>
 #include <map>
 
 namespace engine {
@@ -43,6 +44,9 @@ struct Reader {
     bool protocolNeeds(const Outbound& outbound);
     bool routing(const Json& value);
     std::optional<Json> rule(const Json& value, const std::string& path);
+    // A list of domain or address matchers, each judged by `judge` (a refusal, or nothing).
+    std::optional<Json> matchers(const Json& value, const std::string& path,
+                                 const std::function<std::optional<Refusal>(const std::string&)>& judge);
     std::optional<Json> domains(const Json& value, const std::string& path);
     std::optional<Json> addresses(const Json& value, const std::string& path);
     void dns(const Json& value);
@@ -257,45 +261,44 @@ bool Reader::protocolNeeds(const Outbound& outbound) {
     return true;
 }
 
-std::optional<Json> Reader::domains(const Json& value, const std::string& path) {
-    static constexpr std::array prefixes{"domain:"sv, "full:"sv, "regexp:"sv, "keyword:"sv, "dotless:"sv};
+std::optional<Json> Reader::matchers(const Json& value, const std::string& path,
+                                     const std::function<std::optional<Refusal>(const std::string&)>& judge) {
     if (!value.is_array() || value.size() > 20000)
         return refuse(Refusal{"неверное значение в настройках сервера: " + path}), std::nullopt;
     for (const auto& item : value) {
         if (!item.is_string())
             return refuse(Refusal{"неверное значение в настройках сервера: " + path}), std::nullopt;
-        const auto& text = item.get_ref<const std::string&>();
-        if (startsWith(text, "geosite:")) {
-            server.geo.insert(text);
-        } else if (startsWith(text, "ext:")) {
-            return refuse(Refusal{"правила из внешних файлов не поддерживаются"}), std::nullopt;
-        } else if (text.find(':') != std::string::npos &&
-                   std::none_of(prefixes.begin(), prefixes.end(),
-                                [&](auto prefix) { return startsWith(text, prefix); })) {
-            return refuse(
-                       Refusal{std::string("неизвестное правило «").append(text).append("»: ").append(path)}),
-                   std::nullopt;
-        }
+        if (auto refusal = judge(item.get_ref<const std::string&>()))
+            return refuse(std::move(*refusal)), std::nullopt;
     }
     return value;
 }
 
+std::optional<Json> Reader::domains(const Json& value, const std::string& path) {
+    static constexpr std::array prefixes{"domain:"sv, "full:"sv, "regexp:"sv, "keyword:"sv, "dotless:"sv};
+    return matchers(value, path, [&](const std::string& text) -> std::optional<Refusal> {
+        if (startsWith(text, "geosite:"))
+            server.geo.insert(text);
+        else if (startsWith(text, "ext:"))
+            return Refusal{"правила из внешних файлов не поддерживаются"};
+        else if (text.find(':') != std::string::npos &&
+                 std::none_of(prefixes.begin(), prefixes.end(),
+                              [&](auto prefix) { return startsWith(text, prefix); }))
+            return Refusal{std::string("неизвестное правило «").append(text).append("»: ").append(path)};
+        return std::nullopt;
+    });
+}
+
 std::optional<Json> Reader::addresses(const Json& value, const std::string& path) {
-    if (!value.is_array() || value.size() > 20000)
-        return refuse(Refusal{"неверное значение в настройках сервера: " + path}), std::nullopt;
-    for (const auto& item : value) {
-        if (!item.is_string())
-            return refuse(Refusal{"неверное значение в настройках сервера: " + path}), std::nullopt;
-        const auto& text = item.get_ref<const std::string&>();
+    return matchers(value, path, [&](const std::string& text) -> std::optional<Refusal> {
         if (startsWith(text, "geoip:") || startsWith(text, "!geoip:"))
             server.geo.insert(text);
         else if (startsWith(text, "ext:"))
-            return refuse(Refusal{"правила из внешних файлов не поддерживаются"}), std::nullopt;
+            return Refusal{"правила из внешних файлов не поддерживаются"};
         else if (!isCidr(text))
-            return refuse(Refusal{std::string("неверный адрес «").append(text).append("»: ").append(path)}),
-                   std::nullopt;
-    }
-    return value;
+            return Refusal{std::string("неверный адрес «").append(text).append("»: ").append(path)};
+        return std::nullopt;
+    });
 }
 
 // A rule read member by member. A rule that can only match what we never open (an inbound of the
