@@ -4,6 +4,7 @@
 // Vpn controller, a loopback vmess server and the test service that answers the probe and the
 // exit lookup; the figures' helpers.
 
+#include "Figures.h"
 #include "device/Store.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
@@ -29,35 +30,6 @@
 namespace bench {
 
 using namespace std::chrono_literals;
-
-struct Spread {
-    double min = 0, median = 0, max = 0;
-};
-
-inline Spread spread(std::vector<double> values) {
-    if (values.empty())
-        return {};
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return {values.front(), values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2,
-            values.back()};
-}
-
-inline QString loadAverage() {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(u' ', 0, 2)
-                                          : QStringLiteral("?");
-}
-
-inline double rssMb(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
 
 // Runs the event loop until the task ends. A plain loop, not the tests' drive(): its polling would
 // take a core from the engine being timed.

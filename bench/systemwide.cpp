@@ -3,6 +3,7 @@
 // long the helper takes to put its table back after "nft flush ruleset".
 // Needs root (it builds network namespaces; nothing touches the machine's own network).
 //   build/bench/bench_systemwide [requests=20] [downloads=3] [rounds=5]
+#include "Figures.h"
 #include "netd/Nft.h"
 #include "support/NetnsTopology.h"
 
@@ -20,15 +21,17 @@
 #include <unistd.h>
 
 using namespace NetnsTopology;
+using bench::loadAverage;
+
+namespace {
+double median(std::vector<double> values) {
+    return bench::spread(std::move(values)).median;
+}
+} // namespace
 
 namespace {
 
 constexpr int megabytes = 50;
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 double cpuSeconds(qint64 pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -44,12 +47,6 @@ struct Figures {
     double mibPerSecond = 0;
     double engineMsPerMib = 0;
 };
-
-QString loadAverage() {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(u' ', 0, 2)
-                                          : QStringLiteral("?");
-}
 
 Figures measure(const QStringList& proxy, int requests, int downloads, qint64 enginePid) {
     std::vector<double> ttfb, rate, cpu;
