@@ -156,10 +156,10 @@ int main(int argc, char** argv) {
     const auto line = [](const char* what, const std::vector<double>& ours, const std::vector<double>& ratios,
                          const Spread& baseline, const char* goal) {
         const Spread figures = spread(ours), ratio = spread(ratios);
-        std::printf("%s: %.1f ms median (%.1f–%.1f), bare %.1f ms; ratio %.2f / %.2f / %.2f "
-                    "(min/median/max; goal %s)\n",
-                    what, figures.median, figures.min, figures.max, baseline.median, ratio.min, ratio.median,
-                    ratio.max, goal);
+        std::printf("%s: %.1f ms median (%.1f–%.1f), bare %.1f ms (%.1f–%.1f); ratio of the medians %.2f "
+                    "(goal %s); round by round %.2f / %.2f / %.2f (min/median/max)\n",
+                    what, figures.median, figures.min, figures.max, baseline.median, baseline.min,
+                    baseline.max, figures.median / baseline.median, goal, ratio.min, ratio.median, ratio.max);
     };
     std::printf("load average %s; %d rounds\n", qPrintable(loadAverage()), kRuns);
     const Spread baseline = spread(bare);
