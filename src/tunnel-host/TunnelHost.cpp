@@ -120,7 +120,8 @@ void TunnelHost::wait() {
     if (next) {
         const auto left = std::max(Clock::duration::zero(), *next - Clock::now());
         timeout.tv_sec = std::chrono::duration_cast<std::chrono::seconds>(left).count();
-        timeout.tv_nsec = (left - std::chrono::seconds(timeout.tv_sec)).count();
+        timeout.tv_nsec =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(left % std::chrono::seconds(1)).count();
     }
     // Descriptors that are not open (-1) are passed over by ppoll.
     pollfd events[] = {
