@@ -9,14 +9,14 @@ namespace {
 
 constexpr int lastPort = 32000;
 
-bool used(const std::vector<Socket>& table, int port) {
+bool used(const std::vector<os::Socket>& table, int port) {
     return std::any_of(table.begin(), table.end(),
-                       [port](const Socket& socket) { return socket.port == port; });
+                       [port](const os::Socket& socket) { return socket.port == port; });
 }
 
 } // namespace
 
-std::optional<CapturePorts> choosePorts(const std::vector<Socket>& table) {
+std::optional<CapturePorts> choosePorts(const std::vector<os::Socket>& table) {
     CapturePorts ports;
     ports.redirect = used(table, preferredPorts.redirect) ? 0 : preferredPorts.redirect;
     ports.dns = used(table, preferredPorts.dns) ? 0 : preferredPorts.dns;
@@ -28,7 +28,7 @@ std::optional<CapturePorts> choosePorts(const std::vector<Socket>& table) {
     return ports;
 }
 
-Readiness readiness(const std::vector<Socket>& table, const std::set<std::uint32_t>& engineSockets,
+Readiness readiness(const std::vector<os::Socket>& table, const std::set<std::uint32_t>& engineSockets,
                     const CapturePorts& ports) {
     const struct {
         int protocol;
@@ -40,7 +40,7 @@ Readiness readiness(const std::vector<Socket>& table, const std::set<std::uint32
     Readiness result{Readiness::Kind::Ready};
     for (const auto& entry : entries) {
         bool ours = false;
-        for (const Socket& socket : table) {
+        for (const os::Socket& socket : table) {
             if (socket.protocol != entry.protocol || socket.port != entry.port || !socket.listening)
                 continue;
             // Anyone else on the port, whatever the address, would receive what is meant for the engine.

@@ -141,10 +141,10 @@ public:
     int run(const std::string& input, const engine::EngineInfo& engine) {
         // The old engine goes, the rules stay: a fail-over to the next server never opens a gap.
         netd::Supervisor::stop(m_state, m_user);
-        const auto table = netd::socketTable();
+        const auto table = os::socketTable();
         if (!table)
             return blocked(setupFailed, "not-ready", "the kernel does not tell its sockets");
-        for (const netd::Socket& socket : *table)
+        for (const os::Socket& socket : *table)
             if (socket.port == netd::socksPort && socket.listening && socket.protocol == IPPROTO_TCP)
                 return blocked(portTaken, "port-taken", taken(netd::socksPort));
         const auto ports = netd::choosePorts(*table);
@@ -174,11 +174,11 @@ public:
                 return blocked(engineFailed, "engine-exited",
                                "the engine stopped: " + lastLine(m_state.path("engine.log")));
             const auto engine = m_state.readPid("engine.pid");
-            const auto now = netd::socketTable();
+            const auto now = os::socketTable();
             if (!engine || !now)
                 continue;
             // Up only once the engine itself, and nobody else, listens on its entries.
-            const netd::Readiness ready = netd::readiness(*now, netd::socketInodes(*engine), *ports);
+            const netd::Readiness ready = netd::readiness(*now, os::socketInodes(*engine), *ports);
             if (ready.kind == netd::Readiness::Kind::Taken)
                 return blocked(portTaken, "port-taken", taken(ready.port));
             if (ready.kind == netd::Readiness::Kind::Ready &&

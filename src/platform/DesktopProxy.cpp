@@ -1,10 +1,10 @@
 #include "platform/DesktopProxy.h"
 
+#include "os/ProxyBackup.h"
 #include "platform/PlatformError.h"
 #include "platform/ReplaceFile.h"
 #include "platform/TunnelPaths.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -75,8 +75,7 @@ QList<std::pair<QStringList, QString>> gnomeValues(int socksPort, int httpPort) 
 DesktopProxy::DesktopProxy(QString stateDir) : m_stateDir(std::move(stateDir)) {}
 
 QString DesktopProxy::defaultStateDir() {
-    const QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    return (state.isEmpty() ? QDir::homePath() + "/.local/state" : state) + "/vemko-vpn";
+    return QFile::decodeName(QByteArray::fromStdString(os::proxyStateDir()));
 }
 
 bool DesktopProxy::backupPresent() const {
@@ -147,39 +146,16 @@ bool DesktopProxy::applyKde(int socksPort, int httpPort) {
     return true;
 }
 
+// The restore is shared with the tunnel host and its guard, which put the settings back too.
 void DesktopProxy::restore() {
     restoreGnome();
     restoreKde();
 }
 
 void DesktopProxy::restoreGnome() {
-    QFile backup(gnomeBackup());
-    if (!backup.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray saved = backup.readAll();
-    backup.close();
-    // Exactly as before: what the user never set is unset again.
-    if (tool("dconf", {"reset", "-f", dconfPath}).ok && tool("dconf", {"load", dconfPath}, saved).ok)
-        QFile::remove(gnomeBackup());
+    os::restoreGnomeProxy(QFile::encodeName(m_stateDir).toStdString());
 }
 
 void DesktopProxy::restoreKde() {
-    QFile backup(kdeBackup());
-    const QString write = kdeTool("write");
-    if (write.isEmpty() || !backup.open(QIODevice::ReadOnly))
-        return;
-    bool ok = true;
-    for (const QByteArray& line : backup.readAll().split('\n')) {
-        const qsizetype equals = line.indexOf('=');
-        if (equals <= 0)
-            continue;
-        const QString key = QString::fromUtf8(line.left(equals));
-        const QString value = QString::fromUtf8(line.mid(equals + 1));
-        ok = tool(write, value.isEmpty() ? kdeGroup(key) << "--delete" : kdeGroup(key) << value).ok && ok;
-    }
-    backup.close();
-    tool("dbus-send",
-         {"--type=signal", "/KIO/Scheduler", "org.kde.KIO.Scheduler.reparseSlaveConfiguration", "string:"});
-    if (ok)
-        QFile::remove(kdeBackup());
+    os::restoreKdeProxy(QFile::encodeName(m_stateDir).toStdString());
 }

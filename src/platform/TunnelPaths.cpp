@@ -1,5 +1,6 @@
 #include "platform/TunnelPaths.h"
 
+#include "os/PrivateDir.h"
 #include "platform/InstallLayout.h"
 #include "platform/OwnFile.h"
 #include "platform/TunnelEngine.h"
@@ -10,9 +11,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
-#include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace TunnelPaths {
 
@@ -64,25 +62,7 @@ QString engineProgram() {
 }
 
 bool ensurePrivateDir(const QString& path) {
-    // Every folder made on the way is 0700 whatever the umask (XDG asks the same of ~/.config and
-    // ~/.cache); folders that already exist above the last one are left as they are.
-    const QString absolute = QDir::cleanPath(QDir(path).absolutePath());
-    qsizetype at = 0;
-    while (at >= 0) {
-        at = absolute.indexOf(QLatin1Char('/'), at + 1);
-        const QByteArray part = QFile::encodeName(at < 0 ? absolute : absolute.left(at));
-        if (::mkdir(part.constData(), 0700) == 0)
-            ::chmod(part.constData(), 0700);
-        else if (errno != EEXIST)
-            return false;
-    }
-    const QByteArray native = QFile::encodeName(absolute);
-    struct stat info {};
-    if (lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid())
-        return false;
-    if ((info.st_mode & 07777) != 0700 && chmod(native.constData(), 0700) != 0)
-        return false;
-    return true;
+    return os::ensurePrivateDir(QFile::encodeName(path).toStdString());
 }
 
 QByteArray savedEngineDocument(const QString& configFile) {

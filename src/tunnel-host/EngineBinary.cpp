@@ -1,15 +1,15 @@
 #include "EngineBinary.h"
 
-#include "platform/TunnelPaths.h"
+#include "os/Fd.h"
+#include "os/PrivateDir.h"
+#include "os/Spawn.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -18,16 +18,12 @@ namespace EngineBinary {
 
 namespace {
 
-const char temporaryPrefix[] = ".engine-copy.";
+const std::string temporaryPrefix = ".engine-copy.";
 
-QString systemError(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
-bool carriesPrivileges(const QByteArray& path, const struct stat& info) {
+bool carriesPrivileges(const std::string& path, const struct stat& info) {
     if (info.st_mode & (S_ISUID | S_ISGID))
         return true;
-    return ::getxattr(path.constData(), "security.capability", nullptr, 0) >= 0;
+    return ::getxattr(path.c_str(), "security.capability", nullptr, 0) >= 0;
 }
 
 bool sameFile(const struct stat& copy, const struct stat& source) {
@@ -49,7 +45,7 @@ int copyBytes(int from, int to) {
             return 0;
         ssize_t written = 0;
         while (written < got) {
-            const ssize_t chunk = ::write(to, buffer + written, size_t(got - written));
+            const ssize_t chunk = ::write(to, buffer + written, static_cast<std::size_t>(got - written));
             if (chunk < 0 && errno == EINTR)
                 continue;
             if (chunk <= 0)
@@ -60,66 +56,73 @@ int copyBytes(int from, int to) {
 }
 
 // A fresh copy, written beside the old one and renamed over it: a host still running the old
-// copy keeps it, and nobody ever starts half a file.
-QString makeCopy(const QByteArray& source, const struct stat& info, const QByteArray& target,
-                 const QByteArray& folder) {
-    const int from = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
-    if (from < 0)
-        return systemError(errno);
-    QByteArray temporary = folder + '/' + temporaryPrefix + "XXXXXX";
+// copy keeps it, and nobody ever starts half a file. Empty, or why not.
+std::string makeCopy(const std::string& source, const struct stat& info, const std::string& target,
+                     const std::string& folder) {
+    const os::Fd from(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!from)
+        return std::strerror(errno);
+    std::string temporary = folder + '/' + temporaryPrefix + "XXXXXX";
     const int to = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (to < 0) {
-        const int error = errno;
-        ::close(from);
-        return systemError(error);
-    }
-    int error = copyBytes(from, to);
-    ::close(from);
+    if (to < 0)
+        return std::strerror(errno);
+    int error = copyBytes(from.get(), to);
     const timespec times[2] = {info.st_atim, info.st_mtim};
     if (error == 0 && (::fchmod(to, 0700) != 0 || ::futimens(to, times) != 0))
         error = errno;
     if (::close(to) != 0 && error == 0)
         error = errno;
-    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+    if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0)
         error = errno;
     if (error != 0) {
-        ::unlink(temporary.constData());
-        return systemError(error);
+        ::unlink(temporary.c_str());
+        return std::strerror(error);
     }
     return {};
 }
 
-} // namespace
-
-Prepared prepare(const QString& installed, const QString& cacheDir) {
-    const QString found =
-        installed.contains(QLatin1Char('/')) ? installed : QStandardPaths::findExecutable(installed);
-    if (found.isEmpty())
-        return {installed, {}, {}};
-    const QByteArray source = QFile::encodeName(found);
-    struct stat info {};
-    if (::stat(source.constData(), &info) != 0 || !S_ISREG(info.st_mode) || !carriesPrivileges(source, info))
-        return {found, {}, {}};
-
-    if (!TunnelPaths::ensurePrivateDir(cacheDir))
-        return {found, cacheDir + QStringLiteral(": not a private folder of this user"), {}};
-    const QByteArray folder = QFile::encodeName(cacheDir);
-    const QByteArray target = folder + '/' + QFile::encodeName(QFileInfo(found).fileName());
-    struct stat copy {};
-    const QString assetDir = QFileInfo(found).absolutePath();
-    if (::lstat(target.constData(), &copy) == 0 && sameFile(copy, info))
-        return {QFile::decodeName(target), {}, assetDir};
-    const QString error = makeCopy(source, info, target, folder);
-    if (!error.isEmpty())
-        return {found, QStringLiteral("cannot copy the engine to %1: %2").arg(cacheDir, error), {}};
-    return {QFile::decodeName(target), {}, assetDir};
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void clearLeftovers(const QString& cacheDir) {
-    const QDir folder(cacheDir);
-    for (const QString& name :
-         folder.entryList({QLatin1String(temporaryPrefix) + QLatin1Char('*')}, QDir::Files | QDir::Hidden))
-        QFile::remove(folder.filePath(name));
+} // namespace
+
+Prepared prepare(const std::string& installed, const std::string& cacheDir) {
+    const std::string found = os::findExecutable(installed);
+    if (found.empty())
+        return {installed, {}, {}};
+    struct stat info {};
+    if (::stat(found.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !carriesPrivileges(found, info))
+        return {found, {}, {}};
+
+    if (!os::ensurePrivateDir(cacheDir))
+        return {found, cacheDir + ": not a private folder of this user", {}};
+    std::error_code ignored;
+    const std::string absolute =
+        found.front() == '/' ? found : std::filesystem::absolute(found, ignored).string();
+    const std::string target = cacheDir + '/' + absolute.substr(absolute.rfind('/') + 1);
+    const std::string assetDir = folderOf(absolute);
+    struct stat copy {};
+    if (::lstat(target.c_str(), &copy) == 0 && sameFile(copy, info))
+        return {target, {}, assetDir};
+    if (const std::string error = makeCopy(found, info, target, cacheDir); !error.empty())
+        return {found, "cannot copy the engine to " + cacheDir + ": " + error, {}};
+    return {target, {}, assetDir};
+}
+
+void clearLeftovers(const std::string& cacheDir) {
+    DIR* folder = ::opendir(cacheDir.c_str());
+    if (!folder)
+        return;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        struct stat info {};
+        const std::string path = cacheDir + '/' + name;
+        if (name.starts_with(temporaryPrefix) && ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            ::unlink(path.c_str());
+    }
+    ::closedir(folder);
 }
 
 } // namespace EngineBinary

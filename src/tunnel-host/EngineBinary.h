@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 // The engine binary the host starts.
 //
@@ -12,18 +12,18 @@
 namespace EngineBinary {
 
 struct Prepared {
-    QString program;  // what to start: the installed binary, or its private copy
-    QString error;    // non-empty: the copy could not be made, and why
-    QString assetDir; // with a copy: the installed binary's folder, where its data files are
+    std::string program;  // what to start: the installed binary, or its private copy
+    std::string error;    // non-empty: the copy could not be made, and why
+    std::string assetDir; // with a copy: the installed binary's folder, where its data files are
 };
 
 // `installed` is a path or a name looked up on PATH. A binary without file capabilities and
 // without set-id bits is run as it is (a name that is not found, too: starting it reports that).
 // Otherwise a copy in `cacheDir` (made 0700) is used, made again whenever the installed file's
 // size or modification time differs from the copy's.
-Prepared prepare(const QString& installed, const QString& cacheDir);
+Prepared prepare(const std::string& installed, const std::string& cacheDir);
 
 // Removes temporary copies an interrupted host left in `cacheDir`.
-void clearLeftovers(const QString& cacheDir);
+void clearLeftovers(const std::string& cacheDir);
 
 } // namespace EngineBinary

@@ -1,25 +1,24 @@
 #include "HostLock.h"
 
-#include "platform/OwnFile.h"
-#include "platform/TunnelHostState.h"
+#include "HostPaths.h"
+#include "os/OwnFile.h"
 
-#include <QFile>
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
-HostLock::HostLock(const QString& runtimeDir) {
-    // Close-on-exec: the engine must not inherit the lock and keep it after the host is gone.
-    m_fd = OwnFile::openForWriting(HostFiles::lockFile(runtimeDir), O_RDWR);
-}
-
-HostLock::~HostLock() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
+// Close-on-exec (OwnFile): the engine must not inherit the lock and keep it after the host is gone.
+HostLock::HostLock(const std::string& runtimeDir)
+    : m_fd(os::openForWriting(HostPaths::lockFile(runtimeDir), O_RDWR)) {}
 
 bool HostLock::tryAcquire() {
-    if (!m_held && m_fd >= 0)
-        m_held = ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+    if (!m_held && m_fd)
+        m_held = ::flock(m_fd.get(), LOCK_EX | LOCK_NB) == 0;
     return m_held;
+}
+
+bool HostLock::taken(const std::string& runtimeDir) {
+    const os::Fd fd(os::openForReading(HostPaths::lockFile(runtimeDir)));
+    // A shared try-lock fails exactly while a host holds its exclusive one; closing drops ours.
+    return fd && ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }

@@ -1,22 +1,35 @@
 #include "ProxyGuard.h"
 
-#include "platform/DesktopProxy.h"
-#include "platform/TunnelHostState.h"
+#include "HostLock.h"
+#include "HostPaths.h"
+#include "os/Fd.h"
+#include "os/ProxyBackup.h"
+#include "os/Spawn.h"
 
 #include <cerrno>
+#include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 namespace ProxyGuard {
 
-int run(const QString& runtimeDir) {
-    char buffer[256];
-    for (;;) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got == 0 || (got < 0 && errno != EINTR))
-            break;
+std::string start(const std::string& runtimeDir) {
+    const os::Fd host(os::openPidfd(::getpid()));
+    if (!host)
+        return std::strerror(errno);
+    // A session of its own: it outlives the host, and nothing meant for the host reaches it.
+    const auto spawned =
+        os::spawn(HostPaths::selfExecutable(), {"--proxy-guard", "--runtime-dir", runtimeDir},
+                  {host.get(), -1, true, false});
+    return spawned.error != 0 ? std::strerror(spawned.error) : std::string();
+}
+
+int run(const std::string& runtimeDir) {
+    pollfd host{STDIN_FILENO, POLLIN, 0};
+    while (::poll(&host, 1, -1) < 0 && errno == EINTR) {
     }
-    if (!HostFiles::hostRunning(runtimeDir))
-        DesktopProxy().restore();
+    if (!HostLock::taken(runtimeDir))
+        os::restoreDesktopProxy(os::proxyStateDir());
     return 0;
 }
 

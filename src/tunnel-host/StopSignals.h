@@ -1,20 +1,17 @@
 #pragma once
 
-#include <QObject>
-#include <QSocketNotifier>
-#include <memory>
+#include "os/Fd.h"
 
-// Turns SIGTERM and SIGINT into a Qt signal on the event loop (self-pipe), so a stop runs the
-// same orderly shutdown as an engine exit instead of dying inside a signal handler.
-class StopSignals : public QObject {
-    Q_OBJECT
+// SIGTERM, SIGINT and SIGHUP as a descriptor the event loop reads (signalfd): a stop runs the same
+// orderly shutdown as an engine exit instead of ending the host inside a signal handler. The
+// signals stay blocked for the host's life; its children start with none blocked.
+class StopSignals {
 public:
-    explicit StopSignals(QObject* parent = nullptr);
-    ~StopSignals() override;
-
-signals:
-    void stopRequested();
+    StopSignals();
+    int fd() const { return m_fd.get(); }
+    // Reads what arrived; true when it was a stop.
+    bool take() const;
 
 private:
-    std::unique_ptr<QSocketNotifier> m_notifier;
+    os::Fd m_fd;
 };

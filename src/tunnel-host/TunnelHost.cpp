@@ -1,368 +1,356 @@
 #include "TunnelHost.h"
 
 #include "EngineBinary.h"
+#include "HostPaths.h"
 #include "ProxyGuard.h"
 #include "SocksPort.h"
+#include "engine/Discovery.h"
 #include "engine/Document.h"
-#include "platform/DesktopProxy.h"
-#include "platform/OwnFile.h"
-#include "platform/PlatformError.h"
-#include "platform/ProcessFiles.h"
-#include "platform/ReplaceFile.h"
-#include "platform/SpawnInSession.h"
-#include "platform/TunnelEngine.h"
-#include "platform/TunnelPaths.h"
+#include "os/PrivateDir.h"
+#include "os/ProxyBackup.h"
+#include "os/ReplaceFile.h"
 
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QJsonDocument>
-#include <QRegularExpression>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
+#include <fstream>
+#include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int takeoverTickMs = 50;
-constexpr int takeoverKillTicks = 100; // 5 s of SIGTERM before the old host gets SIGKILL
-constexpr int takeoverGiveUpTicks = 160;
+using namespace std::chrono_literals;
+
+constexpr auto takeoverTick = 5ms;
+constexpr auto takeoverKillAfter = 5s; // of SIGTERM, before the old host gets SIGKILL
+constexpr auto takeoverGiveUp = 8s;
 // The engine opens its port some 10 ms after it starts, and the connect flow waits for exactly
-// that moment: look often at first, then back off for an engine that takes its time.
-constexpr int socksFastTickMs = 1;
-constexpr int socksFastForMs = 1000;
-constexpr int socksSlowTickMs = 50;
-constexpr int socksGiveUpMs = 15000; // the engine opens its port in milliseconds; 15 s is lost
-constexpr int engineKillMs = 3000;
-constexpr qint64 logLimitBytes = qint64{1024} * 1024; // the runtime folder is a small tmpfs
+// that moment: look often at first (besides at every line it prints), then back off for an engine
+// that takes its time.
+constexpr auto socksFastTick = 2ms;
+constexpr auto socksFastFor = 1s;
+constexpr auto socksSlowTick = 50ms;
+constexpr auto socksGiveUp = 15s; // the engine opens its port in milliseconds; 15 s is lost
+constexpr auto engineKillGrace = 3s;
 // A dead server fails every request the user makes: one report stands for a burst of them.
-constexpr qint64 troubleReportEveryMs = 1000;
+constexpr auto troubleReportEvery = 1s;
 
-// "a > b > listen tcp 127.0.0.1:10808: bind: address already in use" → the innermost cause.
-QString shortReason(const QString& line) {
-    const qsizetype at = line.lastIndexOf(QLatin1String(" > "));
-    QString reason = (at >= 0 ? line.mid(at + 3) : line).trimmed();
-    if (reason.size() > 200)
-        reason = reason.left(200);
-    return reason;
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
-// The engine gave up on a connection to the server itself (refused, unreachable, timed out),
-// as opposed to a site the server could not reach.
-bool serverUnreachable(const QString& line) {
-    return line.contains(QLatin1String("failed to find an available destination"));
+std::string baseName(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
 }
 
-bool explainsFailure(const QString& line) {
-    static const QRegularExpression failure(QStringLiteral("failed|panic|error|unknown|invalid"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression chatter(QStringLiteral("\\[(Info|Debug|Warning)\\]"));
-    return failure.match(line).hasMatch() && !chatter.match(line).hasMatch();
+// The pid is a live process (not a zombie) of this program: a host, not whoever got its pid.
+bool hostProcessRuns(pid_t pid) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::ifstream statFile(proc + "/stat");
+    std::string stat;
+    std::getline(statFile, stat);
+    // "pid (comm) S ...": the state letter follows the last ')'.
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z' ||
+        stat[close + 2] == 'X')
+        return false;
+    std::ifstream commandLine(proc + "/cmdline");
+    std::string program;
+    std::getline(commandLine, program, '\0');
+    return !program.empty() && baseName(program) == baseName(HostPaths::selfExecutable());
+}
+
+// Where this user's engine is looked for: VEMKO_ENGINE, an Xray beside the host (the AppDir's
+// bin/, the package's /usr/lib/vemko-vpn), /usr/local/bin/xray, xray and then v2ray on PATH. The
+// app (TunnelEngine) looks in the same places, so both find the same engine.
+engine::Places enginePlaces() {
+    engine::Places places;
+    places.override = environment("VEMKO_ENGINE");
+    places.bundledDirs = {HostPaths::selfDir(), "/usr/lib/vemko-vpn"};
+    places.path = environment("PATH");
+    places.assetOverride = environment("XRAY_LOCATION_ASSET");
+    if (places.assetOverride.empty())
+        places.assetOverride = environment("V2RAY_LOCATION_ASSET");
+    const std::string cacheDir = HostPaths::defaultCacheDir();
+    if (os::ensurePrivateDir(cacheDir))
+        places.cacheFile = cacheDir + "/engine-version";
+    return places;
+}
+
+void wipe(std::string& secret) {
+    std::fill(secret.begin(), secret.end(), '\0');
+    secret.clear();
+    secret.shrink_to_fit();
+}
+
+std::string exitText(int status) {
+    return WIFEXITED(status) ? "code " + std::to_string(WEXITSTATUS(status))
+                             : "signal " + std::to_string(WTERMSIG(status));
 }
 
 } // namespace
 
-TunnelHost::TunnelHost(QString runtimeDir, QByteArray document, bool desktopProxy, QObject* parent)
-    : QObject(parent), m_runtimeDir(std::move(runtimeDir)), m_document(std::move(document)),
-      m_lock(m_runtimeDir), m_desktopProxy(desktopProxy) {
-    m_takeoverTimer.setInterval(takeoverTickMs);
-    connect(&m_takeoverTimer, &QTimer::timeout, this, &TunnelHost::takeOver);
-    m_socksTimer.setTimerType(Qt::PreciseTimer);
-    m_socksTimer.setInterval(socksFastTickMs);
-    connect(&m_socksTimer, &QTimer::timeout, this, &TunnelHost::checkSocks);
-    m_killTimer.setSingleShot(true);
-    m_killTimer.setInterval(engineKillMs);
-    connect(&m_killTimer, &QTimer::timeout, &m_engine, &QProcess::kill);
+TunnelHost::TunnelHost(std::string runtimeDir, std::string document, bool desktopProxy)
+    : m_runtimeDir(std::move(runtimeDir)), m_document(std::move(document)), m_desktopProxy(desktopProxy),
+      m_lock(m_runtimeDir) {}
 
-    m_engine.setProcessChannelMode(QProcess::MergedChannels);
-    const pid_t host = getpid();
-    m_engine.setChildProcessModifier([host] {
-        // The engine must never outlive the host, not even a SIGKILLed one.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != host)
-            ::_exit(1);
-    });
-    connect(&m_engine, &QProcess::readyReadStandardOutput, this, &TunnelHost::readEngineOutput);
-    connect(&m_engine, &QProcess::finished, this, &TunnelHost::engineFinished);
-    connect(&m_engine, &QProcess::errorOccurred, this, &TunnelHost::engineError);
-}
-
-TunnelHost::~TunnelHost() {
-    // Whatever happens to the host, the engine goes with it.
-    if (m_engine.state() != QProcess::NotRunning) {
-        m_engine.kill();
-        m_engine.waitForFinished(engineKillMs);
+int TunnelHost::run() {
+    if (m_lock.tryAcquire()) {
+        begin();
+    } else {
+        m_takeoverSince = Clock::now();
+        takeOver();
     }
-    if (m_guard >= 0)
-        ::close(m_guard);
+    while (!m_exitCode)
+        wait();
+    return *m_exitCode;
 }
 
-void TunnelHost::run() {
-    if (m_lock.tryAcquire())
-        return begin();
-    takeOver();
-    m_takeoverTimer.start();
+void TunnelHost::wait() {
+    std::optional<Clock::time_point> next;
+    for (const auto& at : {m_takeoverAt, m_socksAt, m_killAt})
+        if (at && (!next || *at < *next))
+            next = at;
+    timespec timeout{};
+    if (next) {
+        const auto left = std::max(Clock::duration::zero(), *next - Clock::now());
+        timeout.tv_sec = std::chrono::duration_cast<std::chrono::seconds>(left).count();
+        timeout.tv_nsec =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(left % std::chrono::seconds(1)).count();
+    }
+    // Descriptors that are not open (-1) are passed over by ppoll.
+    pollfd events[] = {
+        {m_stopSignals.fd(), POLLIN, 0}, {m_engine.output(), POLLIN, 0}, {m_engine.exitNotice(), POLLIN, 0}};
+    if (::ppoll(events, std::size(events), next ? &timeout : nullptr, nullptr) < 0)
+        return; // EINTR: look again
+    if ((events[0].revents & POLLIN) && m_stopSignals.take())
+        stop();
+    if (!m_exitCode && events[1].revents)
+        readEngineOutput();
+    if (!m_exitCode && (events[2].revents & POLLIN))
+        if (const auto status = m_engine.collect())
+            engineExited(*status);
+    const auto now = Clock::now();
+    if (!m_exitCode && m_takeoverAt && *m_takeoverAt <= now)
+        takeOver();
+    if (!m_exitCode && m_socksAt && *m_socksAt <= now)
+        checkSocks();
+    if (!m_exitCode && m_killAt && *m_killAt <= now) {
+        m_killAt.reset();
+        m_engine.kill();
+    }
 }
 
 // A host still runs an older document: ask it to stop and wait for its lock.
 void TunnelHost::takeOver() {
-    if (m_lock.tryAcquire()) {
-        m_takeoverTimer.stop();
+    m_takeoverAt.reset();
+    if (m_lock.tryAcquire())
         return begin();
-    }
-    const auto previous = HostFiles::readPid(m_runtimeDir);
-    const bool previousRuns = previous && *previous != getpid() &&
-                              HostFiles::processRuns(*previous, QCoreApplication::applicationFilePath());
+    const auto previous = readPid(m_runtimeDir);
+    const bool previousRuns = previous && *previous != ::getpid() && hostProcessRuns(*previous);
+    const auto waited = Clock::now() - m_takeoverSince;
     if (previousRuns && *previous != m_askedToStop) {
-        ::kill(static_cast<pid_t>(*previous), SIGTERM);
+        ::kill(*previous, SIGTERM);
         m_askedToStop = *previous;
     }
-    if (previousRuns && m_takeoverTicks == takeoverKillTicks)
-        ::kill(static_cast<pid_t>(*previous), SIGKILL);
-    if (++m_takeoverTicks > takeoverGiveUpTicks) {
-        m_takeoverTimer.stop();
-        qWarning("vemko-tunnel: the previous tunnel host does not give up its lock");
-        emit finished(3);
+    if (previousRuns && waited >= takeoverKillAfter && !m_killedOlder) {
+        ::kill(*previous, SIGKILL);
+        m_killedOlder = true;
     }
+    if (waited > takeoverGiveUp) {
+        std::fputs("vemko-tunnel: the previous tunnel host does not give up its lock\n", stderr);
+        m_exitCode = 3;
+        return;
+    }
+    m_takeoverAt = Clock::now() + takeoverTick;
 }
 
 void TunnelHost::begin() {
+    os::removeLeftoverTemporaries(HostPaths::statusFile(m_runtimeDir));
+    os::removeLeftoverTemporaries(HostPaths::pidFile(m_runtimeDir));
+    m_log.emplace(HostPaths::logFile(m_runtimeDir));
     if (m_desktopProxy)
-        startGuard();
-    ProcessFiles::removeLeftoverTemporaries(HostFiles::statusFile(m_runtimeDir));
-    ProcessFiles::removeLeftoverTemporaries(HostFiles::pidFile(m_runtimeDir));
-    // Never through a link: the host would overwrite whatever it points at.
-    const int logFd = OwnFile::openForWriting(HostFiles::logFile(m_runtimeDir), O_WRONLY | O_TRUNC);
-    if (logFd >= 0) {
-        ::fchmod(logFd, 0600);
-        m_log.open(logFd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
-    }
+        if (const std::string error = ProxyGuard::start(m_runtimeDir); !error.empty())
+            log("no proxy guard: " + error);
     // The document is read through the allow-list again and written fresh for the engine that
     // runs here: the host never passes on a member it did not write itself.
-    const auto server =
-        engine::readServer(std::string_view(m_document.constData(), size_t(m_document.size())));
-    m_document.fill('\0'); // the credentials are not kept around longer than needed
-    m_document.clear();
+    const auto server = engine::readServer(std::string_view(m_document));
+    wipe(m_document); // the credentials are not kept around longer than needed
     if (const auto* refusal = std::get_if<engine::Refusal>(&server))
-        return end(QString::fromStdString(refusal->reason), 2);
-    const engine::Discovered& found = TunnelEngine::found();
+        return end(refusal->reason, 2);
+    const engine::Discovered found = engine::discover(enginePlaces());
     if (!found.engine)
-        return end(QString::fromStdString(found.problem), 2);
+        return end(found.problem, 2);
     if (const auto why = engine::unusableReason(std::get<engine::Server>(server), *found.engine))
-        return end(QString::fromStdString(*why), 2);
+        return end(*why, 2);
     engine::Listeners listeners;
     if (m_desktopProxy)
         listeners.httpPort = ProxyGuard::httpPort;
     std::string document = engine::writeDocument(std::get<engine::Server>(server), *found.engine, listeners);
 
     // The engine first: its start-up is most of the connect time, the files below overlap with it.
-    const QString installed = QFile::decodeName(QByteArray::fromStdString(found.engine->path));
-    const QString cacheDir = TunnelPaths::defaultCacheDir();
+    const std::string& installed = found.engine->path;
+    const std::string cacheDir = HostPaths::defaultCacheDir();
     EngineBinary::clearLeftovers(cacheDir);
     const EngineBinary::Prepared prepared = EngineBinary::prepare(installed, cacheDir);
-    if (!prepared.error.isEmpty())
+    if (!prepared.error.empty())
         return end(prepared.error, 2);
     // A private copy looks for its data files where the installed binary is.
-    const QString assetDir = !found.engine->assetDir.empty()
-                                 ? QFile::decodeName(QByteArray::fromStdString(found.engine->assetDir))
-                                 : prepared.assetDir;
-    if (!assetDir.isEmpty()) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QString::fromLatin1(found.engine->assetVariable()), assetDir);
-        m_engine.setProcessEnvironment(environment);
-    }
-    QStringList arguments;
-    for (const std::string& argument : found.engine->runArguments())
-        arguments << QString::fromStdString(argument);
-    m_socksSince.start();
-    m_engine.start(prepared.program, arguments);
-    if (!m_engine.waitForStarted())
-        return; // engineError reports it
-    // The engine reads its input to the end before it starts: close it.
-    m_engine.write(document.data(), qint64(document.size()));
-    m_engine.closeWriteChannel();
-    std::fill(document.begin(), document.end(), '\0');
-    try {
-        replaceFile(HostFiles::pidFile(m_runtimeDir), QByteArray::number(getpid()) + '\n');
-    } catch (const PlatformError& error) {
-        log(QStringLiteral("cannot write the pid file: %1").arg(error.description));
-    }
-    if (!report(HostState::Phase::Connecting))
+    const std::string assetDir = !found.engine->assetDir.empty() ? found.engine->assetDir : prepared.assetDir;
+    EngineProcess::Launch launch{prepared.program, found.engine->runArguments(), {}, document};
+    if (!assetDir.empty())
+        launch.environment.push_back(std::string(found.engine->assetVariable()) + "=" + assetDir);
+    m_socksSince = Clock::now();
+    const std::string error = m_engine.start(launch);
+    wipe(document);
+    if (!error.empty())
+        return end("engine " + prepared.program + " cannot be started: " + error, 2);
+    if (const int failed = writePid(m_runtimeDir, ::getpid()))
+        log("cannot write the pid file: " + std::string(std::strerror(failed)));
+    if (!report(HostStatus::Phase::Connecting))
         return;
-    log(prepared.program == installed ? QStringLiteral("started %1 %2").arg(TunnelEngine::name(), installed)
-                                      : QStringLiteral("started %1 %2 (capability-free copy of %3)")
-                                            .arg(TunnelEngine::name(), prepared.program, installed));
-    m_socksTimer.start();
+    const std::string name = found.engine->name();
+    log(prepared.program == installed
+            ? "started " + name + " " + installed
+            : "started " + name + " " + prepared.program + " (capability-free copy of " + installed + ")");
+    checkSocks();
 }
 
 void TunnelHost::checkSocks() {
-    if (m_connected || m_stopping || m_engine.state() != QProcess::Running)
+    m_socksAt.reset();
+    if (m_connectedAt || m_stopping || !m_engine.running())
         return;
     // From the kernel's socket table only: a test connection would be logged by the engine.
-    if (SocksPort::listenedBy(m_engine.processId())) {
-        m_socksTimer.stop();
-        m_connected = true;
-        m_connectedAt = QDateTime::currentDateTimeUtc();
-        log(QStringLiteral("SOCKS inbound 127.0.0.1:%1 is up").arg(SocksPort::port));
-        report(HostState::Phase::Connected);
+    if (SocksPort::listenedBy(m_engine.pid())) {
+        m_connectedAt = std::chrono::system_clock::now();
+        report(HostStatus::Phase::Connected);
+        log("SOCKS inbound 127.0.0.1:" + std::to_string(SocksPort::port) + " is up");
         return;
     }
-    const qint64 waited = m_socksSince.elapsed();
-    if (waited >= socksFastForMs && m_socksTimer.interval() != socksSlowTickMs)
-        m_socksTimer.setInterval(socksSlowTickMs);
-    if (waited >= socksGiveUpMs) {
-        m_socksTimer.stop();
-        m_failureLine = QStringLiteral("SOCKS inbound 127.0.0.1:10808 did not open");
+    const auto now = Clock::now();
+    const auto waited = now - m_socksSince;
+    if (waited >= socksGiveUp) {
+        m_output.setFailureLine("SOCKS inbound 127.0.0.1:10808 did not open");
         m_engine.terminate();
-        m_killTimer.start();
+        m_killAt = now + engineKillGrace;
+        return;
     }
+    m_socksAt = now + (waited < socksFastFor ? socksFastTick : socksSlowTick);
 }
 
 void TunnelHost::readEngineOutput() {
-    const QByteArray output = m_engine.readAll();
-    if (m_log.isOpen()) {
-        if (m_log.pos() > logLimitBytes) {
-            m_log.resize(0);
-            m_log.seek(0);
-            log(QStringLiteral("log restarted after %1 bytes").arg(logLimitBytes));
+    char buffer[16384];
+    while (m_engine.output() >= 0) {
+        const ssize_t got = ::read(m_engine.output(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && errno == EAGAIN)
+            break;
+        if (got <= 0) {
+            m_engine.closeOutput(); // its end of the pipe is closed
+            break;
         }
-        m_log.write(output);
-        m_log.flush();
-    }
-    m_partialLine += output;
-    qsizetype newline;
-    while ((newline = m_partialLine.indexOf('\n')) >= 0) {
-        const QString line = QString::fromUtf8(m_partialLine.left(newline)).trimmed();
-        m_partialLine.remove(0, newline + 1);
-        if (explainsFailure(line))
-            m_failureLine = line;
-        if (m_connected && serverUnreachable(line))
+        const std::string_view bytes(buffer, static_cast<std::size_t>(got));
+        if (m_log)
+            m_log->engineOutput(bytes);
+        if (m_output.take(bytes) && m_connectedAt)
             reportTrouble();
     }
-    if (m_partialLine.size() > qsizetype{64} * 1024) // a runaway line without end: keep memory bounded
-        m_partialLine.clear();
     // The engine reports "started" once its inbounds listen: look now, not at the next tick.
-    if (!m_connected && m_socksTimer.isActive())
+    if (m_socksAt)
         checkSocks();
 }
 
-void TunnelHost::engineFinished(int exitCode, QProcess::ExitStatus exitStatus) {
-    m_socksTimer.stop();
-    m_killTimer.stop();
-    readEngineOutput();
-    if (!m_partialLine.isEmpty() && explainsFailure(QString::fromUtf8(m_partialLine)))
-        m_failureLine = QString::fromUtf8(m_partialLine).trimmed();
-    log(QStringLiteral("engine exited (%1 %2)")
-            .arg(exitStatus == QProcess::NormalExit ? QStringLiteral("code") : QStringLiteral("signal"))
-            .arg(exitCode));
+void TunnelHost::engineExited(int status) {
+    m_socksAt.reset();
+    m_killAt.reset();
+    readEngineOutput(); // what it printed last
+    m_engine.closeOutput();
+    m_output.finish();
+    log("engine exited (" + exitText(status) + ")");
     if (m_stopping)
-        return end(QStringLiteral("stopped"), 0);
-    QString reason = shortReason(m_failureLine);
-    if (reason.isEmpty())
-        reason = exitStatus == QProcess::NormalExit
-                     ? QStringLiteral("engine exited with code %1").arg(exitCode)
-                     : QStringLiteral("engine crashed");
+        return end("stopped", 0);
+    std::string reason = EngineOutput::shortReason(m_output.failureLine());
+    if (reason.empty())
+        reason = WIFEXITED(status) ? "engine exited with code " + std::to_string(WEXITSTATUS(status))
+                                   : "engine crashed";
     end(reason, 1);
 }
 
-void TunnelHost::engineError(QProcess::ProcessError error) {
-    if (error != QProcess::FailedToStart)
-        return; // crashes arrive through finished()
-    end(QStringLiteral("engine %1 cannot be started: %2").arg(m_engine.program(), m_engine.errorString()), 2);
-}
-
+// SIGTERM, SIGINT, SIGHUP: end the engine, report disconnected, finish.
 void TunnelHost::stop() {
     if (m_stopping)
         return;
     m_stopping = true;
     if (!m_lock.held()) {
         // Still waiting for an older host: leave its report alone, it ends by itself.
-        m_takeoverTimer.stop();
-        emit finished(0);
+        m_takeoverAt.reset();
+        m_exitCode = 0;
         return;
     }
-    if (m_engine.state() == QProcess::NotRunning)
-        return end(QStringLiteral("stopped"), 0);
-    log(QStringLiteral("stop requested"));
+    if (!m_engine.running())
+        return end("stopped", 0);
+    log("stop requested");
     m_engine.terminate();
-    m_killTimer.start();
+    m_killAt = Clock::now() + engineKillGrace;
 }
 
 // A tunnel the app cannot see must not run: when the state cannot be written (a full runtime
 // folder, say), the engine stops and the host ends with the reason.
-bool TunnelHost::report(HostState::Phase phase, const QString& reason) {
-    HostState state;
-    state.phase = phase;
-    state.pid = getpid();
-    state.reason = reason;
-    if (phase == HostState::Phase::Connected) {
-        state.connectedDate = m_connectedAt;
-        state.troubleAt = m_troubleAt;
+bool TunnelHost::report(HostStatus::Phase phase, const std::string& reason) {
+    HostStatus status{phase, ::getpid(), reason, {}, {}};
+    if (phase == HostStatus::Phase::Connected) {
+        status.connectedDate = m_connectedAt;
+        status.troubleAt = m_troubleAt;
     }
-    try {
-        replaceFile(HostFiles::statusFile(m_runtimeDir), state.toJson());
+    const int error = writeStatus(m_runtimeDir, status);
+    if (error == 0)
         return true;
-    } catch (const PlatformError& error) {
-        const QString failure = QStringLiteral("cannot write the status file: %1").arg(error.description);
-        if (phase == HostState::Phase::Disconnected)
-            log(failure);
-        else
-            end(failure, 4);
-        return false;
-    }
+    const std::string failure = "cannot write the status file: " + std::string(std::strerror(error));
+    if (phase == HostStatus::Phase::Disconnected)
+        log(failure);
+    else
+        end(failure, 4);
+    return false;
 }
 
+// The engine could not reach the server: tell the app (at most every few seconds).
 void TunnelHost::reportTrouble() {
-    if (m_stopping || (m_troubleAt && m_sinceTrouble.elapsed() < troubleReportEveryMs))
+    if (m_stopping || (m_troubleAt && Clock::now() - m_sinceTrouble < troubleReportEvery))
         return;
-    m_troubleAt = QDateTime::currentDateTimeUtc();
-    m_sinceTrouble.start();
-    report(HostState::Phase::Connected);
+    m_troubleAt = std::chrono::system_clock::now();
+    m_sinceTrouble = Clock::now();
+    report(HostStatus::Phase::Connected);
 }
 
-void TunnelHost::end(const QString& reason, int exitCode) {
+void TunnelHost::end(const std::string& reason, int exitCode) {
     if (m_ended)
         return;
     m_ended = true;
-    m_socksTimer.stop();
-    if (m_engine.state() != QProcess::NotRunning) {
+    m_socksAt.reset();
+    m_killAt.reset();
+    if (m_engine.running()) {
         m_engine.kill();
-        m_engine.waitForFinished(engineKillMs);
+        m_engine.waitFor(engineKillGrace);
     }
-    log(QStringLiteral("disconnected: %1").arg(reason));
+    m_engine.closeOutput();
+    log("disconnected: " + reason);
+    // Before the report: nothing would answer at the entries the settings name, and a connect the
+    // report lets the app start must find them put back already.
     if (m_desktopProxy)
-        DesktopProxy().restore(); // nothing would answer at the entries the settings name
-    report(HostState::Phase::Disconnected, reason);
-    if (HostFiles::readPid(m_runtimeDir) == getpid())
-        QFile::remove(HostFiles::pidFile(m_runtimeDir));
-    emit finished(exitCode);
+        os::restoreDesktopProxy(os::proxyStateDir());
+    report(HostStatus::Phase::Disconnected, reason);
+    if (readPid(m_runtimeDir) == ::getpid())
+        ::unlink(HostPaths::pidFile(m_runtimeDir).c_str());
+    m_exitCode = exitCode;
 }
 
-// The guard holds the other end of a pipe only this process writes to: it reads end-of-file the
-// moment this process is gone, SIGKILL included.
-void TunnelHost::startGuard() {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
-        return log(QStringLiteral("no proxy guard: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-    try {
-        spawnInSession(QCoreApplication::applicationFilePath(),
-                       {QStringLiteral("--proxy-guard"), QStringLiteral("--runtime-dir"), m_runtimeDir},
-                       ends[0]);
-        m_guard = ends[1];
-    } catch (const PlatformError& error) {
-        ::close(ends[1]);
-        log(QStringLiteral("no proxy guard: %1").arg(error.description));
-    }
-    ::close(ends[0]);
-}
-
-void TunnelHost::log(const QString& line) {
-    if (!m_log.isOpen())
-        return;
-    m_log.write(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() +
-                " vemko-tunnel: " + line.toUtf8() + '\n');
-    m_log.flush();
+void TunnelHost::log(const std::string& line) {
+    if (m_log)
+        m_log->line(line);
 }

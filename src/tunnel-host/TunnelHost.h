@@ -1,67 +1,69 @@
 #pragma once
 
+#include "EngineOutput.h"
+#include "EngineProcess.h"
 #include "HostLock.h"
-#include "platform/TunnelHostState.h"
+#include "HostLog.h"
+#include "HostStatus.h"
+#include "StopSignals.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QObject>
-#include <QProcess>
-#include <QTimer>
+#include <chrono>
+#include <optional>
+#include <string>
 
-// One tunnel session: take over from a host that still runs, start the engine with the
-// document on its stdin, report connecting → connected → disconnected into the runtime folder,
-// and end the engine with the host. For the desktop-proxy mode it also opens the HTTP entry and
-// puts the desktop's proxy settings back when it ends, whatever ends it: itself when it can, else
-// a guard process it starts (ProxyGuard) once it is gone.
-class TunnelHost : public QObject {
-    Q_OBJECT
+// One tunnel session: take over from a host that still runs, start the engine with the document
+// on its stdin, report connecting → connected → disconnected into the runtime folder, and end the
+// engine with the host. For the desktop-proxy mode it also opens the HTTP entry and puts the
+// desktop's proxy settings back when it ends, whatever ends it: itself when it can, else a guard
+// process it starts (ProxyGuard) once it is gone.
+//
+// One thread, one poll() over the stop signals, the engine's output and its exit, with deadlines
+// for the timed steps.
+class TunnelHost {
 public:
-    TunnelHost(QString runtimeDir, QByteArray document, bool desktopProxy = false, QObject* parent = nullptr);
-    ~TunnelHost() override;
+    TunnelHost(std::string runtimeDir, std::string document, bool desktopProxy);
 
-    void run();
-    // SIGTERM/SIGINT: end the engine, report disconnected, finish.
-    void stop();
-
-signals:
-    void finished(int exitCode);
+    // Runs the session to its end; the exit code.
+    int run();
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void takeOver();
     void begin();
-    void startGuard();
     void checkSocks();
     void readEngineOutput();
-    void engineFinished(int exitCode, QProcess::ExitStatus exitStatus);
-    void engineError(QProcess::ProcessError error);
+    void engineExited(int status);
+    void stop();
     // False when the state could not be written (the host is then ending).
-    bool report(HostState::Phase phase, const QString& reason = {});
-    // The engine could not reach the server: tell the app (at most every few seconds).
+    bool report(HostStatus::Phase phase, const std::string& reason = {});
     void reportTrouble();
-    void end(const QString& reason, int exitCode);
-    void log(const QString& line);
+    void end(const std::string& reason, int exitCode);
+    void wait();
+    void log(const std::string& line);
 
-    QString m_runtimeDir;
-    QByteArray m_document;
-    HostLock m_lock;
-    QFile m_log;
-    QProcess m_engine;
-    QTimer m_takeoverTimer;
-    QTimer m_socksTimer;
-    QTimer m_killTimer;
-    int m_takeoverTicks = 0;
-    qint64 m_askedToStop = 0;   // the older host already sent SIGTERM
-    QElapsedTimer m_socksSince; // since the engine started
-    std::optional<QDateTime> m_connectedAt;
-    std::optional<QDateTime> m_troubleAt;
-    QElapsedTimer m_sinceTrouble; // since the last trouble report
-    bool m_stopping = false;
-    bool m_connected = false;
-    bool m_ended = false;
-    QByteArray m_partialLine;
-    QString m_failureLine; // the engine's last line that explains a failure
+    std::string m_runtimeDir;
+    std::string m_document;
     bool m_desktopProxy = false;
-    int m_guard = -1; // the pipe the guard waits on: it reads its end when this process is gone
+    HostLock m_lock;
+    std::optional<HostLog> m_log;
+    StopSignals m_stopSignals;
+    EngineProcess m_engine;
+    EngineOutput m_output;
+    std::optional<int> m_exitCode; // set: the session is over
+
+    // Deadlines of the timed steps; nothing while a step is not due.
+    std::optional<Clock::time_point> m_takeoverAt;
+    std::optional<Clock::time_point> m_socksAt;
+    std::optional<Clock::time_point> m_killAt;
+    Clock::time_point m_takeoverSince;
+    Clock::time_point m_socksSince; // the engine's start
+    pid_t m_askedToStop = 0;        // the older host already sent SIGTERM
+    bool m_killedOlder = false;
+
+    std::optional<HostStatus::Time> m_connectedAt;
+    std::optional<HostStatus::Time> m_troubleAt;
+    Clock::time_point m_sinceTrouble;
+    bool m_stopping = false;
+    bool m_ended = false;
 };

@@ -7,69 +7,38 @@
 //                                                 settings are put back when the host ends
 //   vemko-tunnel --proxy-guard [--runtime-dir DIR]  the host's guard (ProxyGuard)
 //
-// The document holds server credentials: it never travels on the command line.
+// The document holds server credentials: it never travels on the command line. Plain C++ on the
+// standard library and Linux calls: it runs for as long as the tunnel does, so it stays small.
+#include "HostInput.h"
+#include "Options.h"
 #include "ProxyGuard.h"
-#include "StopSignals.h"
 #include "TunnelHost.h"
-#include "platform/OwnFile.h"
-#include "platform/ProcessFiles.h"
-#include "platform/TunnelPaths.h"
+#include "os/PrivateDir.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
-
-namespace {
-
-QByteArray readStdin() {
-    if (::isatty(STDIN_FILENO))
-        return {};
-    QFile input;
-    if (!input.open(stdin, QIODevice::ReadOnly))
-        return {};
-    return input.read(qint64{16} * 1024 * 1024);
-}
-
-} // namespace
 
 int main(int argc, char* argv[]) {
     // Our own session: a terminal's Ctrl-C or the app's process group never reaches the tunnel.
     ::setsid();
-    ProcessFiles::ignoreFileSizeSignal();
-    QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    const QCommandLineOption runtimeDir("runtime-dir", "State folder.", "dir",
-                                        TunnelPaths::defaultRuntimeDir());
-    const QCommandLineOption saved("saved", "Run the saved tunnel document instead of stdin.");
-    const QCommandLineOption configFile("config-file", "Saved tunnel configuration.", "file",
-                                        TunnelPaths::defaultConfigFile());
-    const QCommandLineOption desktopProxy("desktop-proxy", "Carry the desktop's proxy settings too.");
-    const QCommandLineOption proxyGuard("proxy-guard",
-                                        "Restore the desktop's proxy settings after the host.");
-    parser.addOptions({runtimeDir, saved, configFile, desktopProxy, proxyGuard});
-    parser.addHelpOption();
-    parser.process(app);
-    if (parser.isSet(proxyGuard))
-        return ProxyGuard::run(parser.value(runtimeDir));
+    // A file-size limit makes a write come up short, which every writer checks, instead of
+    // killing the host halfway through a temporary file.
+    ::signal(SIGXFSZ, SIG_IGN);
+    int exitCode = 0;
+    const auto options = parseOptions(argc, argv, exitCode);
+    if (!options)
+        return exitCode;
+    if (options->proxyGuard)
+        return ProxyGuard::run(options->runtimeDir);
 
-    QByteArray document = parser.isSet(saved) ? QByteArray() : readStdin();
-    if (document.trimmed().isEmpty())
-        document = TunnelPaths::savedEngineDocument(parser.value(configFile));
+    std::string document = options->saved ? std::string() : HostInput::readStandardInput();
+    if (HostInput::blank(document))
+        document = HostInput::savedEngineDocument(options->configFile);
 
-    const QString folder = parser.value(runtimeDir);
-    if (!TunnelPaths::ensurePrivateDir(folder)) {
-        std::fprintf(stderr, "vemko-tunnel: cannot use the runtime folder %s\n", qPrintable(folder));
+    if (!os::ensurePrivateDir(options->runtimeDir)) {
+        std::fprintf(stderr, "vemko-tunnel: cannot use the runtime folder %s\n", options->runtimeDir.c_str());
         return 3;
     }
-
-    TunnelHost host(folder, std::move(document), parser.isSet(desktopProxy));
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &host, &TunnelHost::stop);
-    QObject::connect(&host, &TunnelHost::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
-    host.run();
-    return app.exec();
+    return TunnelHost(options->runtimeDir, std::move(document), options->desktopProxy).run();
 }

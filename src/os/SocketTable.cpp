@@ -1,23 +1,26 @@
-#include "netd/SocketTable.h"
+#include "os/SocketTable.h"
 
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <dirent.h>
+#include <fstream>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace netd {
+namespace os {
 
 namespace {
 
 constexpr std::uint32_t loopback = 0x7F000001;
 
-bool dump(int family, int protocol, std::vector<Socket>& into) {
+bool dump(int family, int protocol, std::uint32_t states, std::vector<Socket>& into) {
     const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
     if (fd < 0)
         return false;
@@ -30,7 +33,7 @@ bool dump(int family, int protocol, std::vector<Socket>& into) {
     query.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     query.request.sdiag_family = static_cast<std::uint8_t>(family);
     query.request.sdiag_protocol = static_cast<std::uint8_t>(protocol);
-    query.request.idiag_states = ~0U;
+    query.request.idiag_states = states;
     bool done = false;
     bool failed = ::send(fd, &query, sizeof query, 0) != static_cast<ssize_t>(sizeof query);
     while (!done && !failed) {
@@ -64,12 +67,42 @@ bool dump(int family, int protocol, std::vector<Socket>& into) {
 
 } // namespace
 
-std::optional<std::vector<Socket>> socketTable() {
+std::optional<std::vector<Socket>> socketTable(Scope scope) {
     std::vector<Socket> sockets;
+    if (scope == Scope::TcpListeners) {
+        if (!dump(AF_INET, IPPROTO_TCP, 1U << TCP_LISTEN, sockets))
+            return std::nullopt;
+        return sockets;
+    }
     for (const int family : {AF_INET, AF_INET6})
         for (const int protocol : {IPPROTO_TCP, IPPROTO_UDP})
-            if (!dump(family, protocol, sockets))
+            if (!dump(family, protocol, ~0U, sockets))
                 return std::nullopt;
+    return sockets;
+}
+
+// "sl local_address rem_address st ... inode": local "0100007F:2A30", state 0A = LISTEN.
+std::vector<Socket> tcpListenersFromProc() {
+    std::vector<Socket> sockets;
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line); // the header
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, skip;
+        std::uint32_t inode = 0;
+        fields >> slot >> local >> remote >> state >> skip >> skip >> skip >> skip >> skip >> inode;
+        const auto colon = local.find(':');
+        if (!fields || state != "0A" || colon == std::string::npos)
+            continue;
+        Socket socket;
+        socket.protocol = IPPROTO_TCP;
+        socket.port = static_cast<int>(std::strtoul(local.c_str() + colon + 1, nullptr, 16));
+        socket.listening = true;
+        socket.loopbackOnly = local.compare(0, colon, "0100007F") == 0;
+        socket.inode = inode;
+        sockets.push_back(socket);
+    }
     return sockets;
 }
 
@@ -92,4 +125,4 @@ std::set<std::uint32_t> socketInodes(pid_t pid) {
     return inodes;
 }
 
-} // namespace netd
+} // namespace os
