@@ -61,14 +61,16 @@ const QImage& PanelBackground::picture(QSize size, qreal ratio, const std::array
 
     const QSizeF pixels(m_picture.size());
     m_picture.setDevicePixelRatio(1);
-    m_picture.fill(Qt::transparent);
     QPainter painter(&m_picture);
+    // The gradient replaces the last frame outright, so nothing needs clearing first.
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
     QLinearGradient gradient(QPointF(from.x() * pixels.width(), from.y() * pixels.height()),
                              QPointF(to.x() * pixels.width(), to.y() * pixels.height()));
     gradient.setColorAt(0.0, colors[0]);
     gradient.setColorAt(0.5, colors[1]);
     gradient.setColorAt(1.0, colors[2]);
     painter.fillRect(m_picture.rect(), gradient);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.drawImage(0, 0, m_glow);
     painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
     const int corner = m_corners[0].width();

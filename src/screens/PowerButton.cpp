@@ -13,6 +13,9 @@ namespace {
 constexpr int side = 150;
 constexpr double circle = 100;
 constexpr double ringCycle = 1.8;
+// A ring grows by well under a pixel a frame at this rate; every other frame falls on the panel's
+// drift, so both repaint together.
+constexpr int ringFrames = 20;
 constexpr double hoverScale = 1.04;
 constexpr double response = 0.25;
 const QString connectText = QStringLiteral("Подключить");
@@ -25,7 +28,7 @@ double ringProgress(double seconds, int ring) {
 } // namespace
 
 PowerButton::PowerButton(QWidget* parent)
-    : QAbstractButton(parent), m_rings(new Phase(this, 30, [this] { update(); })),
+    : QAbstractButton(parent), m_rings(new Phase(this, ringFrames, [this] { update(); })),
       m_spring(new Phase(this, 60, [this] {
           update();
           const double elapsed = m_spring->seconds();
