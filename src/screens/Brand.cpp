@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
@@ -37,6 +38,15 @@ QFont font(int pixels, QFont::Weight weight) {
 }
 
 QPixmap symbol(const QString& name, const QColor& color, int pixels, qreal devicePixelRatio) {
+    // Widgets ask for their symbols on every paint; the SVG is parsed and drawn once per look.
+    const QString key = QStringLiteral("vemko-symbol:%1:%2:%3:%4")
+                            .arg(name)
+                            .arg(color.rgba(), 0, 16)
+                            .arg(pixels)
+                            .arg(devicePixelRatio);
+    QPixmap result;
+    if (QPixmapCache::find(key, &result))
+        return result;
     const int side = qMax(1, qRound(pixels * devicePixelRatio));
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -50,8 +60,9 @@ QPixmap symbol(const QString& name, const QColor& color, int pixels, qreal devic
         painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
         painter.fillRect(image.rect(), color);
     }
-    QPixmap result = QPixmap::fromImage(image);
+    result = QPixmap::fromImage(image);
     result.setDevicePixelRatio(devicePixelRatio);
+    QPixmapCache::insert(key, result);
     return result;
 }
 

@@ -18,7 +18,7 @@ constexpr double restPhase = halfCycle / 2; // the middle of a swing: offset 0
 
 GlowMascot::GlowMascot(int size, QWidget* parent)
     : QWidget(parent), m_size(size), m_picture(Mascot::picture(size)),
-      m_phase(new Phase(this, 30, [this] { update(); })) {
+      m_phase(new Phase(this, 30, [this] { moved(); })) {
     const int glow = size / 4;
     setFixedSize(size + 2 * glow, size + 2 * glow + 2 * static_cast<int>(amplitude));
     m_phase->setSeconds(restPhase);
@@ -42,8 +42,25 @@ void GlowMascot::hideEvent(QHideEvent* event) {
     m_phase->stop();
 }
 
-void GlowMascot::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
+int GlowMascot::pictureRow(double seconds) const {
+    const double top = QRectF(rect()).center().y() - m_size / 2.0 + offsetAt(seconds);
+    return qRound(top * devicePixelRatioF());
+}
+
+void GlowMascot::moved() {
+    if (pictureRow(m_phase->seconds()) != m_shownRow)
+        update();
+}
+
+const QPixmap& GlowMascot::glow() {
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (m_glow.size() == pixels && m_glow.devicePixelRatio() == ratio)
+        return m_glow;
+    m_glow = QPixmap(pixels);
+    m_glow.setDevicePixelRatio(ratio);
+    m_glow.fill(Qt::transparent);
+    QPainter painter(&m_glow);
     painter.setRenderHint(QPainter::Antialiasing);
     const QPointF centre = QRectF(rect()).center();
     QRadialGradient glow(centre, m_size * 0.75);
@@ -53,6 +70,13 @@ void GlowMascot::paintEvent(QPaintEvent*) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(glow);
     painter.drawEllipse(centre, m_size * 0.75, m_size * 0.75);
-    const double offset = offsetAt(m_phase->seconds());
-    painter.drawPixmap(QPointF(centre.x() - m_size / 2.0, centre.y() - m_size / 2.0 + offset), m_picture);
+    return m_glow;
+}
+
+void GlowMascot::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, glow());
+    m_shownRow = pictureRow(m_phase->seconds());
+    const double left = QRectF(rect()).center().x() - m_size / 2.0;
+    painter.drawPixmap(QPointF(left, m_shownRow / devicePixelRatioF()), m_picture);
 }

@@ -22,7 +22,16 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // The device-pixel row the mascot's top lands on `seconds` into the float: the painter puts an
+    // unscaled picture on whole pixels, so most frames of the slow float change nothing on screen.
+    int pictureRow(double seconds) const;
+    void moved();
+    // The glow behind the mascot, drawn once at the screen's pixel ratio.
+    const QPixmap& glow();
+
     int m_size;
     QPixmap m_picture;
+    QPixmap m_glow;
     Phase* m_phase;
+    int m_shownRow = -1;
 };

@@ -1,6 +1,7 @@
 #include "Mascot.h"
 
 #include <QPainter>
+#include <QPixmapCache>
 
 Mascot::Mascot(int size, QWidget* parent) : QWidget(parent), m_picture(picture(size)) {
     setFixedSize(size, size);
@@ -8,13 +9,20 @@ Mascot::Mascot(int size, QWidget* parent) : QWidget(parent), m_picture(picture(s
 }
 
 QPixmap Mascot::picture(int size, const QString& resource) {
+    // Every screen's header shows the mascot: the 512 px artwork is decoded and scaled once per size.
+    const QString key = QStringLiteral("vemko-mascot:%1:%2").arg(resource).arg(size);
+    QPixmap result;
+    if (QPixmapCache::find(key, &result))
+        return result;
     const QPixmap source(resource);
     if (source.isNull()) {
-        QPixmap empty(size, size);
-        empty.fill(Qt::transparent);
-        return empty;
+        result = QPixmap(size, size);
+        result.fill(Qt::transparent);
+    } else {
+        result = source.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     }
-    return source.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPixmapCache::insert(key, result);
+    return result;
 }
 
 void Mascot::paintEvent(QPaintEvent*) {

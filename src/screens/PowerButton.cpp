@@ -2,6 +2,7 @@
 
 #include "Brand.h"
 #include "Phase.h"
+#include "Ring.h"
 
 #include <QLinearGradient>
 #include <QPainter>
@@ -12,14 +13,22 @@ namespace {
 constexpr int side = 150;
 constexpr double circle = 100;
 constexpr double ringCycle = 1.8;
+// A ring grows by well under a pixel a frame at this rate; every other frame falls on the panel's
+// drift, so both repaint together.
+constexpr int ringFrames = 20;
 constexpr double hoverScale = 1.04;
 constexpr double response = 0.25;
 const QString connectText = QStringLiteral("Подключить");
 const QString disconnectText = QStringLiteral("Отключить");
+
+// How far `ring` (0 or 1, half a cycle apart) has expanded and faded, 0…1, `seconds` in.
+double ringProgress(double seconds, int ring) {
+    return std::fmod(seconds / ringCycle + ring * 0.5, 1.0);
+}
 } // namespace
 
 PowerButton::PowerButton(QWidget* parent)
-    : QAbstractButton(parent), m_rings(new Phase(this, 30, [this] { update(); })),
+    : QAbstractButton(parent), m_rings(new Phase(this, ringFrames, [this] { update(); })),
       m_spring(new Phase(this, 60, [this] {
           update();
           const double elapsed = m_spring->seconds();
@@ -44,6 +53,8 @@ void PowerButton::setStatus(VpnStatus status) {
     const QString name = status == VpnStatus::Off ? connectText : disconnectText;
     setText(name);
     setAccessibleName(name);
+    if (status == VpnStatus::Off)
+        m_ringPicture = QImage(); // no rings to draw until the next connection
     updateRings();
     update();
 }
@@ -108,28 +119,59 @@ void PowerButton::leaveEvent(QEvent* event) {
 
 void PowerButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    const double factor = scale();
+    if (m_status != VpnStatus::Off)
+        painter.drawImage(0, 0, rings(factor));
+    painter.drawPixmap(0, 0, face(factor));
+}
+
+const QImage& PowerButton::rings(double factor) {
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    const double seconds = m_rings->seconds();
+    if (m_ringPicture.size() == pixels && m_ringPicture.devicePixelRatio() == ratio &&
+        m_ringSeconds == seconds && m_ringScale == factor)
+        return m_ringPicture;
+    m_ringSeconds = seconds;
+    m_ringScale = factor;
+    if (m_ringPicture.size() != pixels)
+        m_ringPicture = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+    m_ringPicture.setDevicePixelRatio(ratio);
+    m_ringPicture.fill(Qt::transparent);
+    const QPointF centre = QRectF(rect()).center() * ratio;
+    const double radius = circle / 2 * factor;
+    for (int ring = 0; ring < 2; ++ring) {
+        const double progress = ringProgress(seconds, ring);
+        drawRing(m_ringPicture, centre, radius * (1.0 + 0.45 * progress) * ratio, 2 * ratio,
+                 Brand::tinted(Qt::white, 0.55 * (1.0 - progress)));
+    }
+    return m_ringPicture;
+}
+
+const QPixmap& PowerButton::face(double factor) {
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (!m_face.isNull() && m_faceScale == factor && m_faceFocused == hasFocus() &&
+        m_face.devicePixelRatio() == ratio && m_face.size() == pixels)
+        return m_face;
+    m_faceScale = factor;
+    m_faceFocused = hasFocus();
+    m_face = QPixmap(pixels);
+    m_face.setDevicePixelRatio(ratio);
+    m_face.fill(Qt::transparent);
+    QPainter painter(&m_face);
     painter.setRenderHint(QPainter::Antialiasing);
     const QPointF centre = QRectF(rect()).center();
-    const double radius = circle / 2 * scale();
-
-    if (m_status != VpnStatus::Off) {
-        for (int ring = 0; ring < 2; ++ring) {
-            const double progress = std::fmod(m_rings->seconds() / ringCycle + ring * 0.5, 1.0);
-            const double r = radius * (1.0 + 0.45 * progress);
-            painter.setBrush(Qt::NoBrush);
-            painter.setPen(QPen(Brand::tinted(Qt::white, 0.55 * (1.0 - progress)), 2));
-            painter.drawEllipse(centre, r, r);
-        }
-    }
-
+    const double radius = circle / 2 * factor;
     QLinearGradient fill(centre.x(), centre.y() - radius, centre.x(), centre.y() + radius);
     fill.setColorAt(0, Brand::tinted(Qt::white, 0.30));
     fill.setColorAt(1, Brand::tinted(Qt::white, 0.12));
     painter.setBrush(fill);
-    painter.setPen(QPen(Brand::tinted(Qt::white, hasFocus() ? 0.8 : 0.25), hasFocus() ? 2 : 1));
+    painter.setPen(QPen(Brand::tinted(Qt::white, m_faceFocused ? 0.8 : 0.25), m_faceFocused ? 2 : 1));
     painter.drawEllipse(centre, radius, radius);
 
-    const int glyph = qRound(42 * scale());
-    const QPixmap power = Brand::symbol(QStringLiteral("power"), Qt::white, glyph, devicePixelRatioF());
+    const int glyph = qRound(42 * factor);
+    const QPixmap power = Brand::symbol(QStringLiteral("power"), Qt::white, glyph, ratio);
     painter.drawPixmap(QPointF(centre.x() - glyph / 2.0, centre.y() - glyph / 2.0), power);
+    return m_face;
 }

@@ -3,6 +3,8 @@
 #include "tunnel/Vpn.h"
 
 #include <QAbstractButton>
+#include <QImage>
+#include <QPixmap>
 
 class Phase;
 
@@ -34,6 +36,11 @@ private:
     void updateRings();
     void hover(bool entering);
     double scale() const;
+    // The two rings at the current phase around the disc at `factor` times the normal size.
+    const QImage& rings(double factor);
+    // The disc, its border and the glyph at `factor` times the normal size, drawn once for each size and
+    // focus: the rings pass under it many times a second.
+    const QPixmap& face(double factor);
 
     VpnStatus m_status = VpnStatus::Off;
     Phase* m_rings;
@@ -41,4 +48,10 @@ private:
     bool m_entering = false;
     double m_springFrom = 1.0;
     double m_springVelocity = 0.0;
+    QImage m_ringPicture;
+    double m_ringSeconds = -1;
+    double m_ringScale = 0;
+    QPixmap m_face;
+    double m_faceScale = 0;
+    bool m_faceFocused = false;
 };

@@ -5,11 +5,8 @@
 #include "PowerButton.h"
 
 #include <QLabel>
-#include <QLinearGradient>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPainterPath>
-#include <QRadialGradient>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -70,43 +67,10 @@ void StatusPanel::hideEvent(QHideEvent* event) {
 }
 
 void StatusPanel::paintEvent(QPaintEvent* event) {
-    const double seconds = m_drift->seconds();
-    const qreal ratio = devicePixelRatioF();
-    if (m_background.isNull() || m_backgroundSeconds != seconds || m_backgroundColors != m_colors ||
-        m_background.devicePixelRatio() != ratio || m_background.size() != (QSizeF(size()) * ratio).toSize()) {
-        m_background = background(seconds);
-        m_backgroundSeconds = seconds;
-        m_backgroundColors = m_colors;
-    }
+    const auto [from, to] = gradientLine(m_drift->seconds());
+    const QImage& background = m_background.picture(size(), devicePixelRatioF(), m_colors, from, to);
     QPainter painter(this);
     const QRect area = event->rect();
-    painter.drawPixmap(area, m_background,
-                       QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
-}
-
-QPixmap StatusPanel::background(double seconds) const {
-    const qreal ratio = devicePixelRatioF();
-    QPixmap picture((QSizeF(size()) * ratio).toSize());
-    picture.setDevicePixelRatio(ratio);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), 26, 26);
-    painter.setClipPath(shape);
-
-    const auto [from, to] = gradientLine(seconds);
-    const QSizeF size = QSizeF(this->size());
-    QLinearGradient gradient(QPointF(from.x() * size.width(), from.y() * size.height()),
-                             QPointF(to.x() * size.width(), to.y() * size.height()));
-    gradient.setColorAt(0.0, m_colors[0]);
-    gradient.setColorAt(0.5, m_colors[1]);
-    gradient.setColorAt(1.0, m_colors[2]);
-    painter.fillRect(rect(), gradient);
-
-    QRadialGradient glow(QPointF(width(), 0), 300);
-    glow.setColorAt(0.0, Brand::tinted(Qt::white, 0.18));
-    glow.setColorAt(1.0, Brand::tinted(Qt::white, 0.0));
-    painter.fillRect(rect(), glow);
-    return picture;
+    const qreal ratio = background.devicePixelRatio();
+    painter.drawImage(area, background, QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
 }

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "PanelBackground.h"
+
 #include <QColor>
-#include <QPixmap>
 #include <QPointF>
 #include <QWidget>
 #include <array>
@@ -32,17 +33,12 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    // The rounded gradient and glow at `seconds`, at the screen's pixel ratio.
-    QPixmap background(double seconds) const;
-
     PowerButton* m_power;
     QLabel* m_title;
     QLabel* m_subtitle;
     std::array<QColor, 3> m_colors;
     Phase* m_drift;
-    // The last background drawn, kept while the drift stands still: the power button's rings
-    // repaint the part under them 30 times a second, and that part is then a copy, not a redraw.
-    QPixmap m_background;
-    double m_backgroundSeconds = -1;
-    std::array<QColor, 3> m_backgroundColors;
+    // Kept while the drift stands still: the power button's rings repaint the part under them 20
+    // times a second, and that part is then a copy, not a redraw.
+    PanelBackground m_background;
 };

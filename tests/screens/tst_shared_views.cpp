@@ -63,6 +63,18 @@ private slots:
         QVERIFY(!mascot.phase()->running());
     }
 
+    // Minimised, nothing of it can be seen: no timer runs until the window is back.
+    void mascotRestsWhileItsWindowIsMinimised() {
+        GlowMascot mascot(64);
+        mascot.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&mascot));
+        mascot.setWindowState(Qt::WindowMinimized);
+        QTRY_VERIFY_WITH_TIMEOUT(!mascot.phase()->ticking(), 5000);
+        const double rested = mascot.phase()->seconds();
+        mascot.setWindowState(Qt::WindowNoState);
+        QTRY_VERIFY_WITH_TIMEOUT(mascot.phase()->seconds() > rested, 5000);
+    }
+
     void captionsAreCapitalsButReadAsWritten() {
         Label2 caption(QStringLiteral("Куда выходим"));
         QCOMPARE(caption.text(), QStringLiteral("КУДА ВЫХОДИМ"));
