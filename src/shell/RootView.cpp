@@ -53,6 +53,8 @@ private:
 RootView::RootView(const ScreenContext& context, QWidget* parent)
     : QWidget(parent), m_context(context), m_root(new QStackedWidget(this)) {
     setObjectName(QStringLiteral("rootView"));
+    // It paints all of itself (paintEvent): the window under it need not be painted first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(m_root);
