@@ -5,12 +5,14 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QFile>
+#include <QFontDatabase>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
 #include <QSvgRenderer>
+#include <QThreadPool>
 #include <QWidget>
 
 namespace Brand {
@@ -114,6 +116,10 @@ void applyLook(QApplication& app) {
     text.setPixelSize(13);
     app.setFont(text);
     installKeyActivation(app);
+    // The first text measured waits for the system's font list, and fontconfig reads its whole
+    // configuration to make it: several milliseconds. A pool thread makes it now, while the app sets
+    // up everything else.
+    QThreadPool::globalInstance()->start([] { QFontDatabase::families(); });
 }
 
 } // namespace Brand

@@ -41,7 +41,8 @@ void makeBordered(QPushButton* button);
 // A thin, quiet scroll bar for a scrolling screen.
 void makeQuietScrolling(QAbstractScrollArea* area);
 
-// The app's fixed light look: Fusion, the window and text colours, the system font at 13 px.
+// The app's fixed light look: Fusion, the window and text colours, the system font at 13 px. Starts
+// loading the system's fonts on a pool thread.
 void applyLook(QApplication& app);
 
 } // namespace Brand

@@ -3,7 +3,8 @@
 #include <QPixmap>
 #include <QWidget>
 
-// The app's mascot from the resource ":/mascot.png", scaled to a square of the given size.
+// The app's mascot from the resource ":/mascot.png", scaled to a square of the given size (or
+// ":/mascot-SIZE.png", made at that size by the build).
 class Mascot : public QWidget {
     Q_OBJECT
 public:

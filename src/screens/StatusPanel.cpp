@@ -1,6 +1,7 @@
 #include "StatusPanel.h"
 
 #include "Brand.h"
+#include "PanelLabel.h"
 #include "Phase.h"
 #include "PowerButton.h"
 
@@ -11,8 +12,8 @@
 #include <cmath>
 
 StatusPanel::StatusPanel(QWidget* parent)
-    : QWidget(parent), m_power(new PowerButton(this)), m_title(new QLabel(this)),
-      m_subtitle(new QLabel(this)), m_drift(new Phase(this, 10, [this] { update(); })) {
+    : QWidget(parent), m_power(new PowerButton(this)), m_title(new PanelLabel(this)),
+      m_subtitle(new PanelLabel(this)), m_drift(new Phase(this, 10, [this] { update(); })) {
     setObjectName(QStringLiteral("statusPanel"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     auto* column = new QVBoxLayout(this);

@@ -53,22 +53,18 @@ private:
 RootView::RootView(const ScreenContext& context, QWidget* parent)
     : QWidget(parent), m_context(context), m_root(new QStackedWidget(this)) {
     setObjectName(QStringLiteral("rootView"));
+    // It paints all of itself (paintEvent): the window under it need not be painted first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(m_root);
-
-    m_signIn = makeSignInScreen(context, m_root);
-    m_root->addWidget(m_signIn);
 
     m_tabbed = new QWidget(m_root);
     auto* column = new QVBoxLayout(m_tabbed);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     m_screens = new QStackedWidget(m_tabbed);
-    m_screens->addWidget(makeHomeScreen(context, m_screens));
-    m_screens->addWidget(makeTariffsScreen(context, m_screens));
-    m_screens->addWidget(makeDevicesScreen(context, m_screens));
-    m_screens->addWidget(makeMoreScreen(context, m_screens));
+    m_screens->setCurrentWidget(screen(m_tab));
     column->addWidget(m_screens, 1);
     m_bar = new TabBar(m_tabbed);
     column->addWidget(m_bar);
@@ -83,12 +79,57 @@ RootView::RootView(const ScreenContext& context, QWidget* parent)
     connect(&context.model, &AppModel::signedInChanged, this, &RootView::followSignIn);
 }
 
-QWidget* RootView::screen(Tab tab) const {
-    return m_screens->widget(static_cast<int>(tab));
+QWidget* RootView::screen(Tab tab) {
+    QWidget*& made = m_made[static_cast<size_t>(tab)];
+    if (!made) {
+        switch (tab) {
+        case Tab::Home:
+            made = makeHomeScreen(m_context, m_screens);
+            break;
+        case Tab::Tariffs:
+            made = makeTariffsScreen(m_context, m_screens);
+            break;
+        case Tab::Devices:
+            made = makeDevicesScreen(m_context, m_screens);
+            break;
+        case Tab::More:
+            made = makeMoreScreen(m_context, m_screens);
+            break;
+        }
+        m_screens->addWidget(made);
+        if (m_bar)
+            keepTabsAfter(made);
+    }
+    return made;
+}
+
+// A screen built later joins the focus chain at its end, behind the tab bar; the tabs move behind it
+// again, so the chain reads screen, then tabs, and the window's first focus lands where it did when
+// every screen was built at start.
+void RootView::keepTabsAfter(QWidget* screen) {
+    QWidget* last = nullptr;
+    for (QWidget* widget = screen; widget == screen || screen->isAncestorOf(widget);
+         widget = widget->nextInFocusChain())
+        if (widget->focusPolicy() & Qt::TabFocus)
+            last = widget;
+    if (!last)
+        return;
+    for (Tab tab : {Tab::Home, Tab::Tariffs, Tab::Devices, Tab::More}) {
+        QWidget::setTabOrder(last, m_bar->button(tab));
+        last = m_bar->button(tab);
+    }
+}
+
+QWidget* RootView::signInScreen() {
+    if (!m_signIn) {
+        m_signIn = makeSignInScreen(m_context, m_root);
+        m_root->addWidget(m_signIn);
+    }
+    return m_signIn;
 }
 
 void RootView::followSignIn() {
-    m_root->setCurrentWidget(m_context.model.signedIn() ? m_tabbed : m_signIn);
+    m_root->setCurrentWidget(m_context.model.signedIn() ? m_tabbed : signInScreen());
 }
 
 void RootView::setTab(Tab tab) {
@@ -97,7 +138,7 @@ void RootView::setTab(Tab tab) {
     if (m_screens->isVisible() && Brand::animationsEnabled(this))
         m_fade->start(m_screens->grab(), m_screens->geometry());
     m_tab = tab;
-    m_screens->setCurrentIndex(static_cast<int>(tab));
+    m_screens->setCurrentWidget(screen(tab));
     m_bar->setCurrent(tab);
 }
 

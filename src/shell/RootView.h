@@ -5,13 +5,15 @@
 
 #include <QPixmap>
 #include <QWidget>
+#include <array>
 
 class Phase;
 class QStackedWidget;
 class Toast;
 
 // The main window's content: the sign-in screen while signed out; otherwise the selected tab's
-// screen over the tab bar. The toast floats over both.
+// screen over the tab bar. The toast floats over both. A screen is built the first time it is
+// wanted, so the window comes up with only the one it shows.
 class RootView : public QWidget {
     Q_OBJECT
 public:
@@ -20,8 +22,8 @@ public:
     Tab tab() const { return m_tab; }
     // Selects `tab` (fading the screen change); choosing the current tab changes nothing.
     void setTab(Tab tab);
-    QWidget* screen(Tab tab) const;
-    QWidget* signInScreen() const { return m_signIn; }
+    QWidget* screen(Tab tab);
+    QWidget* signInScreen();
     TabBar* tabBar() const { return m_bar; }
     Toast* toast() const { return m_toast; }
 
@@ -31,14 +33,16 @@ protected:
 
 private:
     void followSignIn();
+    void keepTabsAfter(QWidget* screen);
 
     ScreenContext m_context;
     Tab m_tab = Tab::Home;
     QStackedWidget* m_root; // sign-in, or the tabbed part
-    QWidget* m_signIn;
+    QWidget* m_signIn = nullptr;
     QWidget* m_tabbed;
     QStackedWidget* m_screens;
-    TabBar* m_bar;
+    std::array<QWidget*, 4> m_made{}; // by Tab
+    TabBar* m_bar = nullptr;
     Toast* m_toast;
     class Fade;
     Fade* m_fade;
