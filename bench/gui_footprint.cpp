@@ -9,6 +9,7 @@
 //   bench_gui_footprint            runs the children and prints the figures
 //   bench_gui_footprint --child bare|app|bare-frame|text-frame|app-frame|app-loaded-frame   (internal)
 
+#include "Figures.h"
 #include "MainWindow.h"
 #include "codesign/BundleKit.h"
 #include "screens/Brand.h"
@@ -35,19 +36,12 @@ constexpr int kCpuSeconds = 10;
 constexpr int kFrameRounds = 7;
 
 double rssMb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
+    return bench::rssMb(QCoreApplication::applicationPid());
 }
 
 // The machine's load average over the last minute.
 double loadAverage() {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0).toDouble() : 0;
+    return bench::loadAverage().section(u' ', 0, 0).toDouble();
 }
 
 double cpuSeconds() {
@@ -398,9 +392,8 @@ Figures runChild(const QString& mode) {
     return figures;
 }
 
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values[values.size() / 2];
+double median(const QList<double>& values) {
+    return bench::spread({values.begin(), values.end()}).median;
 }
 
 double ratio(double a, double b) {
