@@ -413,6 +413,7 @@ int main(int argc, char** argv) {
     if (args.size() == 3 && args[1] == QLatin1String("--child")) {
         stillStyle();
         Brand::applyLook(app);
+        const std::jthread fonts = Brand::warmUpFonts();
         const QString mode = args[2];
         if (mode == QLatin1String("app-frame") || mode == QLatin1String("app-loaded-frame"))
             return appFrameChild(mode == QLatin1String("app-loaded-frame"));

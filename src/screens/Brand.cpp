@@ -12,7 +12,6 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QSvgRenderer>
-#include <QThreadPool>
 #include <QWidget>
 
 namespace Brand {
@@ -116,10 +115,12 @@ void applyLook(QApplication& app) {
     text.setPixelSize(13);
     app.setFont(text);
     installKeyActivation(app);
+}
+
+std::jthread warmUpFonts() {
     // The first text measured waits for the system's font list, and fontconfig reads its whole
-    // configuration to make it: several milliseconds. A pool thread makes it now, while the app sets
-    // up everything else.
-    QThreadPool::globalInstance()->start([] { QFontDatabase::families(); });
+    // configuration to make it: several milliseconds.
+    return std::jthread([] { QFontDatabase::families(); });
 }
 
 } // namespace Brand

@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
+#include <thread>
 
 class QAbstractScrollArea;
 class QApplication;
@@ -41,8 +42,12 @@ void makeBordered(QPushButton* button);
 // A thin, quiet scroll bar for a scrolling screen.
 void makeQuietScrolling(QAbstractScrollArea* area);
 
-// The app's fixed light look: Fusion, the window and text colours, the system font at 13 px. Starts
-// loading the system's fonts on a pool thread.
+// The app's fixed light look: Fusion, the window and text colours, the system font at 13 px.
 void applyLook(QApplication& app);
+
+// Loads the system's font list on a thread of its own while the app sets up everything else. The
+// thread is joined when the handle goes, so hold it in a variable declared after the application:
+// an app that ends at once must not leave it reading fonts after the application is gone.
+[[nodiscard]] std::jthread warmUpFonts();
 
 } // namespace Brand

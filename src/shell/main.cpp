@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     if (!InstallLayout::isPackageManaged(QCoreApplication::applicationDirPath()))
         DesktopEntry::install(QCoreApplication::applicationFilePath(), DesktopEntry::defaultDataHome());
     Brand::applyLook(app);
+    const std::jthread fonts = Brand::warmUpFonts();
 
     AppCore core;
     AppModel::setShared(core.model());
