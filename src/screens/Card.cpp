@@ -14,7 +14,8 @@ constexpr qreal radius = 16;
 Card::Card(QWidget* parent) : QFrame(parent), m_body(new QVBoxLayout(this)) {
     m_body->setContentsMargins(18 + shadowRoom, 18 + shadowRoom - 2, 18 + shadowRoom, 18 + shadowRoom + 2);
     m_body->setSpacing(10);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+    // As tall as its text takes at the width it gets (a wrapped line may need more than its size hint).
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
 void Card::paintEvent(QPaintEvent*) {

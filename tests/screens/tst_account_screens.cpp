@@ -421,6 +421,18 @@ private slots:
         QVERIFY(rig.find<QAbstractButton>("mode_socks")->isChecked());
     }
 
+    // Every wrapped text has the height its lines take at the width it got: a card grows with its
+    // texts (the system-wide mode's long description once lost its first and last lines).
+    void wrappedTextsFit() {
+        MoreRig rig;
+        rig.open();
+        QApplication::processEvents();
+        for (const QLabel* label : rig.view->findChildren<QLabel*>())
+            if (label->isVisible() && label->wordWrap())
+                QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+                         qPrintable(label->objectName() + ": " + label->text()));
+    }
+
     // While the administrator prompt is up the choice waits, with progress shown.
     void installShowsProgress() {
         MoreRig rig;
