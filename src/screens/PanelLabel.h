@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QStaticText>
 
-// A plain one-line label on the drifting status panel, which repaints it ten times a second. Its
+// A plain one-line label on the drifting status panel, which repaints it several times a second. Its
 // text is laid out once for each text and font, not at every paint; it looks exactly like the
 // QLabel it is (anything beyond one centred, unclipped line is painted by QLabel itself).
 class PanelLabel : public QLabel {

@@ -11,9 +11,15 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+namespace {
+// The gradient's ends move by under ten pixels a frame at this rate, a shift of a level or two in
+// any pixel's colour: the eye sees a smooth drift, and each frame fills the whole panel again.
+constexpr int driftFrames = 5;
+} // namespace
+
 StatusPanel::StatusPanel(QWidget* parent)
     : QWidget(parent), m_power(new PowerButton(this)), m_title(new PanelLabel(this)),
-      m_subtitle(new PanelLabel(this)), m_drift(new Phase(this, 10, [this] { update(); })) {
+      m_subtitle(new PanelLabel(this)), m_drift(new Phase(this, driftFrames, [this] { update(); })) {
     setObjectName(QStringLiteral("statusPanel"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     auto* column = new QVBoxLayout(this);
