@@ -1,5 +1,7 @@
 #include "engine/Discovery.h"
 
+#include "os/ReplaceFile.h"
+
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -104,16 +106,8 @@ std::string cachedVersionLine(const std::string& binary, const std::string& cach
     if (auto cached = cachedLine(key, cacheFile))
         return *cached;
     std::string answer = versionLine(binary);
-    if (!answer.empty()) {
-        // One line per binary, the newest last; a private file of this user.
-        const std::string temporary = cacheFile + ".new";
-        std::ofstream out(temporary, std::ios::trunc);
-        out << key << '\t' << answer << '\n';
-        if (out.flush() && ::chmod(temporary.c_str(), 0600) == 0)
-            std::rename(temporary.c_str(), cacheFile.c_str());
-        else
-            std::remove(temporary.c_str());
-    }
+    if (!answer.empty()) // the newest binary's line; a private file of this user, replaced whole
+        os::replaceFile(cacheFile, key + '\t' + answer + '\n', os::Durability::Atomic);
     return answer;
 }
 

@@ -1,5 +1,8 @@
 #include "os/ReplaceFile.h"
 
+#include "os/PathParts.h"
+#include "os/WriteAll.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -10,29 +13,6 @@
 #include <unistd.h>
 
 namespace os {
-
-namespace {
-
-// Every byte or an errno: a short write (file size limit, full disk) is a failure, never success.
-int writeAll(int fd, std::string_view bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t chunk = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (chunk < 0 && errno == EINTR)
-            continue;
-        if (chunk <= 0)
-            return chunk < 0 ? errno : ENOSPC;
-        written += static_cast<std::size_t>(chunk);
-    }
-    return 0;
-}
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-} // namespace
 
 int replaceFile(const std::string& path, std::string_view bytes, Durability durability) noexcept {
     std::string temporary = path + ".XXXXXX";
@@ -64,7 +44,7 @@ int replaceFile(const std::string& path, std::string_view bytes, Durability dura
 
 void removeLeftoverTemporaries(const std::string& path) {
     const std::string folder = folderOf(path);
-    const std::string prefix = path.substr(path.rfind('/') + 1) + '.';
+    const std::string prefix = fileNameOf(path) + '.';
     DIR* directory = ::opendir(folder.c_str());
     if (!directory)
         return;

@@ -1,8 +1,10 @@
 #include "EngineBinary.h"
 
 #include "os/Fd.h"
+#include "os/PathParts.h"
 #include "os/PrivateDir.h"
 #include "os/Spawn.h"
+#include "os/WriteAll.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -43,15 +45,8 @@ int copyBytes(int from, int to) {
             return errno;
         if (got == 0)
             return 0;
-        ssize_t written = 0;
-        while (written < got) {
-            const ssize_t chunk = ::write(to, buffer + written, static_cast<std::size_t>(got - written));
-            if (chunk < 0 && errno == EINTR)
-                continue;
-            if (chunk <= 0)
-                return chunk < 0 ? errno : ENOSPC;
-            written += chunk;
-        }
+        if (const int error = os::writeAll(to, std::string_view(buffer, static_cast<std::size_t>(got))))
+            return error;
     }
 }
 
@@ -81,11 +76,6 @@ std::string makeCopy(const std::string& source, const struct stat& info, const s
     return {};
 }
 
-std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 } // namespace
 
 Prepared prepare(const std::string& installed, const std::string& cacheDir) {
@@ -101,8 +91,8 @@ Prepared prepare(const std::string& installed, const std::string& cacheDir) {
     std::error_code ignored;
     const std::string absolute =
         found.front() == '/' ? found : std::filesystem::absolute(found, ignored).string();
-    const std::string target = cacheDir + '/' + absolute.substr(absolute.rfind('/') + 1);
-    const std::string assetDir = folderOf(absolute);
+    const std::string target = cacheDir + '/' + os::fileNameOf(absolute);
+    const std::string assetDir = os::folderOf(absolute);
     struct stat copy {};
     if (::lstat(target.c_str(), &copy) == 0 && sameFile(copy, info))
         return {target, {}, assetDir};

@@ -1,6 +1,7 @@
 #include "EngineProcess.h"
 
 #include "os/Spawn.h"
+#include "os/WriteAll.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -45,16 +46,8 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
 
 os::Fd documentFile(std::string_view document) {
     os::Fd fd(::memfd_create("engine-document", MFD_CLOEXEC));
-    std::size_t written = 0;
-    while (fd && written < document.size()) {
-        const ssize_t chunk = ::write(fd.get(), document.data() + written, document.size() - written);
-        if (chunk < 0 && errno == EINTR)
-            continue;
-        if (chunk <= 0)
-            fd.reset();
-        else
-            written += static_cast<std::size_t>(chunk);
-    }
+    if (fd && os::writeAll(fd.get(), document) != 0)
+        fd.reset();
     if (fd && ::lseek(fd.get(), 0, SEEK_SET) != 0)
         fd.reset();
     return fd;

@@ -6,6 +6,7 @@
 #include "SocksPort.h"
 #include "engine/Discovery.h"
 #include "engine/Document.h"
+#include "os/PathParts.h"
 #include "os/PrivateDir.h"
 #include "os/ProxyBackup.h"
 #include "os/ReplaceFile.h"
@@ -44,10 +45,6 @@ std::string environment(const char* name) {
     return value ? value : "";
 }
 
-std::string baseName(const std::string& path) {
-    return path.substr(path.rfind('/') + 1);
-}
-
 // The pid is a live process (not a zombie) of this program: a host, not whoever got its pid.
 bool hostProcessRuns(pid_t pid) {
     const std::string proc = "/proc/" + std::to_string(pid);
@@ -62,7 +59,7 @@ bool hostProcessRuns(pid_t pid) {
     std::ifstream commandLine(proc + "/cmdline");
     std::string program;
     std::getline(commandLine, program, '\0');
-    return !program.empty() && baseName(program) == baseName(HostPaths::selfExecutable());
+    return !program.empty() && os::fileNameOf(program) == os::fileNameOf(HostPaths::selfExecutable());
 }
 
 // Where this user's engine is looked for: VEMKO_ENGINE, an Xray beside the host (the AppDir's
