@@ -25,11 +25,14 @@ void PanelBackground::makeLayers(QSize size, qreal ratio) {
     m_picture = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
     m_picture.setDevicePixelRatio(ratio);
 
-    m_glow = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+    // Beyond its radius the glow adds nothing: only the square it reaches is kept and blended.
+    const int reach = int(std::ceil(glowRadius * ratio));
+    m_glow = QImage(std::min(reach, pixels.width()), std::min(reach, pixels.height()),
+                    QImage::Format_ARGB32_Premultiplied);
     m_glow.fill(Qt::transparent);
     {
         QPainter painter(&m_glow);
-        QRadialGradient glow(QPointF(pixels.width(), 0), glowRadius * ratio);
+        QRadialGradient glow(QPointF(m_glow.width(), 0), glowRadius * ratio);
         glow.setColorAt(0.0, Brand::tinted(Qt::white, 0.18));
         glow.setColorAt(1.0, Brand::tinted(Qt::white, 0.0));
         painter.fillRect(m_glow.rect(), glow);
@@ -54,12 +57,13 @@ void PanelBackground::makeLayers(QSize size, qreal ratio) {
 }
 
 const QImage& PanelBackground::picture(QSize size, qreal ratio, const std::array<QColor, 3>& colors,
-                                       QPointF from, QPointF to) {
+                                       QPointF from, QPointF to, const QColor& around) {
     if (size != m_size || ratio != m_ratio)
         makeLayers(size, ratio);
-    else if (colors == m_colors && from == m_from && to == m_to)
+    else if (colors == m_colors && from == m_from && to == m_to && around == m_around)
         return m_picture;
     m_colors = colors;
+    m_around = around;
     m_from = from;
     m_to = to;
 
@@ -77,15 +81,19 @@ const QImage& PanelBackground::picture(QSize size, qreal ratio, const std::array
         painter.fillRect(QRect(0, top, m_picture.width(), std::min(bandRows, m_picture.height() - top)),
                          gradient);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.drawImage(0, 0, m_glow);
-    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    painter.drawImage(m_picture.width() - m_glow.width(), 0, m_glow);
     const int corner = m_corners[0].width();
     const int right = m_picture.width() - corner;
     const int bottom = m_picture.height() - corner;
-    painter.drawImage(0, 0, m_corners[0]);
-    painter.drawImage(right, 0, m_corners[1]);
-    painter.drawImage(0, bottom, m_corners[2]);
-    painter.drawImage(right, bottom, m_corners[3]);
+    const std::array<QPoint, 4> corners = {QPoint(0, 0), QPoint(right, 0), QPoint(0, bottom),
+                                           QPoint(right, bottom)};
+    for (std::size_t i = 0; i < corners.size(); ++i) {
+        // The panel's shape cut out, then the colour around it under what is left.
+        painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        painter.drawImage(corners[i], m_corners[i]);
+        painter.setCompositionMode(QPainter::CompositionMode_DestinationOver);
+        painter.fillRect(QRect(corners[i], m_corners[i].size()), around);
+    }
     painter.end();
     m_picture.setDevicePixelRatio(ratio);
     return m_picture;

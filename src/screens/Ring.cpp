@@ -5,18 +5,20 @@
 
 namespace {
 
-// `source` (premultiplied) at `cover` (0…1) over `destination`.
-QRgb over(QRgb source, qreal cover, QRgb destination) {
-    const int weight = qRound(cover * 255);
-    const auto scaled = [weight](int channel) {
-        return (channel * weight + 127) / 255;
+// Every channel of premultiplied `pixel` times `weight` / 255, two channels to a multiply.
+QRgb scaled(QRgb pixel, uint weight) {
+    const auto pair = [weight](uint channels) {
+        uint t = (channels & 0xff00ffU) * weight;
+        t = (t + ((t >> 8) & 0xff00ffU) + 0x800080U) >> 8;
+        return t & 0xff00ffU;
     };
-    const int alpha = scaled(qAlpha(source));
-    const auto blended = [&](int sourceChannel, int destinationChannel) {
-        return scaled(sourceChannel) + (destinationChannel * (255 - alpha) + 127) / 255;
-    };
-    return qRgba(blended(qRed(source), qRed(destination)), blended(qGreen(source), qGreen(destination)),
-                 blended(qBlue(source), qBlue(destination)), blended(qAlpha(source), qAlpha(destination)));
+    return pair(pixel) | (pair(pixel >> 8) << 8);
+}
+
+// `source` (premultiplied) at `weight` (0…255) over `destination`.
+QRgb over(QRgb source, uint weight, QRgb destination) {
+    const QRgb top = scaled(source, weight);
+    return top + scaled(destination, 255 - qAlpha(top));
 }
 
 } // namespace
@@ -25,7 +27,10 @@ void drawRing(QImage& image, QPointF centre, qreal radius, qreal width, const QC
     if (image.format() != QImage::Format_ARGB32_Premultiplied || width <= 0)
         return;
     const QRgb source = qPremultiply(color.rgba());
-    const qreal half = width / 2;
+    const float half = float(width / 2);
+    const float edge = half + 0.5F;
+    const float middle = float(radius);
+    const float cx = float(centre.x());
     // A pixel whose centre lies within half a pixel of the ring's edge is partly covered.
     const qreal outer = radius + half + 1;
     const qreal inner = std::max<qreal>(0, radius - half - 1);
@@ -33,6 +38,7 @@ void drawRing(QImage& image, QPointF centre, qreal radius, qreal width, const QC
     const int bottom = std::min(image.height() - 1, int(std::ceil(centre.y() + outer)));
     for (int y = top; y <= bottom; ++y) {
         const qreal dy = y + 0.5 - centre.y();
+        const float dy2 = float(dy * dy);
         const qreal across = std::sqrt(std::max<qreal>(0, outer * outer - dy * dy));
         const qreal hole = std::abs(dy) < inner ? std::sqrt(inner * inner - dy * dy) : 0;
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
@@ -40,11 +46,12 @@ void drawRing(QImage& image, QPointF centre, qreal radius, qreal width, const QC
             const int first = std::max(0, int(std::floor(from)));
             const int last = std::min(image.width() - 1, int(std::ceil(to)));
             for (int x = first; x <= last; ++x) {
-                const qreal dx = x + 0.5 - centre.x();
-                const qreal distance = std::sqrt(dx * dx + dy * dy);
-                const qreal cover = std::clamp(half + 0.5 - std::abs(distance - radius), qreal(0), qreal(1));
-                if (cover > 0)
-                    line[x] = over(source, cover, line[x]);
+                const float dx = float(x) + 0.5F - cx;
+                const float cover =
+                    std::clamp(edge - std::abs(std::sqrt(dx * dx + dy2) - middle), 0.0F, 1.0F);
+                const auto weight = uint(cover * 255 + 0.5F);
+                if (weight > 0)
+                    line[x] = over(source, weight, line[x]);
             }
         };
         if (hole > 0) {

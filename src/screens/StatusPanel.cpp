@@ -22,6 +22,9 @@ StatusPanel::StatusPanel(QWidget* parent)
       m_subtitle(new PanelLabel(this)), m_drift(new Phase(this, driftFrames, [this] { update(); })) {
     setObjectName(QStringLiteral("statusPanel"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Its picture covers all of it, the corners in the colour around: a drift frame paints the
+    // panel alone, not the screens under it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(16, 4, 16, 20);
     column->setSpacing(2);
@@ -75,8 +78,10 @@ void StatusPanel::hideEvent(QHideEvent* event) {
 
 void StatusPanel::paintEvent(QPaintEvent* event) {
     const auto [from, to] = gradientLine(m_drift->seconds());
-    const QImage& background = m_background.picture(size(), devicePixelRatioF(), m_colors, from, to);
+    const QImage& background = m_background.picture(size(), devicePixelRatioF(), m_colors, from, to,
+                                                    palette().color(QPalette::Window));
     QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
     const QRect area = event->rect();
     const qreal ratio = background.devicePixelRatio();
     painter.drawImage(area, background, QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));

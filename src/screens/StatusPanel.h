@@ -38,7 +38,7 @@ private:
     QLabel* m_subtitle;
     std::array<QColor, 3> m_colors;
     Phase* m_drift;
-    // Kept while the drift stands still: the power button's rings repaint the part under them 20
+    // Kept while the drift stands still: the power button's rings repaint the part under them 10
     // times a second, and that part is then a copy, not a redraw.
     PanelBackground m_background;
 };

@@ -149,5 +149,5 @@ void RootView::resizeEvent(QResizeEvent* event) {
 
 void RootView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), QColor(242, 242, 246));
+    painter.fillRect(rect(), palette().color(QPalette::Window));
 }
