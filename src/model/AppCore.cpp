@@ -4,16 +4,18 @@
 #include "platform/ProcessFiles.h"
 
 #include <QNetworkProxy>
-#include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
 // VEMKO_PROFILE=demo keeps a demo's token apart from the real one: service "app.vemko.vpn.demo".
 QString secretService() {
-    static const QRegularExpression word(QStringLiteral("^[a-z0-9-]{1,32}$"));
     const QString profile = qEnvironmentVariable("VEMKO_PROFILE");
-    return word.match(profile).hasMatch() ? QStringLiteral("app.vemko.vpn.") + profile
-                                          : QStringLiteral("app.vemko.vpn");
+    const bool word = !profile.isEmpty() && profile.size() <= 32 &&
+                      std::all_of(profile.begin(), profile.end(), [](QChar c) {
+                          return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-';
+                      });
+    return word ? QStringLiteral("app.vemko.vpn.") + profile : QStringLiteral("app.vemko.vpn");
 }
 
 // The tunnel service reads the mode the user chose before the tunnel controller first loads.

@@ -1,7 +1,20 @@
 #include "Mascot.h"
 
+#include <QImageReader>
 #include <QPainter>
 #include <QPixmapCache>
+
+namespace {
+
+// A PNG read by Qt's own reader: asked to guess, Qt would first load every image plugin installed
+// (JPEG, GIF, ICO, SVG and their libraries) to ask each whether it reads PNG.
+QPixmap readPng(const QString& path) {
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
+} // namespace
 
 Mascot::Mascot(int size, QWidget* parent) : QWidget(parent), m_picture(picture(size)) {
     setFixedSize(size, size);
@@ -16,9 +29,9 @@ QPixmap Mascot::picture(int size, const QString& resource) {
         return result;
     // The sizes the screens use come from the build already scaled (":/mascot-40.png").
     if (const qsizetype dot = resource.lastIndexOf(u'.'); dot > 0)
-        result = QPixmap(resource.left(dot) + QStringLiteral("-%1").arg(size) + resource.mid(dot));
+        result = readPng(resource.left(dot) + QStringLiteral("-%1").arg(size) + resource.mid(dot));
     if (result.size() != QSize(size, size)) {
-        const QPixmap source(resource);
+        const QPixmap source = readPng(resource);
         if (source.isNull()) {
             result = QPixmap(size, size);
             result.fill(Qt::transparent);
