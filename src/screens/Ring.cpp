@@ -49,7 +49,7 @@ void drawRing(QImage& image, QPointF centre, qreal radius, qreal width, const QC
                 const float dx = float(x) + 0.5F - cx;
                 const float cover =
                     std::clamp(edge - std::abs(std::sqrt(dx * dx + dy2) - middle), 0.0F, 1.0F);
-                const auto weight = uint(cover * 255 + 0.5F);
+                const auto weight = uint(qRound(cover * 255));
                 if (weight > 0)
                     line[x] = over(source, weight, line[x]);
             }
