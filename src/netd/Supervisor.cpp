@@ -2,6 +2,8 @@
 
 #include "netd/EngineCommand.h"
 #include "netd/TableKeeper.h"
+#include "os/ExecWords.h"
+#include "os/StopSignalSet.h"
 
 #include <cerrno>
 #include <chrono>
@@ -51,11 +53,7 @@ constexpr const char* setprivPath = "/usr/bin/setpriv";
                                        "--"};
     for (const std::string& part : engineCommand(launch.engine, "stdin:"))
         arguments.push_back(part);
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 1);
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = os::execPointers(arguments);
     std::string path = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
     std::string assets = std::string(launch.engine.assetVariable()) + "=" + launch.engine.assetDir;
     std::vector<char*> environment{path.data()};
@@ -109,10 +107,8 @@ void endEngine(pid_t engine) {
 
 // The supervisor's life: guard, start the engine, then watch the engine and the rules until a stop.
 [[noreturn]] void supervise(const State& state, const Launch& launch) {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
-        sigaddset(&signals, signal);
+    sigset_t signals = os::stopSignalSet();
+    sigaddset(&signals, SIGCHLD);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
 

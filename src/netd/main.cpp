@@ -17,6 +17,8 @@
 #include "netd/Rules.h"
 #include "netd/State.h"
 #include "netd/Supervisor.h"
+#include "os/MemoryFile.h"
+#include "os/StopSignalSet.h"
 
 #include <chrono>
 #include <csignal>
@@ -25,7 +27,6 @@
 #include <iostream>
 #include <netinet/in.h>
 #include <pwd.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -73,16 +74,8 @@ std::optional<netd::EngineUser> engineUser() {
 
 // Ctrl-C, SIGTERM and SIGHUP wait while a verb changes the machine; `up` looks for them between
 // its steps and undoes itself.
-sigset_t stopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&signals, signal);
-    return signals;
-}
-
 bool stopAsked(std::chrono::milliseconds wait = 0ms) {
-    const sigset_t signals = stopSignals();
+    const sigset_t signals = os::stopSignalSet();
     const timespec timeout{0, static_cast<long>(std::chrono::nanoseconds(wait).count())};
     return ::sigtimedwait(&signals, nullptr, &timeout) > 0;
 }
@@ -116,16 +109,6 @@ engine::Discovered rootEngine() {
         {"/usr/lib/vemko-vpn/xray", "/usr/local/bin/xray", "/usr/bin/xray", VEMKO_NETD_ENGINE});
 }
 
-// The engine document in an anonymous memory file: it is never written to a folder.
-int memoryFile(const std::string& document) {
-    const int fd = ::memfd_create("engine-document", MFD_CLOEXEC);
-    if (fd >= 0 && ::write(fd, document.data(), document.size()) != static_cast<ssize_t>(document.size())) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 void takeDown(const State& state, const std::optional<netd::EngineUser>& user) {
     if (user)
         netd::Supervisor::stop(state, *user);
@@ -151,8 +134,8 @@ public:
         if (!ports)
             return blocked(setupFailed, "not-ready", "no free ports for the engine");
         const auto document = netd::engineDocument(input, engine, *ports);
-        const int memory = memoryFile(std::get<std::string>(document));
-        if (memory < 0)
+        os::Fd memory = os::memoryFile("engine-document", std::get<std::string>(document));
+        if (!memory)
             return blocked(setupFailed, "not-ready", "cannot hold the engine document");
         const netd::TableSpec spec{m_user.uid, netd::localNetworks(), netd::uplinks(), ports->redirect,
                                    ports->dns};
@@ -163,9 +146,9 @@ public:
         m_state.write({State::Tunnel::Starting, {}, m_caller, {}});
         if (stopAsked())
             return undo();
-        if (!netd::Supervisor::start(m_state, {m_user, engine, memory, spec}))
+        if (!netd::Supervisor::start(m_state, {m_user, engine, memory.get(), spec}))
             return blocked(engineFailed, "engine-exited", "cannot start the engine");
-        ::close(memory);
+        memory.reset();
         const auto limit = std::chrono::steady_clock::now() + readyLimit;
         while (std::chrono::steady_clock::now() < limit) {
             if (stopAsked(30ms))
@@ -235,7 +218,7 @@ int up(const State& state, uid_t caller) {
     if (!user)
         return fail(setupFailed, "system user " VEMKO_NETD_ENGINE_USER " is missing");
 
-    const sigset_t signals = stopSignals();
+    const sigset_t signals = os::stopSignalSet();
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     const auto lock = netd::FileLock::take(state.path("verb.lock"), upLockLimit);
     if (!lock)
@@ -263,7 +246,7 @@ void interruptUp(const State& state) {
 }
 
 int down(const State& state, uid_t caller) {
-    const sigset_t signals = stopSignals();
+    const sigset_t signals = os::stopSignalSet();
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     interruptUp(state);
     const auto lock = netd::FileLock::take(state.path("verb.lock"), downLockLimit);

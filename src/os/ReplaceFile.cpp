@@ -15,12 +15,17 @@
 namespace os {
 
 int replaceFile(const std::string& path, std::string_view bytes, Durability durability) noexcept {
+    return replaceFileWith(
+        path, [bytes](int fd) { return writeAll(fd, bytes); }, durability);
+}
+
+int replaceFileWith(const std::string& path, const std::function<int(int fd)>& fill, Durability durability) {
     std::string temporary = path + ".XXXXXX";
     // mkostemp creates the file 0600 and owned by us, whatever the umask or the old file's mode.
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return errno;
-    int error = writeAll(fd, bytes);
+    int error = fill(fd);
     // Some file systems cannot sync (EINVAL): the rename is still atomic there.
     if (error == 0 && durability == Durability::Synced && ::fsync(fd) != 0 && errno != EINVAL)
         error = errno;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,10 @@ enum class Durability {
 // every byte of it written and checked, renamed over the old one. A failure leaves the old file
 // untouched and no temporary behind. 0, or the errno of the step that failed.
 int replaceFile(const std::string& path, std::string_view bytes, Durability durability) noexcept;
+
+// The same, with the new content written by `fill` into the temporary's descriptor (0, or an errno
+// that abandons the replacement).
+int replaceFileWith(const std::string& path, const std::function<int(int fd)>& fill, Durability durability);
 
 // Removes the temporary files a killed process left beside `path` while replacing it
 // ("<name>.XXXXXX", as replaceFile and QSaveFile name them). Only regular files of ours go.

@@ -1,5 +1,7 @@
 #include "os/Spawn.h"
 
+#include "os/ExecWords.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -59,10 +61,7 @@ Spawned spawn(const std::string& program, const std::vector<std::string>& argume
 
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = execPointers(words);
     pid_t pid = 0;
     const auto start = io.searchPath ? posix_spawnp : posix_spawn;
     const int error = start(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);

@@ -1,13 +1,13 @@
 #include "os/Tool.h"
 
 #include "os/Fd.h"
+#include "os/MemoryFile.h"
 #include "os/Spawn.h"
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 
 namespace os {
@@ -21,17 +21,6 @@ constexpr std::size_t outputLimit = std::size_t{1} << 20;
 int millisecondsLeft(Clock::time_point end) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// The input in an anonymous memory file: the tool reads it at its own pace, nothing to feed.
-Fd inputFile(std::string_view input) {
-    if (input.empty())
-        return {};
-    Fd fd(::memfd_create("tool-input", MFD_CLOEXEC));
-    if (fd && (::write(fd.get(), input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
-               ::lseek(fd.get(), 0, SEEK_SET) != 0))
-        fd.reset();
-    return fd;
 }
 
 // Collects the child once it exits, waiting until `end` at most.
@@ -53,7 +42,8 @@ bool exitedBy(pid_t child, Clock::time_point end, int& status) {
 ToolResult runTool(const std::string& program, const std::vector<std::string>& arguments,
                    std::string_view input, std::chrono::milliseconds deadline) {
     const auto end = Clock::now() + deadline;
-    const Fd in = inputFile(input);
+    // The input in a memory file: the tool reads it at its own pace, nothing to feed.
+    const Fd in = input.empty() ? Fd() : memoryFile("tool-input", input);
     if (!input.empty() && !in)
         return {};
     int ends[2];

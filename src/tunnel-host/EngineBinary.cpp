@@ -3,13 +3,13 @@
 #include "os/Fd.h"
 #include "os/PathParts.h"
 #include "os/PrivateDir.h"
+#include "os/ReplaceFile.h"
 #include "os/Spawn.h"
 #include "os/WriteAll.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -19,8 +19,6 @@
 namespace EngineBinary {
 
 namespace {
-
-const std::string temporaryPrefix = ".engine-copy.";
 
 bool carriesPrivileges(const std::string& path, const struct stat& info) {
     if (info.st_mode & (S_ISUID | S_ISGID))
@@ -52,28 +50,23 @@ int copyBytes(int from, int to) {
 
 // A fresh copy, written beside the old one and renamed over it: a host still running the old
 // copy keeps it, and nobody ever starts half a file. Empty, or why not.
-std::string makeCopy(const std::string& source, const struct stat& info, const std::string& target,
-                     const std::string& folder) {
+std::string makeCopy(const std::string& source, const struct stat& info, const std::string& target) {
     const os::Fd from(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!from)
         return std::strerror(errno);
-    std::string temporary = folder + '/' + temporaryPrefix + "XXXXXX";
-    const int to = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (to < 0)
-        return std::strerror(errno);
-    int error = copyBytes(from.get(), to);
-    const timespec times[2] = {info.st_atim, info.st_mtim};
-    if (error == 0 && (::fchmod(to, 0700) != 0 || ::futimens(to, times) != 0))
-        error = errno;
-    if (::close(to) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temporary.c_str());
-        return std::strerror(error);
-    }
-    return {};
+    // A copy an interrupted host left half-written goes first.
+    os::removeLeftoverTemporaries(target);
+    const int error = os::replaceFileWith(
+        target,
+        [&](int to) {
+            const timespec times[2] = {info.st_atim, info.st_mtim};
+            int failed = copyBytes(from.get(), to);
+            if (failed == 0 && (::fchmod(to, 0700) != 0 || ::futimens(to, times) != 0))
+                failed = errno;
+            return failed;
+        },
+        os::Durability::Atomic);
+    return error == 0 ? std::string() : std::strerror(error);
 }
 
 } // namespace
@@ -96,23 +89,9 @@ Prepared prepare(const std::string& installed, const std::string& cacheDir) {
     struct stat copy {};
     if (::lstat(target.c_str(), &copy) == 0 && sameFile(copy, info))
         return {target, {}, assetDir};
-    if (const std::string error = makeCopy(found, info, target, cacheDir); !error.empty())
+    if (const std::string error = makeCopy(found, info, target); !error.empty())
         return {found, "cannot copy the engine to " + cacheDir + ": " + error, {}};
     return {target, {}, assetDir};
-}
-
-void clearLeftovers(const std::string& cacheDir) {
-    DIR* folder = ::opendir(cacheDir.c_str());
-    if (!folder)
-        return;
-    while (const dirent* entry = ::readdir(folder)) {
-        const std::string name = entry->d_name;
-        struct stat info {};
-        const std::string path = cacheDir + '/' + name;
-        if (name.starts_with(temporaryPrefix) && ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-            ::unlink(path.c_str());
-    }
-    ::closedir(folder);
 }
 
 } // namespace EngineBinary

@@ -23,7 +23,4 @@ struct Prepared {
 // size or modification time differs from the copy's.
 Prepared prepare(const std::string& installed, const std::string& cacheDir);
 
-// Removes temporary copies an interrupted host left in `cacheDir`.
-void clearLeftovers(const std::string& cacheDir);
-
 } // namespace EngineBinary

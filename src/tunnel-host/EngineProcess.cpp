@@ -1,7 +1,8 @@
 #include "EngineProcess.h"
 
+#include "os/ExecWords.h"
+#include "os/MemoryFile.h"
 #include "os/Spawn.h"
-#include "os/WriteAll.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +11,6 @@
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <poll.h>
-#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,23 +34,6 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& extra) 
     }
     result.insert(result.end(), extra.begin(), extra.end());
     return result;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& words) {
-    std::vector<char*> result;
-    for (std::string& word : words)
-        result.push_back(word.data());
-    result.push_back(nullptr);
-    return result;
-}
-
-os::Fd documentFile(std::string_view document) {
-    os::Fd fd(::memfd_create("engine-document", MFD_CLOEXEC));
-    if (fd && os::writeAll(fd.get(), document) != 0)
-        fd.reset();
-    if (fd && ::lseek(fd.get(), 0, SEEK_SET) != 0)
-        fd.reset();
-    return fd;
 }
 
 // The child between fork and exec: async-signal-safe calls only.
@@ -91,10 +74,10 @@ std::string EngineProcess::start(const Launch& launch) {
     std::vector<std::string> words{launch.program};
     words.insert(words.end(), launch.arguments.begin(), launch.arguments.end());
     std::vector<std::string> environment = environmentWith(launch.environment);
-    const std::vector<char*> argv = pointers(words);
-    const std::vector<char*> envp = pointers(environment);
+    const std::vector<char*> argv = os::execPointers(words);
+    const std::vector<char*> envp = os::execPointers(environment);
 
-    const os::Fd document = documentFile(launch.document);
+    const os::Fd document = os::memoryFile("engine-document", launch.document);
     int outputEnds[2];
     int reportEnds[2];
     if (!document || ::pipe2(outputEnds, O_CLOEXEC) != 0)

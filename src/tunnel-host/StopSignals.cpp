@@ -1,23 +1,13 @@
 #include "StopSignals.h"
 
+#include "os/StopSignalSet.h"
+
 #include <csignal>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-namespace {
-
-sigset_t stopSet() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
-        sigaddset(&signals, signal);
-    return signals;
-}
-
-} // namespace
-
 StopSignals::StopSignals() {
-    const sigset_t signals = stopSet();
+    const sigset_t signals = os::stopSignalSet();
     ::sigprocmask(SIG_BLOCK, &signals, nullptr);
     m_fd.reset(::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
     if (!m_fd) // without one a stop still ends the host, and the engine with it (its death signal)

@@ -192,9 +192,7 @@ void TunnelHost::begin() {
 
     // The engine first: its start-up is most of the connect time, the files below overlap with it.
     const std::string& installed = found.engine->path;
-    const std::string cacheDir = HostPaths::defaultCacheDir();
-    EngineBinary::clearLeftovers(cacheDir);
-    const EngineBinary::Prepared prepared = EngineBinary::prepare(installed, cacheDir);
+    const EngineBinary::Prepared prepared = EngineBinary::prepare(installed, HostPaths::defaultCacheDir());
     if (!prepared.error.empty())
         return end(prepared.error, 2);
     // A private copy looks for its data files where the installed binary is.
