@@ -15,21 +15,20 @@ namespace os {
 namespace {
 
 constexpr std::size_t backupLimit = std::size_t{1} << 20;
-const std::string dconfPath = "/system/proxy/";
 
-std::string kdeWriter() {
-    for (const char* name : {"kwriteconfig6", "kwriteconfig5"})
-        if (!findExecutable(name).empty())
+} // namespace
+
+std::string kdeConfigTool(const std::string& verb) {
+    for (const char* version : {"6", "5"})
+        if (const std::string name = "k" + verb + "config" + version; !findExecutable(name).empty())
             return name;
     return {};
 }
 
-void reparseKde() {
+void reparseKdeProxy() {
     runTool("dbus-send", {"--type=signal", "/KIO/Scheduler",
                           "org.kde.KIO.Scheduler.reparseSlaveConfiguration", "string:"});
 }
-
-} // namespace
 
 std::string proxyStateDir() {
     const char* state = std::getenv("XDG_STATE_HOME");
@@ -48,12 +47,13 @@ void restoreGnomeProxy(const std::string& stateDir) {
     const auto saved = readOwnFile(gnomeProxyBackup(stateDir), backupLimit);
     if (!saved)
         return;
-    if (runTool("dconf", {"reset", "-f", dconfPath}).ok && runTool("dconf", {"load", dconfPath}, *saved).ok)
+    if (runTool("dconf", {"reset", "-f", gnomeProxyPath}).ok &&
+        runTool("dconf", {"load", gnomeProxyPath}, *saved).ok)
         ::unlink(gnomeProxyBackup(stateDir).c_str());
 }
 
 void restoreKdeProxy(const std::string& stateDir) {
-    const std::string write = kdeWriter();
+    const std::string write = kdeConfigTool("write");
     const auto saved = readOwnFile(kdeProxyBackup(stateDir), backupLimit);
     if (write.empty() || !saved)
         return;
@@ -70,7 +70,7 @@ void restoreKdeProxy(const std::string& stateDir) {
         arguments.push_back(value.empty() ? "--delete" : value);
         ok = runTool(write, arguments).ok && ok;
     }
-    reparseKde();
+    reparseKdeProxy();
     if (ok)
         ::unlink(kdeProxyBackup(stateDir).c_str());
 }

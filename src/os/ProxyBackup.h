@@ -19,4 +19,12 @@ void restoreKdeProxy(const std::string& stateDir);
 // Both; nothing happens where no backup is.
 void restoreDesktopProxy(const std::string& stateDir);
 
+// Where GNOME keeps the proxy settings in dconf.
+inline constexpr const char* gnomeProxyPath = "/system/proxy/";
+// KDE's config tool for `verb` ("read", "write"): kreadconfig6/5, kwriteconfig6/5 on PATH, the
+// newest first; empty without one.
+std::string kdeConfigTool(const std::string& verb);
+// Tells KDE's programs to read the proxy settings again.
+void reparseKdeProxy();
+
 } // namespace os

@@ -1,53 +1,39 @@
 #include "platform/DesktopProxy.h"
 
 #include "os/ProxyBackup.h"
+#include "os/Spawn.h"
+#include "os/Tool.h"
 #include "platform/PlatformError.h"
 #include "platform/ReplaceFile.h"
 #include "platform/TunnelPaths.h"
 
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 
 namespace {
 
-constexpr int toolTimeoutMs = 10000;
 const QString schema = QStringLiteral("org.gnome.system.proxy");
-const QString dconfPath = QStringLiteral("/system/proxy/");
+const QString dconfPath = QString::fromLatin1(os::gnomeProxyPath);
 const QStringList kdeKeys{"ProxyType", "socksProxy", "httpProxy", "httpsProxy", "NoProxyFor"};
 
-struct ToolResult {
-    bool ok = false;
-    QByteArray out;
-};
+// A desktop tool, waited for with a deadline (this runs on the connection's worker thread).
+os::ToolResult tool(const QString& program, const QStringList& arguments, const QByteArray& input = {}) {
+    std::vector<std::string> words;
+    for (const QString& argument : arguments)
+        words.push_back(argument.toStdString());
+    return os::runTool(program.toStdString(), words,
+                       std::string_view(input.constData(), size_t(input.size())));
+}
 
-ToolResult tool(const QString& program, const QStringList& arguments, const QByteArray& input = {}) {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForStarted(toolTimeoutMs))
-        return {};
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(toolTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
-            process.readAllStandardOutput()};
+QByteArray output(const os::ToolResult& result) {
+    return QByteArray::fromStdString(result.out);
 }
 
 bool found(const QString& program) {
-    return !QStandardPaths::findExecutable(program).isEmpty();
+    return !os::findExecutable(program.toStdString()).empty();
 }
 
 QString kdeTool(const char* verb) {
-    for (const char* version : {"6", "5"}) {
-        const QString name = QStringLiteral("k%1config%2").arg(QLatin1String(verb), QLatin1String(version));
-        if (found(name))
-            return name;
-    }
-    return {};
+    return QString::fromStdString(os::kdeConfigTool(verb));
 }
 
 QStringList kdeGroup(const QString& key) {
@@ -78,6 +64,16 @@ QString DesktopProxy::defaultStateDir() {
     return QFile::decodeName(QByteArray::fromStdString(os::proxyStateDir()));
 }
 
+QString DesktopProxy::gnomeBackup() const {
+    return QFile::decodeName(
+        QByteArray::fromStdString(os::gnomeProxyBackup(QFile::encodeName(m_stateDir).toStdString())));
+}
+
+QString DesktopProxy::kdeBackup() const {
+    return QFile::decodeName(
+        QByteArray::fromStdString(os::kdeProxyBackup(QFile::encodeName(m_stateDir).toStdString())));
+}
+
 bool DesktopProxy::backupPresent() const {
     return QFile::exists(gnomeBackup()) || QFile::exists(kdeBackup());
 }
@@ -97,23 +93,24 @@ bool DesktopProxy::applyGnome(int socksPort, int httpPort) {
         return false;
     // The first backup is the user's own: a second apply after a crash must not save ours.
     if (!QFile::exists(gnomeBackup())) {
-        const ToolResult dump = tool("dconf", {"dump", dconfPath});
+        const os::ToolResult dump = tool("dconf", {"dump", dconfPath});
         if (!dump.ok)
             return false;
-        replaceFile(gnomeBackup(), dump.out);
+        replaceFile(gnomeBackup(), output(dump));
     }
     bool took = true;
     for (const auto& [where, value] : gnomeValues(socksPort, httpPort)) {
         tool("gsettings", QStringList{"set"} + where + QStringList{value});
         // Without a session bus the write "succeeds" and changes nothing: believe only a read.
-        took =
-            took && QString::fromUtf8(tool("gsettings", QStringList{"get"} + where).out).trimmed() == value;
+        took = took &&
+               QString::fromUtf8(output(tool("gsettings", QStringList{"get"} + where))).trimmed() == value;
     }
     if (!took) {
         restoreGnome();
         // Nothing took (no session bus): the backup is no longer needed, unless something changed.
         QFile backup(gnomeBackup());
-        if (backup.open(QIODevice::ReadOnly) && backup.readAll() == tool("dconf", {"dump", dconfPath}).out)
+        if (backup.open(QIODevice::ReadOnly) &&
+            backup.readAll() == output(tool("dconf", {"dump", dconfPath})))
             QFile::remove(gnomeBackup());
         return false;
     }
@@ -128,7 +125,7 @@ bool DesktopProxy::applyKde(int socksPort, int httpPort) {
     if (!QFile::exists(kdeBackup())) {
         QByteArray saved;
         for (const QString& key : kdeKeys)
-            saved += key.toUtf8() + '=' + tool(read, kdeGroup(key)).out.trimmed() + '\n';
+            saved += key.toUtf8() + '=' + output(tool(read, kdeGroup(key))).trimmed() + '\n';
         replaceFile(kdeBackup(), saved);
     }
     const QString http = QStringLiteral("http://127.0.0.1:%1").arg(httpPort);
@@ -141,8 +138,7 @@ bool DesktopProxy::applyKde(int socksPort, int httpPort) {
     for (const auto& [key, value] : values)
         if (!tool(write, kdeGroup(key) << value).ok)
             return false;
-    tool("dbus-send",
-         {"--type=signal", "/KIO/Scheduler", "org.kde.KIO.Scheduler.reparseSlaveConfiguration", "string:"});
+    os::reparseKdeProxy();
     return true;
 }
 

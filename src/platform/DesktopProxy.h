@@ -22,8 +22,8 @@ public:
     void restore();
     bool backupPresent() const;
 
-    QString gnomeBackup() const { return m_stateDir + QStringLiteral("/gnome-proxy.backup"); }
-    QString kdeBackup() const { return m_stateDir + QStringLiteral("/kde-proxy.backup"); }
+    QString gnomeBackup() const;
+    QString kdeBackup() const;
 
 private:
     bool applyGnome(int socksPort, int httpPort);
