@@ -1,51 +1,16 @@
 #include "platform/LinuxTunnelConnection.h"
 
+#include "os/MemoryFile.h"
 #include "platform/PlatformError.h"
 #include "platform/SpawnInSession.h"
 #include "platform/TunnelPaths.h"
 
 #include <csignal>
-#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int livenessPollMs = 250;
-
-// The document in an anonymous memory file: it never touches a file system or the command line.
-class DocumentFd {
-public:
-    explicit DocumentFd(const QByteArray& document)
-        : m_fd(::memfd_create("vemko-tunnel-document", MFD_CLOEXEC)) {
-        qsizetype written = 0;
-        while (m_fd >= 0 && written < document.size()) {
-            const ssize_t chunk = ::write(m_fd, document.constData() + written, document.size() - written);
-            if (chunk <= 0) {
-                ::close(m_fd);
-                m_fd = -1;
-            } else {
-                written += chunk;
-            }
-        }
-        // The host reads it as its stdin from the start.
-        if (m_fd >= 0 && ::lseek(m_fd, 0, SEEK_SET) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-    ~DocumentFd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    DocumentFd(const DocumentFd&) = delete;
-    DocumentFd& operator=(const DocumentFd&) = delete;
-
-    bool valid() const { return m_fd >= 0; }
-    int fd() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 } // namespace
 
@@ -85,17 +50,19 @@ void LinuxTunnelConnection::launch(const QByteArray& document, bool desktopProxy
                           m_configFile};
     if (desktopProxy)
         arguments << QStringLiteral("--desktop-proxy");
-    std::optional<DocumentFd> input;
+    // The document goes in as the host's standard input: never on the command line or in a folder.
+    os::Fd input;
     if (document.isEmpty()) {
         arguments << QStringLiteral("--saved");
     } else {
-        input.emplace(document);
-        if (!input->valid())
+        input = os::memoryFile("vemko-tunnel-document",
+                               std::string_view(document.constData(), size_t(document.size())));
+        if (!input)
             throw PlatformError(QStringLiteral("Не удалось передать настройки туннелю"));
     }
     qint64 pid = 0;
     try {
-        pid = spawnInSession(m_hostExecutable, arguments, input ? input->fd() : -1);
+        pid = spawnInSession(m_hostExecutable, arguments, input.get());
     } catch (const PlatformError& error) {
         throw PlatformError(QStringLiteral("Не удалось запустить vemko-tunnel (%1): %2")
                                 .arg(m_hostExecutable, error.description));

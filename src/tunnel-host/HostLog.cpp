@@ -2,8 +2,8 @@
 
 #include "HostStatus.h"
 #include "os/OwnFile.h"
+#include "os/WriteAll.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,13 +33,7 @@ void HostLog::engineOutput(std::string_view bytes) {
 }
 
 void HostLog::write(std::string_view bytes) {
-    while (m_fd && !bytes.empty()) {
-        const ssize_t written = ::write(m_fd.get(), bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return; // a full folder: the log is help, not a reason to stop
-        m_size += static_cast<std::size_t>(written);
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
+    // A full folder loses a line: the log is help, not a reason to stop.
+    if (m_fd && os::writeAll(m_fd.get(), bytes) == 0)
+        m_size += bytes.size();
 }
