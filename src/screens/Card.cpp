@@ -9,6 +9,42 @@
 namespace {
 constexpr int shadowRoom = 6; // around the panel, for the shadow
 constexpr qreal radius = 16;
+// The rounded corners and their shadow lie within this many pixels of the card's edges; between
+// them every row, and every column, of the frame is the same.
+constexpr int cornerReach = 32;
+constexpr int smallestSide = 2 * cornerReach + 1;
+
+// The panel in `area` with its soft shadow (black at 6 %, radius 8, 2 down), built from widening
+// translucent outlines, and its faint border.
+void drawCardFrame(QPainter& painter, const QRectF& area) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF panel = area.adjusted(shadowRoom, shadowRoom - 2, -shadowRoom, -shadowRoom - 2);
+    painter.setPen(Qt::NoPen);
+    for (int step = 6; step >= 1; --step) {
+        const qreal grow = step;
+        painter.setBrush(QColor(0, 0, 0, 8 / step + 1));
+        painter.drawRoundedRect(panel.translated(0, 2).adjusted(-grow, -grow, grow, grow), radius + grow,
+                                radius + grow);
+    }
+    painter.setBrush(Qt::white);
+    painter.setPen(QPen(Brand::tinted(Brand::primaryText(), 0.07), 1));
+    painter.drawRoundedRect(panel.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+}
+
+// The frame of the smallest card with a straight middle, drawn once: a card of any size is its
+// corners with the middle rows and columns repeated. Blending the shadow's layers over a long card
+// took a millisecond and more on every paint.
+const QImage& smallestFrame() {
+    static const QImage frame = [] {
+        QImage image(smallestSide, smallestSide, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        drawCardFrame(painter, QRectF(0, 0, smallestSide, smallestSide));
+        return image;
+    }();
+    return frame;
+}
+
 } // namespace
 
 Card::Card(QWidget* parent) : QFrame(parent), m_body(new QVBoxLayout(this)) {
@@ -20,17 +56,22 @@ Card::Card(QWidget* parent) : QFrame(parent), m_body(new QVBoxLayout(this)) {
 
 void Card::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF panel = QRectF(rect()).adjusted(shadowRoom, shadowRoom - 2, -shadowRoom, -shadowRoom - 2);
-    // A soft shadow (black at 6 %, radius 8, 2 down) built from widening translucent outlines.
-    painter.setPen(Qt::NoPen);
-    for (int step = 6; step >= 1; --step) {
-        const qreal grow = step;
-        painter.setBrush(QColor(0, 0, 0, 8 / step + 1));
-        painter.drawRoundedRect(panel.translated(0, 2).adjusted(-grow, -grow, grow, grow), radius + grow,
-                                radius + grow);
+    const int w = width();
+    const int h = height();
+    if (w < smallestSide || h < smallestSide || devicePixelRatio() != 1) {
+        drawCardFrame(painter, rect());
+        return;
     }
-    painter.setBrush(Qt::white);
-    painter.setPen(QPen(Brand::tinted(Brand::primaryText(), 0.07), 1));
-    painter.drawRoundedRect(panel.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+    const QImage& frame = smallestFrame();
+    const int k = cornerReach;
+    const int far = k + 1; // where the far corners start in the small frame
+    painter.drawImage(QPoint(0, 0), frame, QRect(0, 0, k, k));
+    painter.drawImage(QPoint(w - k, 0), frame, QRect(far, 0, k, k));
+    painter.drawImage(QPoint(0, h - k), frame, QRect(0, far, k, k));
+    painter.drawImage(QPoint(w - k, h - k), frame, QRect(far, far, k, k));
+    painter.drawImage(QRect(k, 0, w - 2 * k, k), frame, QRect(k, 0, 1, k));
+    painter.drawImage(QRect(k, h - k, w - 2 * k, k), frame, QRect(k, far, 1, k));
+    painter.drawImage(QRect(0, k, k, h - 2 * k), frame, QRect(0, k, k, 1));
+    painter.drawImage(QRect(w - k, k, k, h - 2 * k), frame, QRect(far, k, k, 1));
+    painter.fillRect(QRect(k, k, w - 2 * k, h - 2 * k), frame.pixelColor(k, k));
 }

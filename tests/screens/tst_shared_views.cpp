@@ -1,6 +1,7 @@
-// The pieces every screen shares: the mascot, the symbols, captions and the status colours.
+// The pieces every screen shares: the mascot, the symbols, captions, cards and the status colours.
 
 #include "Brand.h"
+#include "Card.h"
 #include "GlowMascot.h"
 #include "Label2.h"
 #include "Mascot.h"
@@ -16,6 +17,19 @@ const Set teal{QColor(10, 102, 90), QColor(15, 159, 138), QColor(19, 78, 74)};
 const Set green{QColor(11, 127, 110), QColor(18, 179, 154), QColor(10, 102, 90)};
 const Set red{QColor(153, 27, 27), QColor(239, 68, 68), QColor(185, 28, 28)};
 const Set slate{QColor(51, 65, 85), QColor(71, 85, 105), QColor(30, 41, 59)};
+
+// The largest difference of any channel of any pixel between two images of one size.
+int largestDifference(const QImage& one, const QImage& other) {
+    int largest = 0;
+    for (int y = 0; y < one.height(); ++y)
+        for (int x = 0; x < one.width(); ++x) {
+            const QRgb a = one.pixel(x, y);
+            const QRgb b = other.pixel(x, y);
+            largest = std::max({largest, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+        }
+    return largest;
+}
 } // namespace
 
 class SharedViewsTest : public QObject {
@@ -44,6 +58,32 @@ private slots:
             QVERIFY2(inked > 20, name);
         }
         QCOMPARE(Brand::symbol(QStringLiteral("nope"), Qt::red, 16).toImage().pixelColor(8, 8).alpha(), 0);
+    }
+
+    // A card of any length has the same ends, a middle without seams, and mirror-equal sides.
+    void cardFramesHaveTheSameEndsAtAnyLength() {
+        const auto render = [](QSize size) {
+            Card card;
+            card.resize(size);
+            QImage image(size, QImage::Format_ARGB32_Premultiplied);
+            image.fill(QColor(240, 242, 245));
+            card.render(&image, {}, {}, QWidget::DrawChildren);
+            return image;
+        };
+        const QImage shorter = render({432, 120});
+        const QImage longer = render({432, 820});
+        QCOMPARE(longer.copy(0, 0, 432, 60), shorter.copy(0, 0, 432, 60));
+        QCOMPARE(longer.copy(0, 760, 432, 60), shorter.copy(0, 60, 432, 60));
+        // The straight middle starts inside the corners' reach.
+        for (int y = 24; y < 795; ++y)
+            QCOMPARE(longer.copy(0, y, 432, 1), longer.copy(0, 400, 432, 1));
+        for (int x = 24; x < 408; ++x)
+            QCOMPARE(longer.copy(x, 0, 1, 820), longer.copy(216, 0, 1, 820));
+        QVERIFY(largestDifference(longer.mirrored(true, false), longer) <= 2); // antialiasing's rounding
+        QVERIFY(longer.pixelColor(3, 400) != QColor(240, 242, 245));           // the shadow beside it
+        QCOMPARE(longer.pixelColor(216, 400), QColor(Qt::white));
+        const QImage tiny = render({40, 40}); // smaller than its corners: drawn whole
+        QCOMPARE(tiny.pixelColor(20, 20), QColor(Qt::white));
     }
 
     void mascotFloatsBetweenMinusAndPlusFive() {
