@@ -1,5 +1,6 @@
 #include "Mascot.h"
 
+#include <QFile>
 #include <QImageReader>
 #include <QPainter>
 #include <QPixmapCache>
@@ -7,8 +8,11 @@
 namespace {
 
 // A PNG read by Qt's own reader: asked to guess, Qt would first load every image plugin installed
-// (JPEG, GIF, ICO, SVG and their libraries) to ask each whether it reads PNG.
+// (JPEG, GIF, ICO, SVG and their libraries) to ask each whether it reads PNG. A missing file is
+// no picture (the reader itself would complain of the unopened file on the log).
 QPixmap readPng(const QString& path) {
+    if (!QFile::exists(path))
+        return {};
     QImageReader reader(path, "png");
     reader.setAutoDetectImageFormat(false);
     return QPixmap::fromImage(reader.read());
