@@ -128,11 +128,15 @@ std::vector<double> restoreTimes(int rounds) {
     return times;
 }
 
-// Waits up to 5 s for a TCP listener on 127.0.0.1:`port` in the client namespace.
-void waitForListener(int port) {
+// Waits up to 5 s for a TCP listener on 127.0.0.1:`port` in the client namespace; false if none came.
+bool waitForListener(int port) {
     const QString listening = QStringLiteral("ss -ltn | grep -q '127.0.0.1:%1 '").arg(port);
-    for (int i = 0; i < 100 && run({"sh", "-c", listening}).exitCode != 0; ++i)
+    for (int i = 0; i < 100; ++i) {
+        if (run({"sh", "-c", listening}).exitCode == 0)
+            return true;
         QThread::msleep(50);
+    }
+    return false;
 }
 
 // The engine alone in the client namespace with `configFile`, no rules, asked through its SOCKS
@@ -176,11 +180,23 @@ Figures captureOnly(const QByteArray& entry, int downloads) {
     engine.waitForBytesWritten(5000);
     engine.closeWriteChannel();
     const QString port = QString::number(netd::preferredPorts.redirect);
-    waitForListener(netd::preferredPorts.redirect);
-    run({"nft", "-f", "-"}, ("table ip vemko_capture {\n chain out {\n  type nat hook output priority -100;\n"
+    // Without its engine the rule would send nowhere, and without the rule curl would go direct:
+    // either way the figures would not be the capture's.
+    if (!waitForListener(netd::preferredPorts.redirect)) {
+        engine.kill();
+        engine.waitForFinished(5000);
+        return {};
+    }
+    const Result rule = run({"nft", "-f", "-"},
+                            ("table ip vemko_capture {\n chain out {\n  type nat hook output priority -100;\n"
                              "  meta skuid \"vemko-engine\" return\n  ip daddr " +
                              httpHost + " tcp dport 80 redirect to :" + port + "\n }\n}\n")
                                 .toUtf8());
+    if (rule.exitCode != 0) {
+        engine.kill();
+        engine.waitForFinished(5000);
+        return {};
+    }
     const qint64 enginePid =
         run({"pgrep", "-n", "-u", "vemko-engine", "-f", "v2ray -config stdin:"}, {}, std::nullopt)
             .out.trimmed()
