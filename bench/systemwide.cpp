@@ -56,15 +56,20 @@ double cpuSeconds(qint64 pid) {
     return seconds;
 }
 
+// The engine every mode here runs, as the engine layer describes it.
+std::optional<engine::EngineInfo> v2ray() {
+    return engine::discoverForRoot({"/usr/bin/v2ray"}).engine;
+}
+
 // The engine document the app's tunnel host writes for the SOCKS mode from the same entry: the
 // SOCKS mode as users run it, the system-wide mode's fair baseline.
 QByteArray socksModeDocument(const QByteArray& entry) {
-    const engine::Discovered found = engine::discoverForRoot({"/usr/bin/v2ray"});
+    const auto found = v2ray();
     const auto server = engine::readServer(std::string_view(entry.constData(), size_t(entry.size())));
-    if (!found.engine || !std::holds_alternative<engine::Server>(server))
+    if (!found || !std::holds_alternative<engine::Server>(server))
         return {};
     const std::string document =
-        engine::writeDocument(std::get<engine::Server>(server), *found.engine, engine::Listeners{});
+        engine::writeDocument(std::get<engine::Server>(server), *found, engine::Listeners{});
     return QByteArray::fromStdString(document);
 }
 
@@ -164,12 +169,12 @@ Figures socksMode(const QString& configFile, int requests, int downloads, Figure
 
 // The system mode's capture alone: the document the helper writes, its engine as its own user, and
 // one nat rule sending the test host's HTTP to the redirect entry; no kill switch, no helper.
-// Beside "system" it tells the capture's own cost from that of the kill switch's chains.
+// Beside "system" it separates the capture's own cost from what the helper adds.
 Figures captureOnly(const QByteArray& entry, int downloads) {
-    const engine::Discovered found = engine::discoverForRoot({"/usr/bin/v2ray"});
-    if (!found.engine)
+    const auto found = v2ray();
+    if (!found)
         return {};
-    const auto document = netd::engineDocument(entry.toStdString(), *found.engine);
+    const auto document = netd::engineDocument(entry.toStdString(), *found);
     if (!std::holds_alternative<std::string>(document))
         return {};
     QProcess engine;
