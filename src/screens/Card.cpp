@@ -4,7 +4,9 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 #include <QVBoxLayout>
+#include <qdrawutil.h>
 
 namespace {
 constexpr int shadowRoom = 6; // around the panel, for the shadow
@@ -34,14 +36,18 @@ void drawCardFrame(QPainter& painter, const QRectF& area) {
 // The frame of the smallest card with a straight middle, drawn once: a card of any size is its
 // corners with the middle rows and columns repeated. Blending the shadow's layers over a long card
 // took a millisecond and more on every paint.
-const QImage& smallestFrame() {
-    static const QImage frame = [] {
-        QImage image(smallestSide, smallestSide, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        drawCardFrame(painter, QRectF(0, 0, smallestSide, smallestSide));
-        return image;
-    }();
+QPixmap smallestFrame() {
+    const QString key = QStringLiteral("vemko-card-frame");
+    QPixmap frame;
+    if (QPixmapCache::find(key, &frame))
+        return frame;
+    QImage image(smallestSide, smallestSide, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    drawCardFrame(painter, QRectF(0, 0, smallestSide, smallestSide));
+    painter.end();
+    frame = QPixmap::fromImage(image);
+    QPixmapCache::insert(key, frame);
     return frame;
 }
 
@@ -56,22 +62,11 @@ Card::Card(QWidget* parent) : QFrame(parent), m_body(new QVBoxLayout(this)) {
 
 void Card::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    const int w = width();
-    const int h = height();
-    if (w < smallestSide || h < smallestSide || devicePixelRatio() != 1) {
+    if (width() < smallestSide || height() < smallestSide || devicePixelRatio() != 1) {
         drawCardFrame(painter, rect());
         return;
     }
-    const QImage& frame = smallestFrame();
-    const int k = cornerReach;
-    const int far = k + 1; // where the far corners start in the small frame
-    painter.drawImage(QPoint(0, 0), frame, QRect(0, 0, k, k));
-    painter.drawImage(QPoint(w - k, 0), frame, QRect(far, 0, k, k));
-    painter.drawImage(QPoint(0, h - k), frame, QRect(0, far, k, k));
-    painter.drawImage(QPoint(w - k, h - k), frame, QRect(far, far, k, k));
-    painter.drawImage(QRect(k, 0, w - 2 * k, k), frame, QRect(k, 0, 1, k));
-    painter.drawImage(QRect(k, h - k, w - 2 * k, k), frame, QRect(k, far, 1, k));
-    painter.drawImage(QRect(0, k, k, h - 2 * k), frame, QRect(0, k, k, 1));
-    painter.drawImage(QRect(w - k, k, k, h - 2 * k), frame, QRect(far, k, k, 1));
-    painter.fillRect(QRect(k, k, w - 2 * k, h - 2 * k), frame.pixelColor(k, k));
+    // The corners as they are, the straight middle stretched (nearest pixel: exact copies).
+    qDrawBorderPixmap(&painter, rect(), QMargins(cornerReach, cornerReach, cornerReach, cornerReach),
+                      smallestFrame());
 }
