@@ -1,16 +1,17 @@
 // Direct vs SOCKS vs the system-wide tunnel, in the namespace test network, same run: time to
 // first byte of small requests, a bounded 50 MiB download, and the engine's CPU per MiB; then how
 // long the helper takes to put its table back after "nft flush ruleset". SOCKS twice: the bare
-// engine with a plain SOCKS document, and the app's SOCKS mode itself (the tunnel host, with the
-// document it writes from the same entry: sniffing, routing, resolver), which the system-wide mode
-// is measured against.
+// engine with a plain SOCKS document, and the app's SOCKS mode itself (the tunnel host, given the
+// document the app writes from the same entry: sniffing, routing, resolver), which the system-wide
+// mode is measured against.
 //
 // Every engine here runs in a session of its own, as the tunnel host's and the helper's do. Where
 // the kernel groups processes by session for scheduling (autogroup), an engine in the bench's
 // session shares its group with curl and the web server, is woken less often and reads bigger
-// chunks: it spends about a third less CPU per MiB than in a session of its own. Measured in different
-// sessions, the modes would differ by that and not by what they do. Needs root (it builds network namespaces;
-// nothing touches the machine's own network).
+// chunks: it spends about a third less CPU per MiB than in a session of its own. Measured in
+// different sessions, the modes would differ by that and not by what they do.
+//
+// Needs root (it builds network namespaces; nothing touches the machine's own network).
 //   build/bench/bench_systemwide [requests=20] [downloads=3] [rounds=5]
 #include "Figures.h"
 #include "engine/Discovery.h"
