@@ -64,21 +64,22 @@ double cpuSeconds(qint64 pid) {
     return seconds;
 }
 
-// The engine every mode here runs, as the engine layer describes it.
-std::optional<engine::EngineInfo> v2ray() {
-    return engine::discoverForRoot({"/usr/bin/v2ray"}).engine;
-}
-
 // The document the app hands its tunnel host for the SOCKS mode, from the same entry (the host reads
 // the server from it and writes the engine's document again, as it does for the app).
-QByteArray socksModeDocument(const QByteArray& entry) {
-    const auto found = v2ray();
+QByteArray socksModeDocument(const QByteArray& entry, const engine::EngineInfo& v2ray) {
     const auto server = engine::readServer(std::string_view(entry.constData(), size_t(entry.size())));
-    if (!found || !std::holds_alternative<engine::Server>(server))
+    if (!std::holds_alternative<engine::Server>(server))
         return {};
-    const std::string document =
-        engine::writeDocument(std::get<engine::Server>(server), *found, engine::Listeners{});
-    return QByteArray::fromStdString(document);
+    return QByteArray::fromStdString(
+        engine::writeDocument(std::get<engine::Server>(server), v2ray, engine::Listeners{}));
+}
+
+// The engine document the helper writes from the same entry, for the capture row.
+QByteArray helperDocument(const QByteArray& entry, const engine::EngineInfo& v2ray) {
+    const auto document = netd::engineDocument(entry.toStdString(), v2ray);
+    return std::holds_alternative<std::string>(document)
+               ? QByteArray::fromStdString(std::get<std::string>(document))
+               : QByteArray();
 }
 
 struct Figures {
@@ -152,13 +153,23 @@ bool waitForListener(int port) {
     return false;
 }
 
+// Starts `command` in the client namespace, in a session of its own as every engine here runs (the
+// tunnel host's own setsid then finds it done), with `input` on its standard input.
+void startInClient(QProcess& process, const QStringList& command, const QByteArray& input = {}) {
+    process.start("ip", QStringList{"netns", "exec", client, "setsid"} + command);
+    process.waitForStarted();
+    // Written now: nothing here runs the event loop that would write it later.
+    process.write(input);
+    process.waitForBytesWritten(5000);
+    process.closeWriteChannel();
+}
+
 // The engine alone in the client namespace with `configFile`, no rules, asked through its SOCKS
 // port; with `tracked`, measured again with connection tracking on (an empty nat chain turns it on
 // for the namespace): how much of the system mode's cost is the kernel's tracking of every flow.
 Figures socksMode(const QString& configFile, int requests, int downloads, Figures* tracked = nullptr) {
     QProcess engine;
-    engine.start("ip", {"netns", "exec", client, "setsid", "v2ray", "-config", configFile});
-    engine.waitForStarted();
+    startInClient(engine, {"v2ray", "-config", configFile});
     waitForListener(10808);
     const qint64 enginePid = run({"pgrep", "-f", "-n", "v2ray -config " + configFile}, {}, std::nullopt)
                                  .out.trimmed()
@@ -180,16 +191,13 @@ Figures socksMode(const QString& configFile, int requests, int downloads, Figure
 Figures appSocksMode(const QByteArray& document, int requests, int downloads) {
     const QTemporaryDir runtime;
     QProcess host;
-    host.start("ip",
-               {"netns", "exec", client, QCoreApplication::applicationDirPath() + "/../bin/vemko-tunnel",
-                "--runtime-dir", runtime.filePath("run")});
-    host.waitForStarted();
-    host.write(document);
-    host.waitForBytesWritten(5000);
-    host.closeWriteChannel();
+    startInClient(host,
+                  {QCoreApplication::applicationDirPath() + "/../bin/vemko-tunnel", "--runtime-dir",
+                   runtime.filePath("run")},
+                  document);
     Figures figures;
     if (waitForListener(10808)) {
-        // "ip netns exec" becomes the host: its one child is the engine.
+        // "ip netns exec" and setsid become the host: its one child is the engine.
         const qint64 enginePid = run({"pgrep", "-P", QString::number(host.processId())}, {}, std::nullopt)
                                      .out.trimmed()
                                      .toLongLong();
@@ -203,20 +211,12 @@ Figures appSocksMode(const QByteArray& document, int requests, int downloads) {
 // The system mode's capture alone: the document the helper writes, its engine as its own user, and
 // one nat rule sending the test host's HTTP to the redirect entry; no kill switch, no helper.
 // Beside "system" it separates the capture's own cost from what the helper adds.
-Figures captureOnly(const QByteArray& entry, int downloads) {
-    const auto found = v2ray();
-    if (!found)
-        return {};
-    const auto document = netd::engineDocument(entry.toStdString(), *found);
-    if (!std::holds_alternative<std::string>(document))
-        return {};
+Figures captureOnly(const QByteArray& document, int downloads) {
     QProcess engine;
-    engine.start("ip", {"netns", "exec", client, "setsid", "setpriv", "--reuid", "vemko-engine", "--regid",
-                        "vemko-engine", "--clear-groups", "v2ray", "-config", "stdin:"});
-    engine.waitForStarted();
-    engine.write(QByteArray::fromStdString(std::get<std::string>(document)));
-    engine.waitForBytesWritten(5000);
-    engine.closeWriteChannel();
+    startInClient(engine,
+                  {"setpriv", "--reuid", "vemko-engine", "--regid", "vemko-engine", "--clear-groups", "v2ray",
+                   "-config", "stdin:"},
+                  document);
     const QString port = QString::number(netd::preferredPorts.redirect);
     // Without its engine the rule would send nowhere, and without the rule curl would go direct:
     // either way the figures would not be the capture's.
@@ -274,14 +274,18 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     QFile config(dir.filePath("client.json"));
     config.open(QIODevice::WriteOnly);
-    config.write(clientDocument(vpnServer1));
+    const QByteArray entry = clientDocument(vpnServer1);
+    config.write(entry);
     config.close();
     const QString helper = QCoreApplication::applicationDirPath() + "/../bin/vemko-netd";
     run({"useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", "vemko-engine"}, {},
         std::nullopt);
-    const QByteArray appDocument = socksModeDocument(clientDocument(vpnServer1));
-    if (appDocument.isEmpty()) {
-        std::printf("the app's SOCKS document could not be written (no v2ray, or the entry refused)\n");
+    // The engine every mode here runs, as the engine layer describes it, and the two documents.
+    const auto v2ray = engine::discoverForRoot({"/usr/bin/v2ray"}).engine;
+    const QByteArray appDocument = v2ray ? socksModeDocument(entry, *v2ray) : QByteArray();
+    const QByteArray captureDocument = v2ray ? helperDocument(entry, *v2ray) : QByteArray();
+    if (appDocument.isEmpty() || captureDocument.isEmpty()) {
+        std::printf("the documents could not be written (no v2ray, or the entry refused)\n");
         down();
         return 1;
     }
@@ -297,10 +301,10 @@ int main(int argc, char** argv) {
             std::printf("the tunnel host's SOCKS mode did not come up or carried nothing\n");
             break;
         }
-        print("capture", captureOnly(clientDocument(vpnServer1), downloads));
+        print("capture", captureOnly(captureDocument, downloads));
 
         // System-wide: vemko-netd's rules and engine; curl knows nothing of a proxy.
-        const Result started = run({helper, "up"}, clientDocument(vpnServer1));
+        const Result started = run({helper, "up"}, entry);
         if (started.exitCode != 0) {
             std::printf("vemko-netd up failed: %s\n", started.err.constData());
             break;
